@@ -1,0 +1,10 @@
+#include "automation/sheetapp/sheetapp.h"
+
+namespace sheetapp {
+
+automation::DispatchPtr createApplication()
+{
+    return nullptr;
+}
+
+} // namespace sheetapp

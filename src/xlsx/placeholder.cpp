@@ -1,0 +1,1 @@
+namespace xlsx { int placeholder = 0; }

@@ -1,0 +1,115 @@
+#include "testsupport.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QProcess>
+
+namespace testsupport {
+
+QString python()
+{
+    return QStringLiteral("/usr/bin/python3");
+}
+
+bool runTool(const QStringList &args, const QByteArray &input, QByteArray *output, QString *error)
+{
+    QProcess p;
+    p.setProgram(python());
+    p.setArguments(QStringList{QStringLiteral(TRELVIX_TEST_SCRIPTS_DIR "/xlsx_tool.py")} + args);
+    p.start();
+    if (!p.waitForStarted()) {
+        if (error)
+            *error = QStringLiteral("cannot start %1").arg(python());
+        return false;
+    }
+    p.write(input);
+    p.closeWriteChannel();
+    p.waitForFinished(120000);
+    const QByteArray out = p.readAllStandardOutput();
+    if (output)
+        *output = out;
+    if (p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
+        if (error)
+            *error = QString::fromUtf8(p.readAllStandardError());
+        return false;
+    }
+    return true;
+}
+
+bool makeWorkbook(const QString &path, const QJsonObject &spec, QString *error)
+{
+    return runTool({QStringLiteral("make"), path}, QJsonDocument(spec).toJson(), nullptr, error);
+}
+
+QJsonObject dumpWorkbook(const QString &path, QString *error)
+{
+    QByteArray out;
+    if (!runTool({QStringLiteral("dump"), path}, {}, &out, error))
+        return {};
+    return QJsonDocument::fromJson(out).object();
+}
+
+QVariant cellValue(const QJsonObject &dump, const QString &sheet, const QString &ref)
+{
+    const QJsonArray sheets = dump.value(QStringLiteral("sheets")).toArray();
+    for (const QJsonValue &s : sheets) {
+        const QJsonObject o = s.toObject();
+        if (o.value(QStringLiteral("name")).toString() != sheet)
+            continue;
+        const QJsonValue v = o.value(QStringLiteral("cells")).toObject().value(ref);
+        return v.isUndefined() ? QVariant() : v.toVariant();
+    }
+    return {};
+}
+
+QMap<QString, QString> zipEntryHashes(const QString &path, QString *error)
+{
+    QByteArray out;
+    QMap<QString, QString> result;
+    if (!runTool({QStringLiteral("entries"), path}, {}, &out, error))
+        return result;
+    const QJsonObject o = QJsonDocument::fromJson(out).object();
+    for (auto it = o.begin(); it != o.end(); ++it)
+        result.insert(it.key(), it.value().toString());
+    return result;
+}
+
+QString corpusDir()
+{
+    QString dir = qEnvironmentVariable("TRELVIX_CORPUS_DIR");
+    if (dir.isEmpty())
+        dir = QStringLiteral(TRELVIX_DEFAULT_CORPUS_DIR);
+    return QDir(dir).exists() ? QDir(dir).absolutePath() : QString();
+}
+
+QStringList corpusFiles()
+{
+    const QString dir = corpusDir();
+    if (dir.isEmpty())
+        return {};
+    QStringList files;
+    const QStringList names = QDir(dir).entryList(
+        {QStringLiteral("*.xlsx"), QStringLiteral("*.xlsm"), QStringLiteral("*.xls")}, QDir::Files,
+        QDir::Name);
+    for (const QString &n : names)
+        files << dir + QLatin1Char('/') + n;
+    return files;
+}
+
+QByteArray readAll(const QString &path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    return f.readAll();
+}
+
+QByteArray sha256(const QString &path)
+{
+    return QCryptographicHash::hash(readAll(path), QCryptographicHash::Sha256).toHex();
+}
+
+} // namespace testsupport

@@ -1,0 +1,42 @@
+// Helpers shared by the tests: an independent reader and writer of .xlsx
+// files (Debian's python3-openpyxl and python3-xlsxwriter) and the corpus of
+// real-world workbooks.
+#pragma once
+
+#include <QByteArray>
+#include <QJsonObject>
+#include <QMap>
+#include <QString>
+#include <QStringList>
+#include <QVariant>
+
+namespace testsupport {
+
+// The interpreter that has openpyxl and xlsxwriter (Debian's, not a venv).
+QString python();
+
+// Runs `python3 xlsx_tool.py args...`; false with *error on a non-zero exit.
+bool runTool(const QStringList &args, const QByteArray &input, QByteArray *output,
+             QString *error);
+
+// Writes a workbook described by a JSON spec (see xlsx_tool.py).
+bool makeWorkbook(const QString &path, const QJsonObject &spec, QString *error = nullptr);
+
+// Reads a workbook with openpyxl. Empty object (and *error) on failure.
+QJsonObject dumpWorkbook(const QString &path, QString *error = nullptr);
+
+// The value of one cell from a dump; an invalid QVariant when it is empty.
+QVariant cellValue(const QJsonObject &dump, const QString &sheet, const QString &ref);
+
+// Zip entry name -> sha256 of its inflated content, read by Python's zipfile.
+QMap<QString, QString> zipEntryHashes(const QString &path, QString *error = nullptr);
+
+// Folder of real-world workbooks, or an empty string when it is not there.
+QString corpusDir();
+// Every workbook of the corpus (absolute paths), sorted.
+QStringList corpusFiles();
+
+QByteArray readAll(const QString &path);
+QByteArray sha256(const QString &path);
+
+} // namespace testsupport

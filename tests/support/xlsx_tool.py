@@ -1,0 +1,152 @@
+#!/usr/bin/python3
+"""Independent reader/writer for tests, built on openpyxl and xlsxwriter.
+
+  xlsx_tool.py make PATH        JSON spec on stdin -> workbook at PATH
+  xlsx_tool.py dump PATH        workbook -> JSON on stdout
+  xlsx_tool.py entries PATH     zip entry name -> sha256 of its inflated bytes
+
+Spec: {"writer": "openpyxl"|"xlsxwriter", "active": 0,
+       "sheets": [{"name": "S", "state": "visible"|"hidden"|"veryHidden",
+                   "protected": false,
+                   "cells": {"A1": "text" | 1.5 | true | {"f": "=SUM(A1:A2)"} |
+                             {"date": "2024-01-31"} | {"rich": ["ab", "cd"]}}}]}
+Dump: {"active": n, "sheets": [{"name", "state", "kind", "cells": {ref: value},
+       "types": {ref: openpyxl data_type}}]}
+"""
+import datetime
+import hashlib
+import json
+import sys
+import zipfile
+
+
+def parse_date(s):
+    return datetime.datetime.strptime(s, "%Y-%m-%d")
+
+
+def make_openpyxl(path, spec):
+    import openpyxl
+    from openpyxl.cell.rich_text import CellRichText, TextBlock
+    from openpyxl.cell.text import InlineFont
+    wb = openpyxl.Workbook()
+    wb.remove(wb.active)
+    for sh in spec["sheets"]:
+        ws = wb.create_sheet(sh["name"])
+        ws.sheet_state = sh.get("state", "visible")
+        if sh.get("protected"):
+            ws.protection.sheet = True
+        for ref, v in sh.get("cells", {}).items():
+            if isinstance(v, dict):
+                if "f" in v:
+                    ws[ref] = v["f"]
+                elif "date" in v:
+                    ws[ref] = parse_date(v["date"])
+                elif "rich" in v:
+                    parts = []
+                    for i, t in enumerate(v["rich"]):
+                        parts.append(TextBlock(InlineFont(b=(i % 2 == 1)), t))
+                    ws[ref] = CellRichText(*parts)
+            else:
+                ws[ref] = v
+    wb.active = spec.get("active", 0)
+    for i, ws in enumerate(wb.worksheets):
+        ws.sheet_view.tabSelected = (i == spec.get("active", 0))
+    wb.save(path)
+
+
+def make_xlsxwriter(path, spec):
+    import xlsxwriter
+    from xlsxwriter.utility import xl_cell_to_rowcol
+    wb = xlsxwriter.Workbook(path)
+    bold = wb.add_format({"bold": True})
+    date_fmt = wb.add_format({"num_format": "yyyy-mm-dd"})
+    sheets = []
+    for sh in spec["sheets"]:
+        ws = wb.add_worksheet(sh["name"])
+        sheets.append(ws)
+        if sh.get("state") == "hidden":
+            ws.hide()
+        elif sh.get("state") == "veryHidden":
+            ws.very_hidden()
+        if sh.get("protected"):
+            ws.protect()
+        for ref, v in sh.get("cells", {}).items():
+            r, c = xl_cell_to_rowcol(ref)
+            if isinstance(v, dict):
+                if "f" in v:
+                    ws.write_formula(r, c, v["f"])
+                elif "date" in v:
+                    ws.write_datetime(r, c, parse_date(v["date"]), date_fmt)
+                elif "rich" in v:
+                    args = []
+                    for i, t in enumerate(v["rich"]):
+                        if i % 2 == 1:
+                            args.append(bold)
+                        args.append(t)
+                    if len(v["rich"]) == 1:
+                        ws.write_string(r, c, v["rich"][0])
+                    else:
+                        ws.write_rich_string(r, c, *args)
+            elif isinstance(v, bool):
+                ws.write_boolean(r, c, v)
+            elif isinstance(v, (int, float)):
+                ws.write_number(r, c, v)
+            else:
+                ws.write_string(r, c, v)
+    active = spec.get("active", 0)
+    sheets[active].activate()
+    wb.close()
+
+
+def jsonable(v):
+    if isinstance(v, (datetime.datetime, datetime.date, datetime.time)):
+        return {"date": v.isoformat()}
+    if v is None or isinstance(v, (bool, int, float, str)):
+        return v
+    return str(v)
+
+
+def dump(path):
+    import openpyxl
+    wb = openpyxl.load_workbook(path, rich_text=False)
+    out = {"active": wb.index(wb.active) if wb.active is not None else 0, "sheets": []}
+    for ws in wb._sheets:
+        kind = "chartsheet" if ws.__class__.__name__ == "Chartsheet" else "worksheet"
+        entry = {"name": ws.title, "state": ws.sheet_state, "kind": kind, "cells": {}, "types": {}}
+        if kind == "worksheet":
+            for row in ws.iter_rows():
+                for c in row:
+                    if c.value is None:
+                        continue
+                    entry["cells"][c.coordinate] = jsonable(c.value)
+                    entry["types"][c.coordinate] = c.data_type
+        out["sheets"].append(entry)
+    return out
+
+
+def entries(path):
+    res = {}
+    with zipfile.ZipFile(path) as z:
+        for info in z.infolist():
+            res[info.filename] = hashlib.sha256(z.read(info)).hexdigest()
+    return res
+
+
+def main():
+    cmd, path = sys.argv[1], sys.argv[2]
+    if cmd == "make":
+        spec = json.load(sys.stdin)
+        if spec.get("writer", "openpyxl") == "xlsxwriter":
+            make_xlsxwriter(path, spec)
+        else:
+            make_openpyxl(path, spec)
+    elif cmd == "dump":
+        json.dump(dump(path), sys.stdout, ensure_ascii=False)
+    elif cmd == "entries":
+        json.dump(entries(path), sys.stdout)
+    else:
+        sys.exit("unknown command " + cmd)
+
+
+if __name__ == "__main__":
+    main()
