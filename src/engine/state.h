@@ -5,7 +5,8 @@
 
 #include <cstdint>
 
-enum STATE : std::int32_t {
+enum STATE : std::int32_t
+{
     SUCCESS = 0, // the job ran to its end and saved the workbook
     FAIL = 1,    // the job ended without finishing; nothing was saved
     LOST = 2,    // the listed path is not an existing file; no job was made for it

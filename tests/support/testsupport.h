@@ -16,8 +16,7 @@ namespace testsupport {
 QString python();
 
 // Runs `python3 xlsx_tool.py args...`; false with *error on a non-zero exit.
-bool runTool(const QStringList &args, const QByteArray &input, QByteArray *output,
-             QString *error);
+bool runTool(const QStringList &args, const QByteArray &input, QByteArray *output, QString *error);
 
 // Writes a workbook described by a JSON spec (see xlsx_tool.py).
 bool makeWorkbook(const QString &path, const QJsonObject &spec, QString *error = nullptr);

@@ -1,1 +1,0 @@
-namespace xlsx { int placeholder = 0; }
