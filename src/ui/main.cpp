@@ -1,0 +1,13 @@
+#include "ui/mainwindow.h"
+
+#include <QApplication>
+
+int main(int argc, char **argv)
+{
+    QApplication a(argc, argv);
+    // There is no version resource on this platform: the build supplies it.
+    QCoreApplication::setApplicationVersion(QStringLiteral(TRELVIX_VERSION));
+    MainWindow w;
+    w.show();
+    return a.exec();
+}
