@@ -1,0 +1,136 @@
+// One worksheet of an open package: its cells (read from the part's own XML
+// bytes on demand), its tables, and the edits made to it.
+#pragma once
+
+#include "xlsx/cellref.h"
+
+#include <QString>
+#include <QStringList>
+#include <QVector>
+
+#include <memory>
+
+namespace xlsx {
+
+class Document;
+class WorksheetData;
+
+enum class CellType
+{
+    Empty,         // no value (a cell that only carries a style, or no cell at all)
+    SharedString,  // t="s"
+    InlineString,  // t="inlineStr"
+    FormulaString, // t="str": the cached text result of a formula
+    Number,        // no t, or t="n"
+    Boolean,       // t="b"
+    Error,         // t="e"
+    IsoDate,       // t="d": ISO 8601 text
+};
+
+enum class FormulaKind
+{
+    None,
+    Normal,       // an ordinary cell formula
+    SharedMaster, // the cell that carries the text of a shared-formula group
+    SharedMember, // another cell of a shared-formula group
+    ArrayMaster,  // the top-left cell of an array formula (carries its text)
+};
+
+// A snapshot of one cell.
+struct Cell
+{
+    int row = 0;
+    int column = 0;
+    bool exists = false; // there is a <c> element for it
+    CellType type = CellType::Empty;
+    int style = 0;   // the "s" attribute (index into the cellXfs of the styles part)
+    QString text;    // strings: the text (rich text flattened, phonetic runs left out,
+                     // _xHHHH_ decoded); numbers, booleans, errors, dates: the raw <v> text
+    QString formula; // without "="; for a shared-group member, shifted to this cell
+    FormulaKind formulaKind = FormulaKind::None;
+    int sharedIndex = -1;      // "si" of a shared formula
+    CellRange formulaRange;    // "ref" of a shared master or array formula
+    bool inArrayRange = false; // the cell lies in the range of a multi-cell array formula
+
+    bool isString() const
+    {
+        return type == CellType::SharedString || type == CellType::InlineString ||
+               type == CellType::FormulaString;
+    }
+    bool hasFormula() const { return formulaKind != FormulaKind::None; }
+};
+
+// A table (ListObject) defined on a worksheet.
+struct TableInfo
+{
+    QString partName; // e.g. "/xl/tables/table1.xml"
+    QString name;
+    QString displayName;
+    CellRange ref;
+    int headerRowCount = 1;
+    QStringList columnNames;
+};
+
+class Worksheet
+{
+public:
+    ~Worksheet();
+    Worksheet(const Worksheet &) = delete;
+    Worksheet &operator=(const Worksheet &) = delete;
+
+    QString name() const;
+    // Zero-based position in the workbook's sheet list.
+    int index() const;
+
+    // Cells in row-major order (rows ascending, columns ascending within a row).
+    int cellCount() const;
+    Cell cellAt(int i) const;
+    // The cell at (row, column); Cell::exists is false when there is none.
+    Cell cell(int row, int column) const;
+    bool hasCell(int row, int column) const;
+    // Position of the cell in row-major order, or -1.
+    int indexOf(int row, int column) const;
+
+    // Range spanned by the cells present (any <c>, styled-only ones included);
+    // A1 for a sheet with no cells. Independent of the file's <dimension>.
+    CellRange usedRange() const;
+    // True when some cell holds a formula.
+    bool hasFormulas() const;
+    // sheetProtection with sheet="1".
+    bool isProtected() const;
+    // Ranges of the array formulas of the sheet.
+    QVector<CellRange> arrayFormulaRanges() const;
+
+    // Tables of this sheet (tableParts), in the order the sheet lists them.
+    QVector<TableInfo> tables() const;
+    // Renames one column of one table; only the table part changes.
+    bool renameTableColumn(int tableIndex, int columnIndex, const QString &name,
+                           QString *error = nullptr);
+
+    // Edits. Each keeps the cell's style and replaces its value; a formula cell loses its
+    // formula (setFormula: the new one, without a stale cached value). Cells and rows are
+    // added where needed. Editing the master of a shared-formula group first turns the other
+    // members into ordinary formulas (with their cached values); editing a member takes only
+    // that member out of the group. A cell inside a multi-cell array formula is refused.
+    // Strings are stored inline (t="inlineStr"), so the shared strings part never changes.
+    bool setString(int row, int column, const QString &text, QString *error = nullptr);
+    // `literal` is the text of <v>, e.g. "42" or "-1.5E-3"; it must be a valid number.
+    bool setNumber(int row, int column, const QString &literal, QString *error = nullptr);
+    bool setBoolean(int row, int column, bool value, QString *error = nullptr);
+    // `formula` without the leading "="; the cell's cached value is dropped.
+    bool setFormula(int row, int column, const QString &formula, QString *error = nullptr);
+    // Turns the shared-formula group that (row, column) belongs to into ordinary formulas
+    // (cached values kept). True when there was nothing to do.
+    bool expandSharedFormula(int row, int column, QString *error = nullptr);
+
+    // Whether any edit was made since the package was opened or saved.
+    bool isModified() const;
+
+private:
+    friend class Document;
+    friend class WorksheetData;
+    explicit Worksheet(std::unique_ptr<WorksheetData> d);
+    std::unique_ptr<WorksheetData> d;
+};
+
+} // namespace xlsx
