@@ -1,23 +1,394 @@
 #include "xlsx/formula.h"
 
+#include <QHash>
+#include <QStringList>
+
 namespace xlsx {
+namespace {
+
+constexpr int kMaxRow = 1048576;
+constexpr int kMaxColumn = 16384;
+
+// Characters that make up one name-like token: cell references, function and
+// defined names, sheet names, numbers.
+bool isNameChar(QChar c)
+{
+    return c.isLetterOrNumber() || c == QLatin1Char('_') || c == QLatin1Char('.') ||
+           c == QLatin1Char('\\') || c == QLatin1Char('$') || c == QLatin1Char('?');
+}
+
+bool isAsciiLetter(QChar c)
+{
+    const ushort u = c.unicode();
+    return (u >= 'A' && u <= 'Z') || (u >= 'a' && u <= 'z');
+}
+
+bool isAsciiDigit(QChar c)
+{
+    const ushort u = c.unicode();
+    return u >= '0' && u <= '9';
+}
+
+// Column letters -> 1-based number; 0 when not 1..3 letters within the sheet.
+int columnNumber(const QString &letters)
+{
+    if (letters.isEmpty() || letters.size() > 3)
+        return 0;
+    int n = 0;
+    for (QChar c : letters) {
+        if (!isAsciiLetter(c))
+            return 0;
+        n = n * 26 + (c.toUpper().unicode() - 'A' + 1);
+    }
+    return n <= kMaxColumn ? n : 0;
+}
+
+QString columnLetters(int n)
+{
+    QString s;
+    while (n > 0) {
+        const int r = (n - 1) % 26;
+        s.prepend(QChar('A' + r));
+        n = (n - 1) / 26;
+    }
+    return s;
+}
+
+// Parsed pieces of "$A$1", "A", "$1"...: anchors and values (0 = absent).
+struct RefPart
+{
+    bool columnAbsolute = false;
+    int column = 0;
+    bool rowAbsolute = false;
+    int row = 0;
+};
+
+// Parses `token` as a cell reference ("$A$1"), a column ("$A") or a row
+// ("$1"). Returns false when it is none of them exactly.
+bool parseRefPart(const QString &token, RefPart *part)
+{
+    int i = 0;
+    const int n = token.size();
+    RefPart p;
+    if (i < n && token[i] == QLatin1Char('$')) {
+        p.columnAbsolute = true;
+        ++i;
+    }
+    const int letterStart = i;
+    while (i < n && isAsciiLetter(token[i]))
+        ++i;
+    if (i > letterStart) {
+        p.column = columnNumber(token.mid(letterStart, i - letterStart));
+        if (p.column == 0)
+            return false;
+    } else if (p.columnAbsolute) {
+        // "$1": the "$" belongs to the row.
+        p.columnAbsolute = false;
+        p.rowAbsolute = true;
+    }
+    if (i < n && token[i] == QLatin1Char('$')) {
+        if (p.rowAbsolute || p.column == 0)
+            return false;
+        p.rowAbsolute = true;
+        ++i;
+    }
+    const int digitStart = i;
+    while (i < n && isAsciiDigit(token[i]))
+        ++i;
+    if (i != n)
+        return false;
+    if (i > digitStart) {
+        if (i - digitStart > 7)
+            return false;
+        bool ok = false;
+        p.row = token.mid(digitStart, i - digitStart).toInt(&ok);
+        if (!ok || p.row < 1 || p.row > kMaxRow)
+            return false;
+    } else if (p.rowAbsolute) {
+        return false; // "A$"
+    }
+    if (p.column == 0 && p.row == 0)
+        return false;
+    *part = p;
+    return true;
+}
+
+// Moves a part; false when it leaves the sheet.
+bool shiftPart(RefPart *p, int rowOffset, int columnOffset)
+{
+    if (p->column && !p->columnAbsolute) {
+        const long long c = static_cast<long long>(p->column) + columnOffset;
+        if (c < 1 || c > kMaxColumn)
+            return false;
+        p->column = static_cast<int>(c);
+    }
+    if (p->row && !p->rowAbsolute) {
+        const long long r = static_cast<long long>(p->row) + rowOffset;
+        if (r < 1 || r > kMaxRow)
+            return false;
+        p->row = static_cast<int>(r);
+    }
+    return true;
+}
+
+QString partText(const RefPart &p)
+{
+    QString s;
+    if (p.column) {
+        if (p.columnAbsolute)
+            s += QLatin1Char('$');
+        s += columnLetters(p.column);
+    }
+    if (p.row) {
+        if (p.rowAbsolute)
+            s += QLatin1Char('$');
+        s += QString::number(p.row);
+    }
+    return s;
+}
+
+const QStringList &knownErrors()
+{
+    static const QStringList errors = {
+        QStringLiteral("#NULL!"),        QStringLiteral("#DIV/0!"), QStringLiteral("#VALUE!"),
+        QStringLiteral("#REF!"),         QStringLiteral("#NAME?"),  QStringLiteral("#NUM!"),
+        QStringLiteral("#N/A"),          QStringLiteral("#SPILL!"), QStringLiteral("#CALC!"),
+        QStringLiteral("#GETTING_DATA"), QStringLiteral("#FIELD!"), QStringLiteral("#BLOCKED!"),
+        QStringLiteral("#CONNECT!"),     QStringLiteral("#BUSY!"),  QStringLiteral("#UNKNOWN!"),
+        QStringLiteral("#PYTHON!"),
+    };
+    return errors;
+}
+
+// Kinds of pieces a formula is cut into. Only Name pieces are ever rewritten.
+enum class PieceKind
+{
+    Text,    // operators, blanks, punctuation
+    String,  // "..." literal, quotes included
+    Quoted,  // '...' sheet name, quotes included
+    Bracket, // [...] structured reference or external book index
+    Error,   // #REF! and friends
+    Name,    // name-like token
+};
+
+struct Piece
+{
+    PieceKind kind;
+    QString text;
+};
+
+// Cuts formula text into pieces. Literals are kept whole (doubled quotes
+// inside them included); an unterminated literal runs to the end.
+QVector<Piece> tokenize(const QString &f)
+{
+    QVector<Piece> out;
+    const int n = f.size();
+    int i = 0;
+    auto pushText = [&out](const QString &t) {
+        if (!out.isEmpty() && out.last().kind == PieceKind::Text)
+            out.last().text += t;
+        else
+            out.append({PieceKind::Text, t});
+    };
+    while (i < n) {
+        const QChar c = f[i];
+        if (c == QLatin1Char('"') || c == QLatin1Char('\'')) {
+            int j = i + 1;
+            while (j < n) {
+                if (f[j] == c) {
+                    if (j + 1 < n && f[j + 1] == c) {
+                        j += 2;
+                        continue;
+                    }
+                    ++j;
+                    break;
+                }
+                ++j;
+            }
+            if (j > n)
+                j = n;
+            out.append(
+                {c == QLatin1Char('"') ? PieceKind::String : PieceKind::Quoted, f.mid(i, j - i)});
+            i = j;
+        } else if (c == QLatin1Char('[')) {
+            int depth = 0;
+            int j = i;
+            while (j < n) {
+                if (f[j] == QLatin1Char('\'') && j + 1 < n) {
+                    // "'" escapes the next character inside structured references.
+                    j += 2;
+                    continue;
+                }
+                if (f[j] == QLatin1Char('['))
+                    ++depth;
+                else if (f[j] == QLatin1Char(']') && --depth == 0) {
+                    ++j;
+                    break;
+                }
+                ++j;
+            }
+            out.append({PieceKind::Bracket, f.mid(i, j - i)});
+            i = j;
+        } else if (c == QLatin1Char('#')) {
+            QString matched;
+            for (const QString &e : knownErrors()) {
+                if (f.midRef(i, e.size()).compare(e, Qt::CaseInsensitive) == 0) {
+                    matched = f.mid(i, e.size());
+                    break;
+                }
+            }
+            if (matched.isEmpty()) {
+                pushText(QString(c)); // spill operator "A1#"
+                ++i;
+            } else {
+                out.append({PieceKind::Error, matched});
+                i += matched.size();
+            }
+        } else if (isNameChar(c)) {
+            int j = i;
+            while (j < n && isNameChar(f[j]))
+                ++j;
+            out.append({PieceKind::Name, f.mid(i, j - i)});
+            i = j;
+        } else {
+            pushText(QString(c));
+            ++i;
+        }
+    }
+    return out;
+}
+
+const QStringList &prefixes()
+{
+    static const QStringList list = {QStringLiteral("_xlfn."), QStringLiteral("_xlws."),
+                                     QStringLiteral("_xludf."), QStringLiteral("_xlpm.")};
+    return list;
+}
+
+// Splits "_xlfn._xlws.SORT" into its prefixes and the bare name.
+QString splitPrefixes(const QString &token, QString *prefix)
+{
+    int pos = 0;
+    bool more = true;
+    while (more) {
+        more = false;
+        for (const QString &p : prefixes()) {
+            if (token.midRef(pos, p.size()).compare(p, Qt::CaseInsensitive) == 0 &&
+                token.size() > pos + p.size()) {
+                pos += p.size();
+                more = true;
+                break;
+            }
+        }
+    }
+    if (prefix)
+        *prefix = token.left(pos);
+    return token.mid(pos);
+}
+
+} // namespace
 
 QString shiftFormula(const QString &formula, int rowOffset, int columnOffset)
 {
-    Q_UNUSED(rowOffset);
-    Q_UNUSED(columnOffset);
-    return formula;
+    if (rowOffset == 0 && columnOffset == 0)
+        return formula;
+    const QVector<Piece> pieces = tokenize(formula);
+    QString out;
+    out.reserve(formula.size() + 8);
+    const int count = pieces.size();
+    for (int i = 0; i < count; ++i) {
+        const Piece &p = pieces[i];
+        if (p.kind != PieceKind::Name) {
+            out += p.text;
+            continue;
+        }
+        // Directly followed (no blank) by "(" or "!": a function or sheet name.
+        if (i + 1 < count && pieces[i + 1].kind == PieceKind::Text &&
+            (pieces[i + 1].text.startsWith(QLatin1Char('(')) ||
+             pieces[i + 1].text.startsWith(QLatin1Char('!')))) {
+            out += p.text;
+            continue;
+        }
+        // "Table1[...]" is a structured reference: the name stays.
+        if (i + 1 < count && pieces[i + 1].kind == PieceKind::Bracket) {
+            out += p.text;
+            continue;
+        }
+        RefPart part;
+        if (!parseRefPart(p.text, &part)) {
+            out += p.text;
+            continue;
+        }
+        const bool cell = part.column && part.row;
+        if (!cell) {
+            // A lone column or row is a reference only as one end of a range
+            // of the same kind: "A:C", "$2:5".
+            const bool prevColon = i >= 1 && pieces[i - 1].kind == PieceKind::Text &&
+                                   pieces[i - 1].text == QLatin1String(":") && i >= 2 &&
+                                   pieces[i - 2].kind == PieceKind::Name;
+            const bool nextColon = i + 2 < count && pieces[i + 1].kind == PieceKind::Text &&
+                                   pieces[i + 1].text == QLatin1String(":") &&
+                                   pieces[i + 2].kind == PieceKind::Name;
+            RefPart other;
+            bool isRange = false;
+            if (nextColon && parseRefPart(pieces[i + 2].text, &other))
+                isRange = (other.column != 0) == (part.column != 0) && !(other.column && other.row);
+            if (!isRange && prevColon && parseRefPart(pieces[i - 2].text, &other))
+                isRange = (other.column != 0) == (part.column != 0) && !(other.column && other.row);
+            if (!isRange) {
+                out += p.text;
+                continue;
+            }
+        }
+        if (!shiftPart(&part, rowOffset, columnOffset)) {
+            out += QStringLiteral("#REF!");
+            continue;
+        }
+        out += partText(part);
+    }
+    return out;
 }
 
 QString hideFormulaPrefixes(const QString &formula)
 {
-    return formula;
+    const QVector<Piece> pieces = tokenize(formula);
+    QString out;
+    out.reserve(formula.size());
+    for (const Piece &p : pieces)
+        out += p.kind == PieceKind::Name ? splitPrefixes(p.text, nullptr) : p.text;
+    return out;
 }
 
 QString restoreFormulaPrefixes(const QString &edited, const QString &original)
 {
-    Q_UNUSED(original);
-    return edited;
+    QHash<QString, QString> prefixOf; // upper-case bare name -> prefix text
+    for (const Piece &p : tokenize(original)) {
+        if (p.kind != PieceKind::Name)
+            continue;
+        QString prefix;
+        const QString bare = splitPrefixes(p.text, &prefix);
+        if (!prefix.isEmpty())
+            prefixOf.insert(bare.toUpper(), prefix);
+    }
+    if (prefixOf.isEmpty())
+        return edited;
+    QString out;
+    out.reserve(edited.size() + 16);
+    for (const Piece &p : tokenize(edited)) {
+        if (p.kind == PieceKind::Name) {
+            QString prefix;
+            const QString bare = splitPrefixes(p.text, &prefix);
+            if (prefix.isEmpty()) {
+                const auto it = prefixOf.constFind(bare.toUpper());
+                if (it != prefixOf.constEnd()) {
+                    out += it.value() + p.text;
+                    continue;
+                }
+            }
+        }
+        out += p.text;
+    }
+    return out;
 }
 
 } // namespace xlsx

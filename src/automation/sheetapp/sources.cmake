@@ -2,4 +2,7 @@
 set(SHEETAPP_SOURCES
   sheetapp/sheetapp.h
   sheetapp/application.cpp
+  sheetapp/matcher.cpp sheetapp/matcher_p.h
+  sheetapp/numbertext.cpp sheetapp/numbertext_p.h
+  sheetapp/rangeref.cpp sheetapp/rangeref_p.h
 )
