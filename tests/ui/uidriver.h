@@ -1,0 +1,139 @@
+// Driving the real main window offscreen as a user would: modal dialogs and
+// message boxes answered from the event loop they run, the status bar read
+// left to right, desktop URLs caught instead of opened.
+#pragma once
+
+#include "ui/mainwindow.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QStatusBar>
+#include <QTimer>
+#include <QUrl>
+
+#include <algorithm>
+#include <functional>
+
+namespace uidriver {
+
+// Answers the next modal widget of type T: `act` runs once, inside the modal
+// event loop, as soon as such a widget is the active modal widget. The watch
+// ends with this object, so a dialog that never comes cannot leak into later
+// tests; `fired()` tells whether it came.
+template <typename T> class OnModal
+{
+public:
+    explicit OnModal(std::function<void(T *)> act) : action(std::move(act))
+    {
+        timer.setInterval(1);
+        QObject::connect(&timer, &QTimer::timeout, [this] {
+            if (T *w = qobject_cast<T *>(QApplication::activeModalWidget())) {
+                timer.stop();
+                done = true;
+                action(w);
+            }
+        });
+        timer.start();
+    }
+    bool fired() const { return done; }
+
+private:
+    std::function<void(T *)> action;
+    QTimer timer;
+    bool done = false;
+};
+
+// Types the given paths (absolute) into a non-native file dialog: the first
+// path's folder becomes the dialog's folder, the names go quoted into the
+// file name field.
+inline void typePaths(QFileDialog *dialog, const QStringList &paths)
+{
+    dialog->setDirectory(QFileInfo(paths.first()).absolutePath());
+    QStringList names;
+    for (const QString &p : paths)
+        names << QLatin1Char('"') + QFileInfo(p).fileName() + QLatin1Char('"');
+    auto *edit = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
+    if (edit)
+        edit->setText(names.join(QLatin1Char(' ')));
+}
+
+// A message box's title, text and button count, then closed with its first
+// button.
+struct BoxSeen
+{
+    QString title;
+    QString text;
+    int buttons = 0;
+    QMessageBox::StandardButtons standardButtons;
+};
+
+inline std::function<void(QMessageBox *)> closeBox(BoxSeen *seen)
+{
+    return [seen](QMessageBox *box) {
+        seen->title = box->windowTitle();
+        seen->text = box->text();
+        seen->buttons = box->buttons().size();
+        seen->standardButtons = box->standardButtons();
+        box->buttons().first()->click();
+    };
+}
+
+// The status bar's labels, left to right.
+inline QList<QLabel *> statusLabels(QMainWindow *w)
+{
+    QList<QLabel *> labels =
+        w->statusBar()->findChildren<QLabel *>(QString(), Qt::FindDirectChildrenOnly);
+    std::stable_sort(labels.begin(), labels.end(), [](const QLabel *a, const QLabel *b) {
+        return a->geometry().x() < b->geometry().x();
+    });
+    return labels;
+}
+
+inline QStringList statusTexts(QMainWindow *w)
+{
+    QStringList texts;
+    for (const QLabel *l : statusLabels(w))
+        texts << l->text();
+    return texts;
+}
+
+// Takes the desktop's "open this URL" requests for the file scheme.
+class UrlCatcher : public QObject
+{
+    Q_OBJECT
+public:
+    QList<QUrl> urls;
+public slots:
+    void open(const QUrl &url) { urls << url; }
+};
+
+// Points the per-user data folder (where the options live) at `dir`, and sets
+// the version that the built program carries.
+inline void useDataDir(const QString &dir)
+{
+    qputenv("XDG_DATA_HOME", QFile::encodeName(dir));
+    QCoreApplication::setApplicationVersion(QStringLiteral(TRELVIX_VERSION));
+}
+
+// The options file the window reads and writes under the data folder `dir`.
+inline QString optionsPath(const QString &dir)
+{
+    return dir + QStringLiteral("/qvoRt_") + QStringLiteral(TRELVIX_VERSION) +
+           QStringLiteral("/qvoRt");
+}
+
+template <typename T> T *child(QObject *w, const char *name)
+{
+    T *c = w->findChild<T *>(QString::fromLatin1(name));
+    if (!c)
+        qFatal("no child %s", name);
+    return c;
+}
+
+} // namespace uidriver
