@@ -1,7 +1,9 @@
 # Sources of the embedded spreadsheet application, relative to this folder.
 set(SHEETAPP_SOURCES
   sheetapp/sheetapp.h
-  sheetapp/application.cpp
+  sheetapp/application.cpp sheetapp/application_p.h
+  sheetapp/range.cpp
+  sheetapp/cellreplace.cpp sheetapp/cellreplace_p.h
   sheetapp/matcher.cpp sheetapp/matcher_p.h
   sheetapp/numbertext.cpp sheetapp/numbertext_p.h
   sheetapp/rangeref.cpp sheetapp/rangeref_p.h

@@ -1,0 +1,156 @@
+// The server objects of the embedded spreadsheet application and the state
+// they share. Every job has its own Application on its own thread; the only
+// state shared between threads is the process-wide set of open files.
+#pragma once
+
+#include "automation/dispatch.h"
+#include "xlsx/cellref.h"
+#include "xlsx/document.h"
+
+#include <QString>
+#include <QVector>
+
+#include <memory>
+
+namespace sheetapp {
+
+// The process-wide set of workbooks held open, by canonical path.
+namespace openfiles {
+// False when another workbook object already holds the path.
+bool acquire(const QString &canonicalPath);
+void release(const QString &canonicalPath);
+bool isHeld(const QString &canonicalPath);
+} // namespace openfiles
+
+struct BookState
+{
+    std::unique_ptr<xlsx::Document> doc; // null once the workbook is closed
+    QString canonicalPath;
+
+    ~BookState();
+    // Drops the workbook without saving and gives its path back.
+    void close();
+};
+using BookPtr = std::shared_ptr<BookState>;
+
+struct AppState
+{
+    bool displayAlerts = true;
+    bool visible = false;
+    bool quit = false;
+    QVector<BookPtr> books;
+
+    // Closes every workbook without saving.
+    void closeAll();
+};
+using AppPtr = std::shared_ptr<AppState>;
+
+// Common checks of the objects below a workbook.
+class BookObject : public automation::Dispatch
+{
+public:
+    explicit BookObject(BookPtr book) : m_book(std::move(book)) {}
+
+protected:
+    // The open document, or nullptr with *error when the workbook was closed.
+    xlsx::Document *document(QString *error) const;
+    BookPtr m_book;
+};
+
+class ApplicationObject : public automation::Dispatch
+{
+public:
+    ApplicationObject();
+    ~ApplicationObject() override;
+    QString typeName() const override { return QStringLiteral("Application"); }
+    automation::CallResult invoke(const QByteArray &member, const QVariantList &args) override;
+    bool setProperty(const QByteArray &name, const QVariant &value, QString *error) override;
+
+private:
+    AppPtr m_state;
+};
+
+class WorkbooksObject : public automation::Dispatch
+{
+public:
+    explicit WorkbooksObject(AppPtr app) : m_app(std::move(app)) {}
+    QString typeName() const override { return QStringLiteral("Workbooks"); }
+    automation::CallResult invoke(const QByteArray &member, const QVariantList &args) override;
+    bool setProperty(const QByteArray &name, const QVariant &value, QString *error) override;
+
+private:
+    automation::CallResult open(const QVariant &fileName);
+    AppPtr m_app;
+};
+
+class WorkbookObject : public BookObject
+{
+public:
+    using BookObject::BookObject;
+    QString typeName() const override { return QStringLiteral("Workbook"); }
+    automation::CallResult invoke(const QByteArray &member, const QVariantList &args) override;
+    bool setProperty(const QByteArray &name, const QVariant &value, QString *error) override;
+};
+
+class SheetsObject : public BookObject
+{
+public:
+    using BookObject::BookObject;
+    QString typeName() const override { return QStringLiteral("Sheets"); }
+    automation::CallResult invoke(const QByteArray &member, const QVariantList &args) override;
+    bool setProperty(const QByteArray &name, const QVariant &value, QString *error) override;
+};
+
+// A worksheet, or a chart sheet (which has no cells).
+class SheetObject : public BookObject
+{
+public:
+    SheetObject(BookPtr book, int index, bool chart)
+        : BookObject(std::move(book)), m_index(index), m_chart(chart)
+    {
+    }
+    QString typeName() const override
+    {
+        return m_chart ? QStringLiteral("Chart") : QStringLiteral("Worksheet");
+    }
+    automation::CallResult invoke(const QByteArray &member, const QVariantList &args) override;
+    bool setProperty(const QByteArray &name, const QVariant &value, QString *error) override;
+
+private:
+    int m_index;
+    bool m_chart;
+};
+
+class RangeObject : public BookObject
+{
+public:
+    RangeObject(BookPtr book, int sheetIndex, const xlsx::CellRange &range)
+        : BookObject(std::move(book)), m_sheet(sheetIndex), m_range(range)
+    {
+    }
+    QString typeName() const override { return QStringLiteral("Range"); }
+    automation::CallResult invoke(const QByteArray &member, const QVariantList &args) override;
+    bool setProperty(const QByteArray &name, const QVariant &value, QString *error) override;
+
+    // Largest number of cells one Value write fills.
+    static constexpr long long kMaxValueCells = 1048576;
+
+private:
+    automation::CallResult replace(const QVariantList &args);
+    bool writeValue(const QVariant &value, QString *error);
+
+    int m_sheet;
+    xlsx::CellRange m_range;
+};
+
+} // namespace sheetapp
+
+namespace sheetapp {
+
+// Failures shared by every object.
+automation::CallResult unknownMember(const automation::Dispatch &object, const QByteArray &member);
+automation::CallResult wrongArgumentCount(const automation::Dispatch &object,
+                                          const QByteArray &member, int expected, int given);
+bool unknownProperty(const automation::Dispatch &object, const QByteArray &name, QString *error);
+
+} // namespace sheetapp

@@ -1,0 +1,275 @@
+#include "automation/sheetapp/application_p.h"
+#include "automation/sheetapp/cellreplace_p.h"
+#include "automation/sheetapp/matcher_p.h"
+
+#include <QDebug>
+
+#include <algorithm>
+
+using automation::CallResult;
+
+namespace sheetapp {
+namespace {
+
+// The header cell of a table column, if (row, column) is one.
+bool findHeader(const QVector<xlsx::TableInfo> &tables, int row, int column, int *table,
+                int *tableColumn)
+{
+    for (int t = 0; t < tables.size(); ++t) {
+        const xlsx::TableInfo &info = tables[t];
+        if (info.headerRowCount > 0 && info.ref.firstRow == row && info.ref.firstColumn <= column &&
+            column <= info.ref.lastColumn) {
+            *table = t;
+            *tableColumn = column - info.ref.firstColumn;
+            return true;
+        }
+    }
+    return false;
+}
+
+// The name a table column gets for header text `wanted`: table column names
+// are never empty and unique within their table (case-insensitively), so an
+// empty text becomes "Column<n>" and a taken one gets a number appended.
+QString uniqueColumnName(const xlsx::TableInfo &table, int column, const QString &wanted)
+{
+    const QString base = wanted.isEmpty() ? QStringLiteral("Column%1").arg(column + 1) : wanted;
+    auto taken = [&table, column](const QString &name) {
+        for (int i = 0; i < table.columnNames.size(); ++i) {
+            if (i != column && table.columnNames[i].compare(name, Qt::CaseInsensitive) == 0)
+                return true;
+        }
+        return false;
+    };
+    QString name = base;
+    for (int n = 2; taken(name); ++n)
+        name = base + QString::number(n);
+    return name;
+}
+
+// Writes a cell that may be a table header, keeping the table's column name in
+// step with it. Header cells always hold text.
+bool writeCell(xlsx::Worksheet *ws, QVector<xlsx::TableInfo> *tables, int row, int column,
+               CellEdit::Kind kind, const QString &text, QString *error)
+{
+    int t = -1;
+    int tc = -1;
+    if (!findHeader(*tables, row, column, &t, &tc)) {
+        switch (kind) {
+        case CellEdit::Number:
+            return ws->setNumber(row, column, text, error);
+        case CellEdit::Formula:
+            return ws->setFormula(row, column, text, error);
+        default:
+            return ws->setString(row, column, text, error);
+        }
+    }
+    if (kind == CellEdit::Formula) {
+        *error = QStringLiteral("a table header cannot hold a formula");
+        return false;
+    }
+    xlsx::TableInfo &table = (*tables)[t];
+    const QString name = uniqueColumnName(table, tc, text);
+    const QString oldName = table.columnNames.value(tc);
+    if (name != oldName && !ws->renameTableColumn(t, tc, name, error))
+        return false;
+    const bool ok = (kind == CellEdit::Number && name == text)
+                        ? ws->setNumber(row, column, text, error)
+                        : ws->setString(row, column, name, error);
+    if (!ok) {
+        if (name != oldName)
+            ws->renameTableColumn(t, tc, oldName, nullptr);
+        return false;
+    }
+    table.columnNames[tc] = name;
+    return true;
+}
+
+bool intersects(const xlsx::CellRange &a, const xlsx::CellRange &b)
+{
+    return a.firstRow <= b.lastRow && b.firstRow <= a.lastRow && a.firstColumn <= b.lastColumn &&
+           b.firstColumn <= a.lastColumn;
+}
+
+} // namespace
+
+CallResult RangeObject::invoke(const QByteArray &member, const QVariantList &args)
+{
+    if (member == "Replace") {
+        if (args.size() < 2 || args.size() > 5)
+            return CallResult::failure(
+                QStringLiteral("Range.Replace takes 2 to 5 arguments, %1 given").arg(args.size()));
+        return replace(args);
+    }
+    QString error;
+    if (!document(&error))
+        return CallResult::failure(error);
+    if (member == "Address" || member == "Count") {
+        if (!args.isEmpty())
+            return wrongArgumentCount(*this, member, 0, args.size());
+        if (member == "Count")
+            return CallResult::ofValue(static_cast<qlonglong>(m_range.rowCount()) *
+                                       m_range.columnCount());
+        auto corner = [](int row, int column) {
+            return QStringLiteral("$%1$%2").arg(xlsx::columnName(column)).arg(row);
+        };
+        QString address = corner(m_range.firstRow, m_range.firstColumn);
+        if (m_range.rowCount() > 1 || m_range.columnCount() > 1)
+            address += QLatin1Char(':') + corner(m_range.lastRow, m_range.lastColumn);
+        return CallResult::ofValue(address);
+    }
+    return unknownMember(*this, member);
+}
+
+bool RangeObject::setProperty(const QByteArray &name, const QVariant &value, QString *error)
+{
+    if (name != "Value")
+        return unknownProperty(*this, name, error);
+    QString why;
+    const bool ok = writeValue(value, &why);
+    if (!ok && error)
+        *error = why;
+    return ok;
+}
+
+CallResult RangeObject::replace(const QVariantList &args)
+{
+    QString error;
+    xlsx::Document *doc = document(&error);
+    if (!doc)
+        return CallResult::failure(error);
+    xlsx::Worksheet *ws = doc->worksheet(m_sheet, &error);
+    if (!ws)
+        return CallResult::failure(error);
+
+    auto optionalInt = [&args](int i, int fallback, bool *ok) {
+        *ok = true;
+        if (i >= args.size() || !args[i].isValid())
+            return fallback;
+        return args[i].toInt(ok);
+    };
+    const QVariant &whatArg = args[0];
+    const QVariant &replacementArg = args[1];
+    if (!whatArg.isValid() || !whatArg.canConvert<QString>() || !replacementArg.isValid() ||
+        !replacementArg.canConvert<QString>())
+        return CallResult::failure(QStringLiteral("Range.Replace: What and Replacement must be "
+                                                  "texts"));
+    bool ok = false;
+    const int lookAt = optionalInt(2, 2, &ok);
+    if (!ok || (lookAt != 1 && lookAt != 2))
+        return CallResult::failure(
+            QStringLiteral("Range.Replace: LookAt must be 1 (whole) or 2 (part)"));
+    const int searchOrder = optionalInt(3, 1, &ok);
+    if (!ok || (searchOrder != 1 && searchOrder != 2))
+        return CallResult::failure(
+            QStringLiteral("Range.Replace: SearchOrder must be 1 (rows) or 2 (columns)"));
+    const bool matchCase = args.size() > 4 && args[4].isValid() && args[4].toBool();
+    const QString replacement = replacementArg.toString();
+    const WildcardPattern pattern(whatArg.toString(), matchCase);
+    if (pattern.isEmpty())
+        return CallResult::ofValue(false);
+
+    // The cells present in the range, in the order asked for.
+    QVector<QPair<int, int>> cells; // (row, column)
+    const int count = ws->cellCount();
+    for (int i = 0; i < count; ++i) {
+        const xlsx::Cell c = ws->cellAt(i);
+        if (m_range.contains(c.row, c.column))
+            cells.append({c.row, c.column});
+    }
+    if (searchOrder == 2) {
+        std::stable_sort(cells.begin(), cells.end(),
+                         [](const QPair<int, int> &a, const QPair<int, int> &b) {
+                             return a.second != b.second ? a.second < b.second : a.first < b.first;
+                         });
+    }
+
+    const bool locked = ws->isProtected();
+    QVector<xlsx::TableInfo> tables = ws->tables();
+    bool changed = false;
+    for (const auto &rc : cells) {
+        const xlsx::Cell cell = ws->cell(rc.first, rc.second);
+        if (locked && doc->isStyleLocked(cell.style))
+            continue; // a protected sheet's locked cells are not changed
+        const CellEdit edit = replaceInCell(cell, pattern, replacement, lookAt);
+        if (edit.kind == CellEdit::None)
+            continue;
+        if (edit.kind == CellEdit::Refused) {
+            qWarning().noquote() << QStringLiteral("Range.Replace: %1, sheet \"%2\", cell %3 left "
+                                                   "unchanged: %4")
+                                        .arg(m_book->canonicalPath, ws->name(),
+                                             xlsx::CellRef(rc.first, rc.second).toString(),
+                                             edit.reason);
+            continue;
+        }
+        QString why;
+        if (writeCell(ws, &tables, rc.first, rc.second, edit.kind, edit.text, &why)) {
+            changed = true;
+        } else {
+            qWarning().noquote() << QStringLiteral("Range.Replace: %1, sheet \"%2\", cell %3 left "
+                                                   "unchanged: %4")
+                                        .arg(m_book->canonicalPath, ws->name(),
+                                             xlsx::CellRef(rc.first, rc.second).toString(), why);
+        }
+    }
+    return CallResult::ofValue(changed);
+}
+
+bool RangeObject::writeValue(const QVariant &value, QString *error)
+{
+    xlsx::Document *doc = document(error);
+    if (!doc)
+        return false;
+    xlsx::Worksheet *ws = doc->worksheet(m_sheet, error);
+    if (!ws)
+        return false;
+    const int type = value.userType();
+    if (!value.isValid() || type == QMetaType::QVariantList || type == QMetaType::QVariantMap ||
+        type == QMetaType::QStringList || !value.canConvert<QString>()) {
+        *error = QStringLiteral("Range.Value: the value is not a text");
+        return false;
+    }
+    const QString text = value.toString();
+    if (text.size() > kMaxCellText) {
+        *error =
+            QStringLiteral("Range.Value: the text is longer than %1 characters").arg(kMaxCellText);
+        return false;
+    }
+    const long long cells = static_cast<long long>(m_range.rowCount()) * m_range.columnCount();
+    if (cells > kMaxValueCells) {
+        *error = QStringLiteral("Range.Value: %1 cells are more than one write fills").arg(cells);
+        return false;
+    }
+    for (const xlsx::CellRange &array : ws->arrayFormulaRanges()) {
+        if (array.rowCount() * array.columnCount() > 1 && intersects(array, m_range)) {
+            *error =
+                QStringLiteral("Range.Value: %1 is part of an array formula").arg(array.toString());
+            return false;
+        }
+    }
+    if (ws->isProtected()) {
+        for (int r = m_range.firstRow; r <= m_range.lastRow; ++r) {
+            for (int c = m_range.firstColumn; c <= m_range.lastColumn; ++c) {
+                if (doc->isStyleLocked(ws->cell(r, c).style)) {
+                    *error =
+                        QStringLiteral("%1: cell %2 of the protected sheet \"%3\" is locked")
+                            .arg(m_book->canonicalPath, xlsx::CellRef(r, c).toString(), ws->name());
+                    return false;
+                }
+            }
+        }
+    }
+    QVector<xlsx::TableInfo> tables = ws->tables();
+    for (int r = m_range.firstRow; r <= m_range.lastRow; ++r) {
+        for (int c = m_range.firstColumn; c <= m_range.lastColumn; ++c) {
+            if (!writeCell(ws, &tables, r, c, CellEdit::String, text, error)) {
+                *error = QStringLiteral("%1, sheet \"%2\", cell %3: %4")
+                             .arg(m_book->canonicalPath, ws->name(), xlsx::CellRef(r, c).toString(),
+                                  *error);
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+} // namespace sheetapp
