@@ -8,6 +8,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCoreApplication>
+#include <QDialog>
 #include <QDir>
 #include <QFileDialog>
 #include <QLabel>
@@ -61,6 +62,42 @@ inline void typePaths(QFileDialog *dialog, const QStringList &paths)
     auto *edit = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
     if (edit)
         edit->setText(names.join(QLatin1Char(' ')));
+}
+
+// While it lives, rejects every modal dialog that comes up (message boxes
+// are closed with their escape button), counting them.
+class DismissAll
+{
+public:
+    DismissAll()
+    {
+        timer.setInterval(1);
+        QObject::connect(&timer, &QTimer::timeout, [this] {
+            if (auto *d = qobject_cast<QDialog *>(QApplication::activeModalWidget())) {
+                ++count;
+                titles << d->windowTitle();
+                d->reject();
+            }
+        });
+        timer.start();
+    }
+    int count = 0;
+    QStringList titles;
+
+private:
+    QTimer timer;
+};
+
+// Clicks `button`; the add-files dialog that comes up gets `paths` typed in
+// and is accepted. False when no dialog came.
+inline bool addFilesThroughDialog(QAbstractButton *button, const QStringList &paths)
+{
+    OnModal<QFileDialog> answer([paths](QFileDialog *d) {
+        typePaths(d, paths);
+        static_cast<QDialog *>(d)->accept(); // QFileDialog::accept checks the input
+    });
+    button->click();
+    return answer.fired();
 }
 
 // A message box's title, text and button count, then closed with its first

@@ -1,0 +1,909 @@
+// The main window as a user meets it: first start, form, status bar, status
+// texts, file count, options kept between starts, menu and shortcuts.
+#include "uidriver.h"
+
+#include "ui_mainwindow.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDesktopServices>
+#include <QGridLayout>
+#include <QHeaderView>
+#include <QMenu>
+#include <QMenuBar>
+#include <QProcess>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSettings>
+#include <QSplitter>
+#include <QTabWidget>
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include "ui/codeeditor.h"
+#include "ui/qtablewidgetex.h"
+
+using namespace uidriver;
+
+class TstMainWindow : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+
+    void firstStart();
+    void title();
+    void tooltips_data();
+    void tooltips();
+    void tablesInitialShape();
+    void statusBar();
+    void stateTexts_data();
+    void stateTexts();
+    void fileCountFollowsTab();
+
+    void optionsRestored_data();
+    void optionsRestored();
+    void optionsSaved_data();
+    void optionsSaved();
+    void typedSheetListSurvivesRestarts();
+    void otherVersionStartsFromDefaults();
+    void quitExitsWithoutSaving();
+    void closeSaves();
+
+    void formObjects_data();
+    void formObjects();
+    void formKeepsObjectName();
+    void menus();
+    void shortcuts_data();
+    void shortcuts();
+    void help();
+    void about();
+    void sheetChoice_data();
+    void sheetChoice();
+    void sheetListCommittedWithEnter();
+    void keywordOptionsFollowMode();
+
+    void screenshot();
+
+private:
+    QTemporaryDir data;
+    QTemporaryDir files;
+    QString options() const { return optionsPath(data.path()); }
+    QStringList makeFiles(const QStringList &names);
+};
+
+QStringList TstMainWindow::makeFiles(const QStringList &names)
+{
+    QStringList paths;
+    for (const QString &n : names) {
+        const QString p = files.path() + QLatin1Char('/') + n;
+        QFile f(p);
+        if (!f.open(QIODevice::WriteOnly))
+            qFatal("cannot write %s", qPrintable(p));
+        paths << p;
+    }
+    return paths;
+}
+
+namespace {
+
+// The offscreen platform warns about every top-level window it cannot size
+// by hints; that says nothing about the program.
+QtMessageHandler defaultHandler = nullptr;
+void quietHandler(QtMsgType type, const QMessageLogContext &context, const QString &msg)
+{
+    if (!msg.contains(QLatin1String("propagateSizeHints")))
+        defaultHandler(type, context, msg);
+}
+
+} // namespace
+
+void TstMainWindow::initTestCase()
+{
+    defaultHandler = qInstallMessageHandler(quietHandler);
+    QVERIFY(data.isValid());
+    QVERIFY(files.isValid());
+    useDataDir(data.path());
+}
+
+void TstMainWindow::init()
+{
+    QFile::remove(options());
+}
+
+void TstMainWindow::firstStart()
+{
+    QVERIFY(!QFile::exists(options()));
+    MainWindow w;
+    QVERIFY(w.windowState() & Qt::WindowMaximized);
+    QVERIFY(w.isVisible());
+    auto *tabs = child<QTabWidget>(&w, "tabWidget_1");
+    QCOMPARE(tabs->currentIndex(), 0);
+    QCOMPARE(tabs->tabText(tabs->currentIndex()), QStringLiteral("方式1"));
+    QCOMPARE(child<QLineEdit>(&w, "lineEdit_Separator")->text(), QStringLiteral("|"));
+    QVERIFY(child<QRadioButton>(&w, "radioButton_key")->isChecked());
+    QVERIFY(!child<QRadioButton>(&w, "radioButton_position")->isChecked());
+    QVERIFY(!child<QCheckBox>(&w, "checkBox_lookAt")->isChecked());
+    QVERIFY(!child<QCheckBox>(&w, "checkBox_matchCase")->isChecked());
+    QCOMPARE(child<QComboBox>(&w, "comboBox_searchOrder")->currentText(), QStringLiteral("按行"));
+    auto *sheet = child<QComboBox>(&w, "comboBox");
+    QCOMPARE(sheet->currentText(), QStringLiteral("默认页"));
+    QVERIFY(!sheet->isEditable());
+    for (const char *name : {"checkBox_lookAt", "checkBox_matchCase", "comboBox_searchOrder",
+                             "pushButton_replace", "pushButton_ClearAll"})
+        QVERIFY2(child<QWidget>(&w, name)->isEnabled(), name);
+}
+
+void TstMainWindow::title()
+{
+    MainWindow w;
+    QCOMPARE(w.windowTitle(), QStringLiteral("Trelvix V5.0.0.3"));
+    QCOMPARE(w.windowTitle(), QStringLiteral("Trelvix V") + QCoreApplication::applicationVersion());
+}
+
+void TstMainWindow::tooltips_data()
+{
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<QString>("tip");
+    QTest::newRow("run") << "pushButton_replace"
+                         << "替换(CTRL_SHIFT+H)";
+    QTest::newRow("clear all") << "pushButton_ClearAll"
+                               << "清空(CTRL_SHIFT+C)";
+    for (const char *way : {"1", "2"}) {
+        const QString prefix = QStringLiteral("pushButton_list%1_").arg(way);
+        QTest::addRow("list %s folders", way) << prefix + "Adds"
+                                              << "Ctrl+P";
+        QTest::addRow("list %s files", way) << prefix + "Add"
+                                            << "Ctrl+F";
+        QTest::addRow("list %s export", way) << prefix + "Save"
+                                             << "Ctrl+S";
+        QTest::addRow("list %s import", way) << prefix + "Import"
+                                             << "Ctrl+I";
+        QTest::addRow("list %s clear", way) << prefix + "Clear"
+                                            << "Ctrl+Del";
+    }
+    QTest::newRow("remove 1 has none") << "pushButton_list1_Remove"
+                                       << "";
+    QTest::newRow("remove rows has none") << "pushButton_list2_RemoveRow"
+                                          << "";
+    QTest::newRow("remove columns has none") << "pushButton_list2_RemoveColumn"
+                                             << "";
+    QTest::newRow("key clear has none") << "pushButton_keyClear"
+                                        << "";
+}
+
+void TstMainWindow::tooltips()
+{
+    QFETCH(QString, button);
+    QFETCH(QString, tip);
+    MainWindow w;
+    auto *b = w.findChild<QPushButton *>(button);
+    QVERIFY(b);
+    QCOMPARE(b->toolTip(), tip);
+}
+
+void TstMainWindow::tablesInitialShape()
+{
+    MainWindow w;
+    auto *list1 = child<QTableWidget>(&w, "tableWidget_list1");
+    QCOMPARE(list1->rowCount(), 0);
+    QCOMPARE(list1->columnCount(), 1);
+    QCOMPARE(list1->horizontalHeaderItem(0)->text(), QStringLiteral("文件名"));
+    QCOMPARE(list1->editTriggers(), QAbstractItemView::NoEditTriggers);
+    QVERIFY(list1->showGrid());
+    QCOMPARE(list1->horizontalHeader()->sectionResizeMode(0), QHeaderView::ResizeToContents);
+    QVERIFY(list1->testAttribute(Qt::WA_MouseTracking));
+
+    auto *list2 = child<QTableWidget>(&w, "tableWidget_list2");
+    QCOMPARE(list2->rowCount(), 1);
+    QCOMPARE(list2->columnCount(), 1);
+    QCOMPARE(list2->horizontalHeaderItem(0)->text(), QStringLiteral("关键字或位置"));
+    QVERIFY(list2->showGrid());
+    QCOMPARE(list2->horizontalHeader()->sectionResizeMode(0), QHeaderView::ResizeToContents);
+    QVERIFY(list2->item(0, 0));
+    QVERIFY(list2->item(0, 0)->text().isEmpty());
+    QVERIFY(list2->item(0, 0)->flags() & Qt::ItemIsEditable);
+    QVERIFY(list2->editTriggers() != QAbstractItemView::NoEditTriggers);
+    QVERIFY(list2->testAttribute(Qt::WA_MouseTracking));
+}
+
+void TstMainWindow::statusBar()
+{
+    MainWindow w;
+    QCoreApplication::processEvents();
+    QCOMPARE(statusTexts(&w), (QStringList{" 文件(0)", " 成功(0)", " 失败(0)", " 丢失(0)",
+                                           " 就绪★★★处理之前请自行对文件进行备份★★★"}));
+    // The status text takes the room that is left.
+    const QList<QLabel *> labels = statusLabels(&w);
+    QVERIFY(labels.last()->width() > labels.first()->width());
+}
+
+void TstMainWindow::stateTexts_data()
+{
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("text");
+    const QMap<int, QString> table = {
+        {1, "添加目录文件中..."},
+        {2, "添加目录文件完毕!"},
+        {3, "添加目录文件被取消!"},
+        {9, "添加文件中..."},
+        {10, "添加文件完毕!"},
+        {11, "添加文件被取消!"},
+        {13, "文件已存在!"},
+        {17, "删除文件中..."},
+        {18, "文件删除完毕!"},
+        {25, "列表导出中,请稍后..."},
+        {26, "列表导出完毕!"},
+        {27, "列表导出被取消!"},
+        {33, "列表导入中,请稍后..."},
+        {34, "列表导入完毕!"},
+        {35, "没有找到对应的列表文件!"},
+        {36, "清单数量不足!"},
+        {37, "没有在列表043文件中找到对应的清单!"},
+        {41, "列表被清空!"},
+        {49, "文件替换处理中..."},
+        {50, "发现被替换关键字有[空]行,请检查!"},
+        {51, "文件替换处理被取消!"},
+        {57, "不支持同时拖入被添加文件 和 文件列表文件(.xlsx)!"},
+        {58, "拖入文件类型不受支持!"},
+    };
+    // Every code of the range, the gaps taking the fallback, and codes
+    // beyond it on both sides.
+    QList<int> codes = {-2147483647 - 1, -58, -1, 59, 64, 100, 2147483647};
+    for (int c = 0; c <= 58; ++c)
+        codes << c;
+    for (int c : codes) {
+        const QString text = table.contains(c)
+                                 ? table.value(c)
+                                 : QString::number(c) + QStringLiteral(" 咦?这是神马操作?");
+        QTest::addRow("code %d", c) << c << text;
+    }
+}
+
+void TstMainWindow::stateTexts()
+{
+    QFETCH(int, code);
+    QFETCH(QString, text);
+    MainWindow w;
+    emit w.stateChangedSignals(code);
+    QCOMPARE(statusLabels(&w).last()->text(), text);
+    // Nothing else of the status bar changes.
+    QCOMPARE(statusTexts(&w).mid(0, 4),
+             (QStringList{" 文件(0)", " 成功(0)", " 失败(0)", " 丢失(0)"}));
+}
+
+void TstMainWindow::fileCountFollowsTab()
+{
+    const QStringList three = makeFiles({"count1.xlsx", "count2.xlsx", "count3.xls"});
+    MainWindow w;
+    auto *tabs = child<QTabWidget>(&w, "tabWidget_1");
+    QVERIFY(addFilesThroughDialog(child<QPushButton>(&w, "pushButton_list1_Add"), three));
+    QCOMPARE(statusTexts(&w).first(), QStringLiteral(" 文件(3)"));
+
+    tabs->setCurrentIndex(1);
+    QCOMPARE(statusTexts(&w).first(), QStringLiteral(" 文件(0)"));
+    QVERIFY(addFilesThroughDialog(child<QPushButton>(&w, "pushButton_list2_Add"), three.mid(0, 1)));
+    QCOMPARE(statusTexts(&w).first(), QStringLiteral(" 文件(1)"));
+
+    tabs->setCurrentIndex(0);
+    QCOMPARE(statusTexts(&w).first(), QStringLiteral(" 文件(3)"));
+    tabs->setCurrentIndex(1);
+    QCOMPARE(statusTexts(&w).first(), QStringLiteral(" 文件(1)"));
+
+    // A signal for the other list's change still counts the shown one.
+    emit w.fileNumChangedSignals();
+    QCOMPARE(statusTexts(&w).first(), QStringLiteral(" 文件(1)"));
+}
+
+// ---- options -----------------------------------------------------------------
+
+namespace {
+
+// What the window shows of the seven options, one "name=value" per option.
+QStringList shownOptions(MainWindow &w)
+{
+    auto *sheet = child<QComboBox>(&w, "comboBox");
+    return {
+        QStringLiteral("tab=%1").arg(child<QTabWidget>(&w, "tabWidget_1")->currentIndex()),
+        QStringLiteral("separator=") + child<QLineEdit>(&w, "lineEdit_Separator")->text(),
+        QStringLiteral("key=%1").arg(child<QRadioButton>(&w, "radioButton_key")->isChecked()),
+        QStringLiteral("position=%1")
+            .arg(child<QRadioButton>(&w, "radioButton_position")->isChecked()),
+        QStringLiteral("matchCase=%1").arg(child<QCheckBox>(&w, "checkBox_matchCase")->isChecked()),
+        QStringLiteral("searchOrder=%1")
+            .arg(child<QComboBox>(&w, "comboBox_searchOrder")->currentIndex()),
+        QStringLiteral("lookAt=%1").arg(child<QCheckBox>(&w, "checkBox_lookAt")->isChecked()),
+        QStringLiteral("optionsEnabled=%1")
+            .arg(child<QCheckBox>(&w, "checkBox_lookAt")->isEnabled()),
+        QStringLiteral("sheet=%1 %2 editable=%3")
+            .arg(sheet->currentIndex())
+            .arg(sheet->currentText())
+            .arg(sheet->isEditable()),
+    };
+}
+
+QStringList defaults()
+{
+    return {"tab=0",      "separator=|",      "key=1",
+            "position=0", "matchCase=0",      "searchOrder=0",
+            "lookAt=0",   "optionsEnabled=1", "sheet=0 默认页 editable=0"};
+}
+
+QStringList with(QStringList base, const QStringList &changes)
+{
+    for (const QString &c : changes) {
+        const QString name = c.section(QLatin1Char('='), 0, 0) + QLatin1Char('=');
+        for (QString &b : base) {
+            if (b.startsWith(name))
+                b = c;
+        }
+    }
+    return base;
+}
+
+} // namespace
+
+void TstMainWindow::optionsRestored_data()
+{
+    QTest::addColumn<QStringList>("stored"); // "key=value" lines of group set
+    QTest::addColumn<QStringList>("shown");
+
+    const QStringList d = defaults();
+    QTest::newRow("no file") << QStringList{} << d;
+    QTest::newRow("second tab") << QStringList{"way=1"} << with(d, {"tab=1"});
+    QTest::newRow("tab beyond the tabs") << QStringList{"way=5"} << d;
+    QTest::newRow("tab not a number") << QStringList{"way=x"} << d;
+    QTest::newRow("empty separator") << QStringList{"separator="} << with(d, {"separator="});
+    QTest::newRow("separator kept as typed")
+        << QStringList{"separator= ;# "} << with(d, {"separator= ;# "});
+    QTest::newRow("position mode reads no keyword options")
+        << QStringList{"key=0", "matchCase=1", "searchOrder=1", "lookAt=1"}
+        << with(d, {"key=0", "position=1", "optionsEnabled=0"});
+    QTest::newRow("key 2 keeps keyword mode")
+        << QStringList{"key=2", "matchCase=1"} << with(d, {"matchCase=1"});
+    QTest::newRow("key not a number is position mode")
+        << QStringList{"key=on"} << with(d, {"key=0", "position=1", "optionsEnabled=0"});
+    QTest::newRow("keyword options")
+        << QStringList{"key=1", "matchCase=1", "searchOrder=1", "lookAt=1"}
+        << with(d, {"matchCase=1", "searchOrder=1", "lookAt=1"});
+    QTest::newRow("any non-zero number ticks")
+        << QStringList{"matchCase=7", "lookAt=-1"} << with(d, {"matchCase=1", "lookAt=1"});
+    QTest::newRow("Default") << QStringList{"comIndex=Default"} << d;
+    QTest::newRow("First") << QStringList{"comIndex=First"} << with(d, {"sheet=1 首表 editable=0"});
+    QTest::newRow("Last") << QStringList{"comIndex=Last"} << with(d, {"sheet=2 尾表 editable=0"});
+    QTest::newRow("All") << QStringList{"comIndex=All"} << with(d, {"sheet=3 所有表 editable=0"});
+    QTest::newRow("word in other case is a typed list")
+        << QStringList{"comIndex=all"} << with(d, {"sheet=4 all editable=1"});
+    QTest::newRow("typed list") << QStringList{"comIndex=1,3"}
+                                << with(d, {"sheet=4 1,3 editable=1"});
+    QTest::newRow("everything") << QStringList{"way=1",        "separator=;",   "key=1",
+                                               "matchCase=1",  "searchOrder=1", "lookAt=1",
+                                               "comIndex=Last"}
+                                << with(d, {"tab=1", "separator=;", "matchCase=1", "searchOrder=1",
+                                            "lookAt=1", "sheet=2 尾表 editable=0"});
+}
+
+void TstMainWindow::optionsRestored()
+{
+    QFETCH(QStringList, stored);
+    QFETCH(QStringList, shown);
+    {
+        QSettings ini(options(), QSettings::IniFormat);
+        for (const QString &line : stored)
+            ini.setValue(QStringLiteral("set/") + line.section(QLatin1Char('='), 0, 0),
+                         line.section(QLatin1Char('='), 1));
+    }
+    MainWindow w;
+    QCOMPARE(shownOptions(w), shown);
+}
+
+namespace {
+
+// Changes the window's options as a user would; one "what=value" per step.
+void changeOptions(MainWindow &w, const QStringList &steps)
+{
+    for (const QString &s : steps) {
+        const QString what = s.section(QLatin1Char('='), 0, 0);
+        const QString value = s.section(QLatin1Char('='), 1);
+        if (what == QLatin1String("tab")) {
+            child<QTabWidget>(&w, "tabWidget_1")->setCurrentIndex(value.toInt());
+        } else if (what == QLatin1String("separator")) {
+            auto *e = child<QLineEdit>(&w, "lineEdit_Separator");
+            e->clear();
+            QTest::keyClicks(e, value);
+        } else if (what == QLatin1String("sheet")) {
+            child<QComboBox>(&w, "comboBox")->setCurrentIndex(value.toInt());
+        } else if (what == QLatin1String("type")) {
+            auto *c = child<QComboBox>(&w, "comboBox");
+            c->lineEdit()->clear();
+            QTest::keyClicks(c->lineEdit(), value);
+        } else if (what == QLatin1String("click")) {
+            QWidget *b = w.findChild<QWidget *>(value);
+            QTest::mouseClick(b, Qt::LeftButton, Qt::NoModifier, QPoint(4, b->height() / 2));
+        } else if (what == QLatin1String("order")) {
+            child<QComboBox>(&w, "comboBox_searchOrder")->setCurrentIndex(value.toInt());
+        } else {
+            qFatal("unknown step %s", qPrintable(s));
+        }
+    }
+}
+
+} // namespace
+
+void TstMainWindow::optionsSaved_data()
+{
+    QTest::addColumn<QStringList>("steps");
+    QTest::addColumn<QStringList>("written");
+
+    const QStringList d = {"way=0",       "separator=|",   "comIndex=Default", "key=1",
+                           "matchCase=0", "searchOrder=0", "lookAt=0"};
+    QTest::newRow("untouched") << QStringList{} << d;
+    QTest::newRow("second tab") << QStringList{"tab=1"} << with(d, {"way=1"});
+    QTest::newRow("separator") << QStringList{"separator=##"} << with(d, {"separator=##"});
+    QTest::newRow("empty separator") << QStringList{"separator="} << with(d, {"separator="});
+    QTest::newRow("First") << QStringList{"sheet=1"} << with(d, {"comIndex=First"});
+    QTest::newRow("Last") << QStringList{"sheet=2"} << with(d, {"comIndex=Last"});
+    QTest::newRow("All") << QStringList{"sheet=3"} << with(d, {"comIndex=All"});
+    QTest::newRow("typed list") << QStringList{"sheet=4", "type=1,3"} << with(d, {"comIndex=1,3"});
+    QTest::newRow("typed word is saved as the word")
+        << QStringList{"sheet=4", "type=All"} << with(d, {"comIndex=All"});
+    QTest::newRow("keyword options")
+        << QStringList{"click=checkBox_matchCase", "click=checkBox_lookAt", "order=1"}
+        << with(d, {"matchCase=1", "lookAt=1", "searchOrder=1"});
+    QTest::newRow("position mode writes all seven")
+        << QStringList{"click=checkBox_matchCase", "order=1", "click=radioButton_position"}
+        << with(d, {"key=0", "matchCase=1", "searchOrder=1"});
+}
+
+void TstMainWindow::optionsSaved()
+{
+    QFETCH(QStringList, steps);
+    QFETCH(QStringList, written);
+    {
+        MainWindow w;
+        changeOptions(w, steps);
+    }
+    QVERIFY(QFile::exists(options()));
+    QSettings ini(options(), QSettings::IniFormat);
+    ini.beginGroup(QStringLiteral("set"));
+    QStringList got;
+    for (const QString &line : written) {
+        const QString key = line.section(QLatin1Char('='), 0, 0);
+        QVERIFY2(ini.contains(key), qPrintable(key));
+        got << key + QLatin1Char('=') + ini.value(key).toString();
+    }
+    QCOMPARE(got, written);
+    QCOMPARE(ini.childKeys().size(), 7);
+}
+
+void TstMainWindow::typedSheetListSurvivesRestarts()
+{
+    {
+        MainWindow w;
+        changeOptions(w, {"sheet=4", "type=1,3"});
+    }
+    for (int start = 2; start <= 4; ++start) {
+        MainWindow w;
+        auto *sheet = child<QComboBox>(&w, "comboBox");
+        QVERIFY(sheet->isEditable());
+        QCOMPARE(sheet->currentText(), QStringLiteral("1,3"));
+    }
+    // Choosing a fixed entry later ends it.
+    {
+        MainWindow w;
+        changeOptions(w, {"sheet=1"});
+    }
+    MainWindow w;
+    QCOMPARE(child<QComboBox>(&w, "comboBox")->currentText(), QStringLiteral("首表"));
+    QVERIFY(!child<QComboBox>(&w, "comboBox")->isEditable());
+}
+
+void TstMainWindow::otherVersionStartsFromDefaults()
+{
+    {
+        MainWindow w;
+        changeOptions(w, {"tab=1", "separator=#"});
+    }
+    QCoreApplication::setApplicationVersion(QStringLiteral("5.0.0.4"));
+    {
+        MainWindow w;
+        QCOMPARE(shownOptions(w), defaults());
+    }
+    QVERIFY(QFile::exists(data.path() + QStringLiteral("/qvoRt_5.0.0.4/qvoRt")));
+    QCoreApplication::setApplicationVersion(QStringLiteral(TRELVIX_VERSION));
+    MainWindow w;
+    QCOMPARE(shownOptions(w), with(defaults(), {"tab=1", "separator=#"}));
+}
+
+namespace {
+
+// The child process: starts the window, changes the separator, then leaves
+// through the menu's quit shortcut. Returning from here would mean that the
+// quit did not end the process.
+int quitChild(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    QCoreApplication::setApplicationVersion(QStringLiteral(TRELVIX_VERSION));
+    MainWindow w;
+    w.show();
+    QApplication::setActiveWindow(&w);
+    if (!QTest::qWaitForWindowActive(&w))
+        return 4;
+    auto *sep = w.findChild<QLineEdit *>(QStringLiteral("lineEdit_Separator"));
+    sep->setText(QStringLiteral("#"));
+    writeIni(optionsPath(QFile::decodeName(qgetenv("XDG_DATA_HOME"))), QStringLiteral("check"),
+             QStringLiteral("c1"), QStringLiteral("1"));
+    if (qstrcmp(argv[1], "--close-child") == 0) {
+        QTimer::singleShot(0, &w, &QWidget::close);
+        return app.exec();
+    }
+    QTest::keyClick(&w, Qt::Key_Q, Qt::ControlModifier);
+    return 3;
+}
+
+} // namespace
+
+void TstMainWindow::quitExitsWithoutSaving()
+{
+    writeIni(options(), "set", "separator", "@");
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_DATA_HOME"), data.path());
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    p.setProcessEnvironment(env);
+    p.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--quit-child")});
+    QVERIFY(p.waitForFinished(60000));
+    QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(p.exitCode(), 0);
+    QCOMPARE(readIni(options(), "set", "separator", "absent"), QStringLiteral("@"));
+    QCOMPARE(readIni(options(), "set", "way", "absent"), QStringLiteral("absent"));
+    // What was written while it ran stays.
+    QCOMPARE(readIni(options(), "check", "c1", QString()), QStringLiteral("1"));
+}
+
+void TstMainWindow::closeSaves()
+{
+    writeIni(options(), "set", "separator", "@");
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_DATA_HOME"), data.path());
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    p.setProcessEnvironment(env);
+    p.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--close-child")});
+    QVERIFY(p.waitForFinished(60000));
+    QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(p.exitCode(), 0);
+    QCOMPARE(readIni(options(), "set", "separator", "absent"), QStringLiteral("#"));
+    QCOMPARE(readIni(options(), "set", "way", "absent"), QStringLiteral("0"));
+}
+
+// ---- form --------------------------------------------------------------------
+
+void TstMainWindow::formObjects_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("cls");
+    QTest::addColumn<QString>("parent");
+    QTest::addColumn<QString>("layout"); // the layout holding it
+    QTest::addColumn<int>("row");        // grid cell, or box index in column
+    QTest::addColumn<int>("column");
+    QTest::addColumn<int>("columnSpan");
+
+    const auto row = [](const char *n, const char *c, const char *p, const char *l, int r, int col,
+                        int span = 1) {
+        QTest::newRow(n) << QString(n) << QString(c) << QString(p) << QString(l) << r << col
+                         << span;
+    };
+    row("tabWidget_1", "QTabWidget", "centralwidget", "gridLayout", 0, 0);
+    row("splitter", "QSplitter", "tab", "gridLayout_5", 0, 0);
+    row("tableWidget_list1", "QTableWidgetEx", "groupBox", "gridLayout_6", 0, 0);
+    row("pushButton_list1_Adds", "QPushButton", "groupBox", "gridLayout_2", 0, 0);
+    row("pushButton_list1_Add", "QPushButton", "groupBox", "gridLayout_2", 0, 1);
+    row("pushButton_list1_Remove", "QPushButton", "groupBox", "gridLayout_2", 0, 2);
+    row("pushButton_list1_Save", "QPushButton", "groupBox", "gridLayout_2", 1, 0);
+    row("pushButton_list1_Import", "QPushButton", "groupBox", "gridLayout_2", 1, 1);
+    row("pushButton_list1_Clear", "QPushButton", "groupBox", "gridLayout_2", 1, 2);
+    row("label_5", "QLabel", "groupBox_2", "gridLayout_4", 0, 0);
+    row("label_4", "QLabel", "groupBox_2", "gridLayout_4", 0, 1);
+    row("plainTextEdit_s1", "CodeEditor", "groupBox_2", "gridLayout_4", 1, 0);
+    row("plainTextEdit_s2", "CodeEditor", "groupBox_2", "gridLayout_4", 1, 1);
+    row("pushButton_keyClear", "QPushButton", "groupBox_2", "gridLayout_4", 2, 0, 2);
+    row("label", "QLabel", "tab", "gridLayout_5", 1, 0);
+    row("tableWidget_list2", "QTableWidgetEx", "tab_2", "gridLayout_3", 0, 0);
+    row("label_2", "QLabel", "tab_2", "gridLayout_3", 2, 0);
+    const char *row2[] = {"pushButton_list2_Adds",      "pushButton_list2_Add",
+                          "pushButton_list2_RemoveRow", "pushButton_list2_RemoveColumn",
+                          "pushButton_list2_Save",      "pushButton_list2_Import",
+                          "pushButton_list2_Clear"};
+    for (int i = 0; i < 7; ++i)
+        row(row2[i], "QPushButton", "tab_2", "horizontalLayout", i, -1);
+    const char *options[][2] = {{"label_6", "QLabel"},
+                                {"lineEdit_Separator", "QLineEdit"},
+                                {"label_7", "QLabel"},
+                                {"comboBox", "QComboBox"},
+                                {"label_3", "QLabel"},
+                                {"radioButton_key", "QRadioButton"},
+                                {"checkBox_lookAt", "QCheckBox"},
+                                {"checkBox_matchCase", "QCheckBox"},
+                                {"comboBox_searchOrder", "QComboBox"},
+                                {"label_8", "QLabel"},
+                                {"radioButton_position", "QRadioButton"},
+                                {"pushButton_replace", "QPushButton"},
+                                {"pushButton_ClearAll", "QPushButton"}};
+    for (int i = 0; i < 13; ++i)
+        row(options[i][0], options[i][1], "centralwidget", "horizontalLayout_2", i, -1);
+}
+
+void TstMainWindow::formObjects()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, cls);
+    QFETCH(QString, parent);
+    QFETCH(QString, layout);
+    QFETCH(int, row);
+    QFETCH(int, column);
+    QFETCH(int, columnSpan);
+
+    MainWindow w;
+    QWidget *widget = w.findChild<QWidget *>(name);
+    QVERIFY(widget);
+    QCOMPARE(QString::fromLatin1(widget->metaObject()->className()), cls);
+    QCOMPARE(widget->parentWidget()->objectName(), parent);
+    auto *l = w.findChild<QLayout *>(layout);
+    QVERIFY(l);
+    QCOMPARE(l->spacing(), 3);
+    const int at = l->indexOf(widget);
+    QVERIFY(at >= 0);
+    if (auto *grid = qobject_cast<QGridLayout *>(l)) {
+        int r, c, rs, cs;
+        grid->getItemPosition(at, &r, &c, &rs, &cs);
+        QCOMPARE(r, row);
+        QCOMPARE(c, column);
+        QCOMPARE(rs, 1);
+        QCOMPARE(cs, columnSpan);
+    } else {
+        QCOMPARE(at, row);
+    }
+}
+
+void TstMainWindow::formKeepsObjectName()
+{
+    QMainWindow named;
+    named.setObjectName(QStringLiteral("mine"));
+    Ui::MainWindow a;
+    a.setupUi(&named);
+    QCOMPARE(named.objectName(), QStringLiteral("mine"));
+    QVERIFY(named.acceptDrops());
+    QCOMPARE(named.size(), QSize(802, 411));
+
+    QMainWindow plain;
+    Ui::MainWindow b;
+    b.setupUi(&plain);
+    QCOMPARE(plain.objectName(), QStringLiteral("MainWindow"));
+    QCOMPARE(plain.windowTitle(), QStringLiteral("MainWindow"));
+    QVERIFY(!b.tabWidget_1->acceptDrops());
+    QVERIFY(!b.tableWidget_list1->acceptDrops());
+    QVERIFY(!b.tableWidget_list2->acceptDrops());
+    QCOMPARE(b.lineEdit_Separator->maximumWidth(), 30);
+    QCOMPARE(b.splitter->handleWidth(), 2);
+    QCOMPARE(b.splitter->orientation(), Qt::Horizontal);
+    QCOMPARE(b.label_8->frameShape(), QFrame::VLine);
+    QCOMPARE(b.buttonGroup->buttons(),
+             (QList<QAbstractButton *>{b.radioButton_key, b.radioButton_position}));
+    QVERIFY(b.buttonGroup->exclusive());
+    QCOMPARE(b.label->text(),
+             QStringLiteral(
+                 "方式一：多个文件相同文本替换成相同文本  多个EXCEL中的A全部替换成B 相同内容"));
+    QCOMPARE(b.label_2->text(),
+             QStringLiteral(
+                 "方式二：多个文件相同文本分别替换成不同文本  多个EXCEL中的A分别替换成B、C、D... "
+                 "不同内容"));
+    QStringList items;
+    for (int i = 0; i < b.comboBox->count(); ++i)
+        items << b.comboBox->itemText(i);
+    QCOMPARE(items, (QStringList{"默认页", "首表", "尾表", "所有表", "指定表"}));
+    QCOMPARE(b.comboBox_searchOrder->itemText(1), QStringLiteral("按列"));
+}
+
+void TstMainWindow::menus()
+{
+    MainWindow w;
+    QStringList bar;
+    for (QAction *a : w.menuBar()->actions())
+        bar << a->text();
+    QCOMPARE(bar, (QStringList{"文件(&F)", "帮助(&H)"}));
+    QStringList file;
+    for (QAction *a : child<QMenu>(&w, "menu_F")->actions())
+        file << (a->isSeparator() ? QStringLiteral("-") : a->objectName());
+    QCOMPARE(file, (QStringList{"action_Adds", "action_Add", "-", "action_Save", "action_Import",
+                                "-", "action_Clear", "-", "action_Quit"}));
+    QStringList help;
+    for (QAction *a : child<QMenu>(&w, "menu_H")->actions())
+        help << a->text();
+    QCOMPARE(help, (QStringList{"说明文档(&H)", "关于(&P)"}));
+}
+
+void TstMainWindow::shortcuts_data()
+{
+    QTest::addColumn<QString>("object");
+    QTest::addColumn<int>("key");
+    QTest::addColumn<int>("modifiers");
+    QTest::addColumn<QString>("text");
+    const int C = Qt::ControlModifier, CS = Qt::ControlModifier | Qt::ShiftModifier;
+    QTest::newRow("F1 help") << "action" << int(Qt::Key_F1) << 0 << "说明文档(&H)";
+    QTest::newRow("F12 about") << "action_P" << int(Qt::Key_F12) << 0 << "关于(&P)";
+    QTest::newRow("Ctrl+P folders") << "action_Adds" << int(Qt::Key_P) << C << "添加目录(&P)";
+    QTest::newRow("Ctrl+F files") << "action_Add" << int(Qt::Key_F) << C << "添加文件(&A)";
+    QTest::newRow("Ctrl+S export") << "action_Save" << int(Qt::Key_S) << C << "导出列表(&S)";
+    QTest::newRow("Ctrl+I import") << "action_Import" << int(Qt::Key_I) << C << "导入列表(&I)";
+    QTest::newRow("Ctrl+Del clear") << "action_Clear" << int(Qt::Key_Delete) << C << "清空列表(&C)";
+    QTest::newRow("Ctrl+Shift+H run") << "pushButton_replace" << int(Qt::Key_H) << CS << "开始替换";
+    QTest::newRow("Ctrl+Shift+C clear all")
+        << "pushButton_ClearAll" << int(Qt::Key_C) << CS << "全部清空";
+}
+
+void TstMainWindow::shortcuts()
+{
+    QFETCH(QString, object);
+    QFETCH(int, key);
+    QFETCH(int, modifiers);
+    QFETCH(QString, text);
+
+    UrlCatcher urls;
+    QDesktopServices::setUrlHandler(QStringLiteral("file"), &urls, "open");
+    MainWindow w;
+    QApplication::setActiveWindow(&w);
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    QObject *target = w.findChild<QObject *>(object);
+    QVERIFY(target);
+    std::unique_ptr<QSignalSpy> spy;
+    if (auto *a = qobject_cast<QAction *>(target)) {
+        QCOMPARE(a->text(), text);
+        spy.reset(new QSignalSpy(a, &QAction::triggered));
+    } else {
+        auto *b = qobject_cast<QAbstractButton *>(target);
+        QCOMPARE(b->text(), text);
+        spy.reset(new QSignalSpy(b, &QAbstractButton::clicked));
+    }
+    {
+        DismissAll dismiss; // whatever the action opens is cancelled
+        QTest::keyClick(&w, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+        // A button's shortcut animates a click, which ends a moment later.
+        if (spy->isEmpty())
+            QVERIFY(spy->wait(10000));
+    }
+    QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+    QCOMPARE(spy->count(), 1);
+}
+
+void TstMainWindow::help()
+{
+    UrlCatcher urls;
+    QDesktopServices::setUrlHandler(QStringLiteral("file"), &urls, "open");
+    MainWindow w;
+    child<QAction>(&w, "action")->trigger();
+    QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+    QCOMPARE(urls.urls, (QList<QUrl>{QUrl::fromLocalFile(QStringLiteral("./help.chm"))}));
+    QVERIFY(QApplication::activeModalWidget() == nullptr);
+}
+
+void TstMainWindow::about()
+{
+    MainWindow w;
+    BoxSeen seen;
+    OnModal<QMessageBox> answer(closeBox(&seen));
+    child<QAction>(&w, "action_P")->trigger();
+    QVERIFY(answer.fired());
+    QCOMPARE(seen.title, QStringLiteral("关于Tabrix"));
+    const QStringList lines = seen.text.split(QLatin1Char('\n'));
+    QCOMPARE(lines.size(), 2);
+    QCOMPARE(lines.first(), QStringLiteral("提供建议、意见 或定做软件。"));
+    QVERIFY(!lines.last().isEmpty());
+    QVERIFY(!lines.last().contains(QStringLiteral("5.0.0.3")));
+    QCOMPARE(seen.buttons, 1);
+    QCOMPARE(seen.standardButtons, QMessageBox::StandardButtons(QMessageBox::Ok));
+}
+
+void TstMainWindow::sheetChoice_data()
+{
+    QTest::addColumn<QList<int>>("choices");
+    QTest::addColumn<bool>("editable");
+    QTest::newRow("指定表") << QList<int>{4} << true;
+    QTest::newRow("指定表 twice") << QList<int>{4, 4} << true;
+    QTest::newRow("指定表 then 默认页") << QList<int>{4, 0} << false;
+    QTest::newRow("指定表 then 首表") << QList<int>{4, 1} << false;
+    QTest::newRow("指定表 then 尾表") << QList<int>{4, 2} << false;
+    QTest::newRow("指定表 then 所有表") << QList<int>{4, 3} << false;
+    QTest::newRow("尾表") << QList<int>{2} << false;
+}
+
+void TstMainWindow::sheetChoice()
+{
+    QFETCH(QList<int>, choices);
+    QFETCH(bool, editable);
+    MainWindow w;
+    auto *sheet = child<QComboBox>(&w, "comboBox");
+    for (int c : choices)
+        sheet->setCurrentIndex(c);
+    QCOMPARE(sheet->isEditable(), editable);
+    QCOMPARE(sheet->currentIndex(), choices.last());
+}
+
+void TstMainWindow::sheetListCommittedWithEnter()
+{
+    MainWindow w;
+    QApplication::setActiveWindow(&w);
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    auto *sheet = child<QComboBox>(&w, "comboBox");
+    sheet->setCurrentIndex(4);
+    QVERIFY(sheet->isEditable());
+    sheet->lineEdit()->selectAll();
+    QTest::keyClicks(sheet->lineEdit(), QStringLiteral("2,5"));
+    QTest::keyClick(sheet->lineEdit(), Qt::Key_Return);
+    QCOMPARE(sheet->count(), 6);
+    QCOMPARE(sheet->currentIndex(), 5);
+    QCOMPARE(sheet->currentText(), QStringLiteral("2,5"));
+    QVERIFY(!sheet->isEditable());
+}
+
+void TstMainWindow::keywordOptionsFollowMode()
+{
+    MainWindow w;
+    const auto enabled = [&] {
+        return QList<bool>{child<QWidget>(&w, "checkBox_matchCase")->isEnabled(),
+                           child<QWidget>(&w, "checkBox_lookAt")->isEnabled(),
+                           child<QWidget>(&w, "comboBox_searchOrder")->isEnabled()};
+    };
+    auto *position = child<QRadioButton>(&w, "radioButton_position");
+    auto *key = child<QRadioButton>(&w, "radioButton_key");
+    QTest::mouseClick(position, Qt::LeftButton, Qt::NoModifier, QPoint(4, position->height() / 2));
+    QVERIFY(!key->isChecked());
+    QCOMPARE(enabled(), (QList<bool>{false, false, false}));
+    QTest::mouseClick(key, Qt::LeftButton, Qt::NoModifier, QPoint(4, key->height() / 2));
+    QVERIFY(!position->isChecked());
+    QCOMPARE(enabled(), (QList<bool>{true, true, true}));
+}
+
+void TstMainWindow::screenshot()
+{
+    const QStringList listed =
+        makeFiles({"季度报表.xlsx", "客户名单.xls", "inventory-2024.xlsx", "合同台账.xlsx"});
+    MainWindow w;
+    // The offscreen screen is small; show the window as on a desktop.
+    w.showNormal();
+    w.resize(1280, 560);
+    QVERIFY(addFilesThroughDialog(child<QPushButton>(&w, "pushButton_list1_Add"), listed));
+    child<CodeEditor>(&w, "plainTextEdit_s1")->setPlainText("北京|上海\n旧公司名称\nA1");
+    child<CodeEditor>(&w, "plainTextEdit_s2")->setPlainText("广州\n新公司名称\n2024年");
+    QCoreApplication::processEvents();
+    QVERIFY(w.grab().save(QStringLiteral("/tmp/trelvix_window_tab1.png")));
+
+    auto *tabs = child<QTabWidget>(&w, "tabWidget_1");
+    tabs->setCurrentIndex(1);
+    QVERIFY(
+        addFilesThroughDialog(child<QPushButton>(&w, "pushButton_list2_Add"), listed.mid(0, 2)));
+    auto *table = child<QTableWidget>(&w, "tableWidget_list2");
+    table->item(0, 0)->setText(QStringLiteral("北京"));
+    table->setItem(0, 1, new QTableWidgetItem(QStringLiteral("广州")));
+    table->setItem(0, 2, new QTableWidgetItem(QStringLiteral("深圳")));
+    QCoreApplication::processEvents();
+    QVERIFY(w.grab().save(QStringLiteral("/tmp/trelvix_window_tab2.png")));
+}
+
+int main(int argc, char **argv)
+{
+
+    if (argc > 1 &&
+        (qstrcmp(argv[1], "--quit-child") == 0 || qstrcmp(argv[1], "--close-child") == 0))
+        return quitChild(argc, argv);
+    QApplication app(argc, argv);
+    app.setAttribute(Qt::AA_Use96Dpi, true);
+    TstMainWindow tc;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&tc, argc, argv);
+}
+
+#include "tst_mainwindow.moc"
