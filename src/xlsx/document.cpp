@@ -1,21 +1,730 @@
 #include "xlsx/document_p.h"
 
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QSet>
+#include <QUrl>
+#include <QXmlStreamReader>
+
+#include <functional>
+
 namespace xlsx {
+namespace {
+
+const char kOfficeDocumentRel[] =
+    "http://schemas.openxmlformats.org/officeDocument/2006/relationships/officeDocument";
+const char kStrictOfficeDocumentRel[] =
+    "http://purl.oclc.org/ooxml/officeDocument/relationships/officeDocument";
+const char kRelBase[] = "http://schemas.openxmlformats.org/officeDocument/2006/relationships/";
+const char kWorksheetType[] =
+    "application/vnd.openxmlformats-officedocument.spreadsheetml.worksheet+xml";
+
+// Parses a small part with QXmlStreamReader, refusing DTDs and malformed XML.
+bool readXml(const QByteArray &xml, const QString &label,
+             const std::function<void(QXmlStreamReader &)> &onStart, QString *error)
+{
+    QXmlStreamReader r(xml);
+    r.setNamespaceProcessing(true);
+    while (!r.atEnd()) {
+        const auto tok = r.readNext();
+        if (tok == QXmlStreamReader::DTD) {
+            if (error)
+                *error =
+                    QStringLiteral("%1: document type declarations are not accepted").arg(label);
+            return false;
+        }
+        if (tok == QXmlStreamReader::StartElement && onStart)
+            onStart(r);
+    }
+    if (r.hasError()) {
+        if (error)
+            *error = QStringLiteral("%1: malformed XML (%2, line %3)")
+                         .arg(label, r.errorString())
+                         .arg(r.lineNumber());
+        return false;
+    }
+    return true;
+}
+
+QByteArray prefixOf(const XmlScanner &s, const Span &qname)
+{
+    const Span local = s.localName(qname);
+    return QByteArray(s.data() + qname.begin, int(local.begin - qname.begin));
+}
+
+struct Splice
+{
+    qint64 begin, end;
+    QByteArray text;
+};
+
+QByteArray applySplices(const QByteArray &src, std::vector<Splice> splices)
+{
+    std::stable_sort(splices.begin(), splices.end(),
+                     [](const Splice &a, const Splice &b) { return a.begin < b.begin; });
+    QByteArray out;
+    qint64 pos = 0;
+    for (const Splice &s : splices) {
+        if (s.begin < pos)
+            continue;
+        out.append(src.constData() + pos, int(s.begin - pos));
+        out += s.text;
+        pos = s.end;
+    }
+    out.append(src.constData() + pos, int(src.size() - pos));
+    return out;
+}
+
+QByteArray skeletonPackage()
+{
+    ZipWriter w;
+    QString err;
+    w.begin(&err);
+    const QDateTime when = QDateTime::currentDateTime();
+    w.addData(QStringLiteral("[Content_Types].xml"),
+              "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n"
+              "<Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\">"
+              "<Default Extension=\"rels\" "
+              "ContentType=\"application/vnd.openxmlformats-package.relationships+xml\"/>"
+              "<Default Extension=\"xml\" ContentType=\"application/xml\"/>"
+              "<Override PartName=\"/xl/workbook.xml\" "
+              "ContentType=\"application/"
+              "vnd.openxmlformats-officedocument.spreadsheetml.sheet.main+xml\"/>"
+              "<Override PartName=\"/xl/styles.xml\" "
+              "ContentType=\"application/"
+              "vnd.openxmlformats-officedocument.spreadsheetml.styles+xml\"/>"
+              "</Types>",
+              when, kDeflateLevel, &err);
+    w.addData(QStringLiteral("_rels/.rels"),
+              "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n"
+              "<Relationships "
+              "xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
+              "<Relationship Id=\"rId1\" "
+              "Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/"
+              "officeDocument\" Target=\"xl/workbook.xml\"/></Relationships>",
+              when, kDeflateLevel, &err);
+    w.addData(QStringLiteral("xl/workbook.xml"),
+              "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n"
+              "<workbook xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\" "
+              "xmlns:r=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships\">"
+              "<bookViews><workbookView activeTab=\"0\"/></bookViews><sheets></sheets>"
+              "</workbook>",
+              when, kDeflateLevel, &err);
+    w.addData(QStringLiteral("xl/_rels/workbook.xml.rels"),
+              "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n"
+              "<Relationships "
+              "xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
+              "<Relationship Id=\"rId1\" "
+              "Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/"
+              "styles\" Target=\"styles.xml\"/></Relationships>",
+              when, kDeflateLevel, &err);
+    w.addData(QStringLiteral("xl/styles.xml"),
+              "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n"
+              "<styleSheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\">"
+              "<fonts count=\"1\"><font><sz val=\"11\"/><name val=\"Calibri\"/></font></fonts>"
+              "<fills count=\"2\"><fill><patternFill patternType=\"none\"/></fill>"
+              "<fill><patternFill patternType=\"gray125\"/></fill></fills>"
+              "<borders count=\"1\"><border><left/><right/><top/><bottom/><diagonal/></border>"
+              "</borders>"
+              "<cellStyleXfs count=\"1\"><xf numFmtId=\"0\" fontId=\"0\" fillId=\"0\" "
+              "borderId=\"0\"/></cellStyleXfs>"
+              "<cellXfs count=\"1\"><xf numFmtId=\"0\" fontId=\"0\" fillId=\"0\" borderId=\"0\" "
+              "xfId=\"0\"/></cellXfs>"
+              "<cellStyles count=\"1\"><cellStyle name=\"Normal\" xfId=\"0\" builtinId=\"0\"/>"
+              "</cellStyles></styleSheet>",
+              when, kDeflateLevel, &err);
+    QByteArray out;
+    w.finish(&out, &err);
+    return out;
+}
+
+QByteArray newSheetXml()
+{
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n"
+           "<worksheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\" "
+           "xmlns:r=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships\">"
+           "<dimension ref=\"A1\"/><sheetViews><sheetView workbookViewId=\"0\"/></sheetViews>"
+           "<sheetFormatPr defaultRowHeight=\"15\"/><sheetData/>"
+           "<pageMargins left=\"0.7\" right=\"0.7\" top=\"0.75\" bottom=\"0.75\" header=\"0.3\" "
+           "footer=\"0.3\"/></worksheet>";
+}
+
+bool formulaBytesIn(const QByteArray &xml)
+{
+    return xml.contains("<f>") || xml.contains("<f ") || xml.contains(":f>") || xml.contains(":f ");
+}
+
+} // namespace
+
+QString relsEntryFor(const QString &entry)
+{
+    const int slash = entry.lastIndexOf(QLatin1Char('/'));
+    return entry.left(slash + 1) + QStringLiteral("_rels/") + entry.mid(slash + 1) +
+           QStringLiteral(".rels");
+}
+
+QString resolveTarget(const QString &sourceEntry, const QString &target)
+{
+    QString t = QUrl::fromPercentEncoding(target.toUtf8());
+    QString path;
+    if (t.startsWith(QLatin1Char('/')))
+        path = t.mid(1);
+    else
+        path = sourceEntry.left(sourceEntry.lastIndexOf(QLatin1Char('/')) + 1) + t;
+    QStringList out;
+    for (const QString &seg : path.split(QLatin1Char('/'))) {
+        if (seg.isEmpty() || seg == QLatin1String("."))
+            continue;
+        if (seg == QLatin1String("..")) {
+            if (!out.isEmpty())
+                out.removeLast();
+            continue;
+        }
+        out.append(seg);
+    }
+    return out.join(QLatin1Char('/'));
+}
+
+bool parseRelationships(const QByteArray &xml, const QString &label, QVector<Relationship> *out,
+                        QString *error)
+{
+    out->clear();
+    return readXml(
+        xml, label,
+        [&](QXmlStreamReader &r) {
+            if (r.name() != QLatin1String("Relationship"))
+                return;
+            Relationship rel;
+            const auto a = r.attributes();
+            rel.id = a.value(QLatin1String("Id")).toString();
+            rel.type = a.value(QLatin1String("Type")).toString();
+            rel.target = a.value(QLatin1String("Target")).toString();
+            rel.external = a.value(QLatin1String("TargetMode")) == QLatin1String("External");
+            out->append(rel);
+        },
+        error);
+}
+
+bool DocumentData::loadPackage(const QByteArray &bytes, const QString &label, QString *error)
+{
+    auto fail = [&](const QString &why) {
+        if (error)
+            *error = why;
+        return false;
+    };
+    if (!zip.load(bytes, label, error))
+        return false;
+    // Content types: the workbook's type decides whether we can read it.
+    if (!zip.read(QStringLiteral("[Content_Types].xml"), &contentTypesXml, error))
+        return false;
+    QHash<QString, QString> overrides;
+    if (!readXml(
+            contentTypesXml, label + QStringLiteral(": part /[Content_Types].xml"),
+            [&](QXmlStreamReader &r) {
+                if (r.name() == QLatin1String("Override"))
+                    overrides.insert(
+                        r.attributes().value(QLatin1String("PartName")).toString().toLower(),
+                        r.attributes().value(QLatin1String("ContentType")).toString());
+            },
+            error))
+        return false;
+    QByteArray rootRels;
+    if (!zip.read(QStringLiteral("_rels/.rels"), &rootRels, error))
+        return false;
+    QVector<Relationship> rels;
+    if (!parseRelationships(rootRels, label + QStringLiteral(": part /_rels/.rels"), &rels, error))
+        return false;
+    workbookEntry.clear();
+    for (const Relationship &r : rels) {
+        if (r.type == QLatin1String(kStrictOfficeDocumentRel))
+            return fail(
+                QStringLiteral("%1: strict Open XML workbooks are not supported").arg(label));
+        if (r.type == QLatin1String(kOfficeDocumentRel) && workbookEntry.isEmpty())
+            workbookEntry = resolveTarget(QString(), r.target);
+    }
+    if (workbookEntry.isEmpty())
+        return fail(QStringLiteral("%1: part /_rels/.rels names no workbook").arg(label));
+    const QString wbType = overrides.value(QLatin1Char('/') + workbookEntry.toLower());
+    if (wbType.contains(QLatin1String("binary")) || workbookEntry.endsWith(QLatin1String(".bin")))
+        return fail(QStringLiteral("%1: binary workbooks (.xlsb) are not supported").arg(label));
+    if (!wbType.isEmpty() &&
+        !wbType.startsWith(
+            QLatin1String("application/vnd.openxmlformats-officedocument.spreadsheetml.")) &&
+        !wbType.startsWith(QLatin1String("application/vnd.ms-excel.")))
+        return fail(QStringLiteral("%1: part /%2 is not a workbook (%3)")
+                        .arg(label, workbookEntry, wbType));
+    const QString wbLabel = QStringLiteral("%1: part /%2").arg(label, workbookEntry);
+    if (!zip.read(workbookEntry, &workbookXml, error))
+        return false;
+    // Workbook: sheets and the active tab.
+    struct RawSheet
+    {
+        QString name, rid, state;
+        int sheetId;
+    };
+    QVector<RawSheet> raw;
+    QString rootNs;
+    activeTab = 0;
+    bool firstView = true;
+    if (!readXml(
+            workbookXml, wbLabel,
+            [&](QXmlStreamReader &r) {
+                if (rootNs.isNull())
+                    rootNs = r.namespaceUri().toString();
+                if (r.name() == QLatin1String("sheet")) {
+                    RawSheet s;
+                    const auto a = r.attributes();
+                    s.name = a.value(QLatin1String("name")).toString();
+                    s.rid = a.value(QLatin1String(kRelNs), QLatin1String("id")).toString();
+                    s.state = a.value(QLatin1String("state")).toString();
+                    s.sheetId = a.value(QLatin1String("sheetId")).toInt();
+                    raw.append(s);
+                } else if (r.name() == QLatin1String("workbookView") && firstView) {
+                    firstView = false;
+                    activeTab = r.attributes().value(QLatin1String("activeTab")).toInt();
+                }
+            },
+            error))
+        return false;
+    if (rootNs == QLatin1String(kStrictMainNs))
+        return fail(QStringLiteral("%1: strict Open XML workbooks are not supported").arg(wbLabel));
+    if (rootNs != QLatin1String(kMainNs))
+        return fail(QStringLiteral("%1: not a SpreadsheetML workbook").arg(wbLabel));
+    {
+        XmlScanner s(workbookXml.constData(), workbookXml.size());
+        XmlToken t;
+        if (s.next(&t))
+            wbPrefix = prefixOf(s, t.name);
+    }
+    workbookRelsEntry = relsEntryFor(workbookEntry);
+    if (!zip.read(workbookRelsEntry, &workbookRelsXml, error))
+        return false;
+    if (!parseRelationships(workbookRelsXml,
+                            QStringLiteral("%1: part /%2").arg(label, workbookRelsEntry), &rels,
+                            error))
+        return false;
+    QHash<QString, Relationship> byId;
+    sstEntry.clear();
+    stylesEntry.clear();
+    calcChainEntry.clear();
+    calcChainRid.clear();
+    for (const Relationship &r : rels) {
+        byId.insert(r.id, r);
+        const QString kind = r.type.mid(r.type.lastIndexOf(QLatin1Char('/')) + 1);
+        if (r.external)
+            continue;
+        if (kind == QLatin1String("sharedStrings"))
+            sstEntry = resolveTarget(workbookEntry, r.target);
+        else if (kind == QLatin1String("styles"))
+            stylesEntry = resolveTarget(workbookEntry, r.target);
+        else if (kind == QLatin1String("calcChain")) {
+            calcChainEntry = resolveTarget(workbookEntry, r.target);
+            calcChainRid = r.id;
+        }
+    }
+    if (!calcChainEntry.isEmpty() && zip.find(calcChainEntry) < 0)
+        calcChainEntry.clear(); // dangling: nothing to remove but the relationship
+    sheets.clear();
+    for (const RawSheet &rs : raw) {
+        SheetEntry e;
+        e.info.name = rs.name;
+        e.rid = rs.rid;
+        e.sheetId = rs.sheetId;
+        e.info.visibility = rs.state == QLatin1String("hidden")       ? SheetVisibility::Hidden
+                            : rs.state == QLatin1String("veryHidden") ? SheetVisibility::VeryHidden
+                                                                      : SheetVisibility::Visible;
+        const auto it = byId.constFind(rs.rid);
+        if (it == byId.constEnd())
+            return fail(
+                QStringLiteral("%1: sheet \"%2\" has no relationship").arg(wbLabel, rs.name));
+        const QString kind = it->type.mid(it->type.lastIndexOf(QLatin1Char('/')) + 1);
+        e.info.kind = kind == QLatin1String("worksheet")    ? SheetKind::Worksheet
+                      : kind == QLatin1String("chartsheet") ? SheetKind::Chartsheet
+                                                            : SheetKind::Other;
+        e.entryName = resolveTarget(workbookEntry, it->target);
+        e.info.partName = QLatin1Char('/') + e.entryName;
+        if (e.info.kind == SheetKind::Worksheet && zip.find(e.entryName) < 0)
+            return fail(QStringLiteral("%1: missing part /%2 (sheet \"%3\")")
+                            .arg(label, e.entryName, rs.name));
+        sheets.push_back(std::move(e));
+    }
+    if (sheets.empty())
+        return fail(QStringLiteral("%1: the workbook has no sheets").arg(wbLabel));
+    sstLoaded = false;
+    sst.clear();
+    stylesLoaded = false;
+    lockedXf.clear();
+    return true;
+}
+
+bool DocumentData::loadSharedStrings(QString *error) const
+{
+    if (sstLoaded)
+        return true;
+    sstLoaded = true;
+    sst.clear();
+    if (sstEntry.isEmpty() || zip.find(sstEntry) < 0)
+        return true;
+    QByteArray xml;
+    if (!zip.read(sstEntry, &xml, error))
+        return false;
+    const QString lbl = QStringLiteral("%1: part /%2").arg(label(), sstEntry);
+    QXmlStreamReader r(xml);
+    QString current;
+    int phonetic = 0;
+    bool inSi = false;
+    while (!r.atEnd()) {
+        const auto tok = r.readNext();
+        if (tok == QXmlStreamReader::DTD) {
+            if (error)
+                *error = QStringLiteral("%1: document type declarations are not accepted").arg(lbl);
+            sst.clear();
+            return false;
+        }
+        if (tok == QXmlStreamReader::StartElement) {
+            if (r.name() == QLatin1String("si")) {
+                inSi = true;
+                current.clear();
+            } else if (r.name() == QLatin1String("rPh")) {
+                ++phonetic;
+            } else if (r.name() == QLatin1String("t") && inSi && phonetic == 0) {
+                current += r.readElementText(QXmlStreamReader::IncludeChildElements);
+            }
+        } else if (tok == QXmlStreamReader::EndElement) {
+            if (r.name() == QLatin1String("si")) {
+                inSi = false;
+                sst.append(decodeOfficeEscapes(current));
+            } else if (r.name() == QLatin1String("rPh")) {
+                --phonetic;
+            }
+        }
+    }
+    if (r.hasError()) {
+        if (error)
+            *error = QStringLiteral("%1: malformed XML (%2)").arg(lbl, r.errorString());
+        sst.clear();
+        return false;
+    }
+    return true;
+}
+
+QString DocumentData::sharedString(int i) const
+{
+    loadSharedStrings(nullptr);
+    return i >= 0 && i < sst.size() ? sst[i] : QString();
+}
+
+void DocumentData::loadStyles() const
+{
+    if (stylesLoaded)
+        return;
+    stylesLoaded = true;
+    QByteArray xml;
+    if (stylesEntry.isEmpty() || zip.find(stylesEntry) < 0 || !zip.read(stylesEntry, &xml, nullptr))
+        return;
+    int inCellXfs = 0;
+    QXmlStreamReader r(xml);
+    while (!r.atEnd()) {
+        const auto tok = r.readNext();
+        if (tok == QXmlStreamReader::DTD)
+            break;
+        if (tok == QXmlStreamReader::StartElement) {
+            if (r.name() == QLatin1String("cellXfs"))
+                inCellXfs = 1;
+            else if (inCellXfs && r.name() == QLatin1String("xf"))
+                lockedXf.append(true);
+            else if (inCellXfs && r.name() == QLatin1String("protection") && !lockedXf.isEmpty()) {
+                const auto v = r.attributes().value(QLatin1String("locked"));
+                if (v == QLatin1String("0") || v == QLatin1String("false"))
+                    lockedXf.last() = false;
+            }
+        } else if (tok == QXmlStreamReader::EndElement && r.name() == QLatin1String("cellXfs")) {
+            inCellXfs = 0;
+        }
+    }
+}
+
+bool DocumentData::loadWorksheet(int index, QString *error)
+{
+    SheetEntry &e = sheets[size_t(index)];
+    std::unique_ptr<WorksheetData> wd(new WorksheetData);
+    wd->doc = this;
+    wd->index = index;
+    wd->name = e.info.name;
+    wd->entryName = e.entryName;
+    wd->relsEntry = relsEntryFor(e.entryName);
+    if (e.isNew)
+        wd->xml = newSheetXml();
+    else if (!zip.read(e.entryName, &wd->xml, error))
+        return false;
+    if (!wd->parse(error))
+        return false;
+    if (!loadSharedStrings(error))
+        return false;
+    e.ws.reset(new Worksheet(std::move(wd)));
+    return true;
+}
+
+bool DocumentData::buildPackage(QByteArray *out, QString *error)
+{
+    bool removeChain = wantRemoveCalcChain && !calcChainRid.isEmpty();
+    bool fullCalc = wantFullCalc;
+    if (autoRecalc && formulaEdited && !calcChainRid.isEmpty())
+        removeChain = true;
+    if (autoRecalc && valueEdited && !fullCalc) {
+        fullCalc = formulaEdited || !calcChainEntry.isEmpty();
+        for (size_t i = 0; i < sheets.size() && !fullCalc; ++i) {
+            const SheetEntry &e = sheets[i];
+            if (e.ws)
+                fullCalc = e.ws->d->formulaCount > 0;
+            else if (!e.isNew && e.info.kind == SheetKind::Worksheet) {
+                QByteArray xml;
+                fullCalc = zip.read(e.entryName, &xml, nullptr) && formulaBytesIn(xml);
+            }
+        }
+    }
+    QVector<const SheetEntry *> added;
+    for (const SheetEntry &e : sheets)
+        if (e.isNew)
+            added.append(&e);
+
+    QHash<QString, QByteArray> parts = rewrittenParts;
+    // Workbook part.
+    if (fullCalc || !added.isEmpty()) {
+        XmlScanner s(workbookXml.constData(), workbookXml.size());
+        XmlToken t;
+        std::vector<Splice> sp;
+        QByteArray relPrefix;
+        bool calcDone = !fullCalc;
+        qint64 calcInsert = -1, sheetsClose = -1, sheetsEmpty = -1;
+        Span sheetsEmptySpan;
+        static const char *const afterCalc[] = {
+            "oleSize",        "customWorkbookViews", "pivotCaches",
+            "smartTagPr",     "smartTagTypes",       "webPublishing",
+            "fileRecoveryPr", "webPublishObjects",   "extLst"};
+        while (s.next(&t)) {
+            if (t.kind == XmlToken::StartTag && s.depth() == (t.selfClosing ? 0 : 1)) {
+                for (const XmlAttr &a : t.attrs) {
+                    if (s.bytes(a.value) == kRelNs && s.bytes(a.name).startsWith("xmlns:"))
+                        relPrefix = s.bytes(a.name).mid(6) + ":";
+                }
+            }
+            const int childDepth = t.kind == XmlToken::StartTag ? (t.selfClosing ? 1 : 2) : -1;
+            if (t.kind == XmlToken::StartTag && s.depth() == childDepth &&
+                s.namespaceOf(t.name) == kMainNs) {
+                if (s.localIs(t.name, "calcPr") && !calcDone) {
+                    calcDone = true;
+                    if (const XmlAttr *a = s.attr(t, "fullCalcOnLoad"))
+                        sp.push_back({a->value.begin, a->value.end, "1"});
+                    else {
+                        const qint64 at = t.whole.end - (t.selfClosing ? 2 : 1);
+                        sp.push_back({at, at, " fullCalcOnLoad=\"1\""});
+                    }
+                } else if (s.localIs(t.name, "sheets") && t.selfClosing) {
+                    sheetsEmpty = t.whole.begin;
+                    sheetsEmptySpan = t.whole;
+                } else if (calcInsert < 0) {
+                    for (const char *n : afterCalc)
+                        if (s.localIs(t.name, n))
+                            calcInsert = t.whole.begin;
+                }
+            } else if (t.kind == XmlToken::EndTag && s.depth() == 1 &&
+                       s.localIs(t.name, "sheets")) {
+                sheetsClose = t.whole.begin;
+            } else if (t.kind == XmlToken::EndTag && s.depth() == 0) {
+                if (calcInsert < 0)
+                    calcInsert = t.whole.begin;
+            }
+        }
+        if (s.failed())
+            return error ? (*error = QStringLiteral("%1: part /%2: %3")
+                                         .arg(label(), workbookEntry, s.error()),
+                            false)
+                         : false;
+        if (!calcDone)
+            sp.push_back(
+                {calcInsert, calcInsert, "<" + wbPrefix + "calcPr fullCalcOnLoad=\"1\"/>"});
+        if (!added.isEmpty()) {
+            QByteArray x;
+            for (const SheetEntry *e : added) {
+                x += "<" + wbPrefix + "sheet name=\"" + escapeXml(e->info.name) + "\" sheetId=\"" +
+                     QByteArray::number(e->sheetId) + "\" ";
+                if (relPrefix.isEmpty())
+                    x += QByteArray("xmlns:r=\"") + kRelNs + "\" r:id=\"";
+                else
+                    x += relPrefix + "id=\"";
+                x += e->rid.toUtf8() + "\"/>";
+            }
+            if (sheetsClose >= 0)
+                sp.push_back({sheetsClose, sheetsClose, x});
+            else if (sheetsEmpty >= 0)
+                sp.push_back({sheetsEmptySpan.begin, sheetsEmptySpan.end,
+                              "<" + wbPrefix + "sheets>" + x + "</" + wbPrefix + "sheets>"});
+        }
+        parts.insert(workbookEntry, applySplices(workbookXml, sp));
+    }
+    // Workbook relationships and content types.
+    if (removeChain || !added.isEmpty()) {
+        std::vector<Splice> sp;
+        XmlScanner s(workbookRelsXml.constData(), workbookRelsXml.size());
+        XmlToken t;
+        QByteArray p;
+        while (s.next(&t)) {
+            if (t.kind == XmlToken::StartTag && s.depth() == 1 && p.isNull())
+                p = prefixOf(s, t.name);
+            if (t.kind == XmlToken::StartTag && s.localIs(t.name, "Relationship") && removeChain) {
+                const XmlAttr *id = s.attr(t, "Id");
+                if (id && QString::fromUtf8(s.bytes(id->value)) == calcChainRid && t.selfClosing)
+                    sp.push_back({t.whole.begin, t.whole.end, QByteArray()});
+            }
+            if (t.kind == XmlToken::EndTag && s.depth() == 0 && !added.isEmpty()) {
+                QByteArray x;
+                const QString dir =
+                    workbookEntry.left(workbookEntry.lastIndexOf(QLatin1Char('/')) + 1);
+                for (const SheetEntry *e : added)
+                    x += "<" + p + "Relationship Id=\"" + e->rid.toUtf8() + "\" Type=\"" +
+                         kRelBase + "worksheet\" Target=\"/" + escapeXml(e->entryName) + "\"/>";
+                Q_UNUSED(dir);
+                sp.push_back({t.whole.begin, t.whole.begin, x});
+            }
+        }
+        parts.insert(workbookRelsEntry, applySplices(workbookRelsXml, sp));
+
+        std::vector<Splice> ct;
+        XmlScanner c(contentTypesXml.constData(), contentTypesXml.size());
+        p.clear();
+        while (c.next(&t)) {
+            if (t.kind == XmlToken::StartTag && c.depth() == 1 && p.isNull())
+                p = prefixOf(c, t.name);
+            if (t.kind == XmlToken::StartTag && c.localIs(t.name, "Override") && removeChain &&
+                !calcChainEntry.isEmpty()) {
+                const XmlAttr *pn = c.attr(t, "PartName");
+                if (pn &&
+                    QString::fromUtf8(c.bytes(pn->value))
+                            .compare(QLatin1Char('/') + calcChainEntry, Qt::CaseInsensitive) == 0 &&
+                    t.selfClosing)
+                    ct.push_back({t.whole.begin, t.whole.end, QByteArray()});
+            }
+            if (t.kind == XmlToken::EndTag && c.depth() == 0 && !added.isEmpty()) {
+                QByteArray x;
+                for (const SheetEntry *e : added)
+                    x += "<" + p + "Override PartName=\"/" + escapeXml(e->entryName) +
+                         "\" ContentType=\"" + kWorksheetType + "\"/>";
+                ct.push_back({t.whole.begin, t.whole.begin, x});
+            }
+        }
+        parts.insert(QStringLiteral("[Content_Types].xml"), applySplices(contentTypesXml, ct));
+    }
+    // Worksheets.
+    QHash<QString, QByteArray> newEntries;
+    QStringList newOrder;
+    for (const SheetEntry &e : sheets) {
+        if (e.isNew) {
+            newEntries.insert(e.entryName, e.ws ? e.ws->d->serialize() : newSheetXml());
+            newOrder.append(e.entryName);
+        } else if (e.ws && e.ws->d->modified) {
+            parts.insert(e.entryName, e.ws->d->serialize());
+        }
+    }
+    ZipWriter w;
+    if (!w.begin(error))
+        return false;
+    QString why;
+    for (int i = 0; i < zip.entries().size(); ++i) {
+        const ZipEntry &e = zip.entries()[i];
+        if (removeChain && !calcChainEntry.isEmpty() && e.name == calcChainEntry)
+            continue;
+        const auto it = parts.constFind(e.name);
+        const bool ok = it != parts.constEnd() ? w.addData(e.name, *it, e.dateTime, kDeflateLevel,
+                                                           &why, e.externalAttr)
+                                               : w.addRaw(e, zip.rawData(i), &why);
+        if (!ok) {
+            if (error)
+                *error = QStringLiteral("%1: %2").arg(label(), why);
+            return false;
+        }
+    }
+    for (const QString &name : newOrder) {
+        if (!w.addData(name, newEntries.value(name), QDateTime::currentDateTime(), kDeflateLevel,
+                       &why)) {
+            if (error)
+                *error = QStringLiteral("%1: %2").arg(label(), why);
+            return false;
+        }
+    }
+    if (!w.finish(out, &why)) {
+        if (error)
+            *error = QStringLiteral("%1: %2").arg(label(), why);
+        return false;
+    }
+    return true;
+}
+
+// ---------------------------------------------------------------------------
 
 Document::Document() : d(new DocumentData) {}
 Document::~Document() = default;
+
 bool Document::open(const QString &path, QString *error)
 {
+    d.reset(new DocumentData);
     d->path = path;
-    if (error)
-        *error = QStringLiteral("%1: not implemented yet").arg(path);
-    return false;
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) {
+        if (error)
+            *error = QStringLiteral("%1: cannot open (%2)").arg(path, f.errorString());
+        return false;
+    }
+    if (f.size() > qint64(kMaxEntrySize)) {
+        if (error)
+            *error = QStringLiteral("%1: file too large").arg(path);
+        return false;
+    }
+    const QByteArray bytes = f.readAll();
+    f.close();
+    QString err;
+    bool ok = true;
+    if (bytes.startsWith("\xD0\xCF\x11\xE0")) {
+        err = QStringLiteral("%1: an encrypted workbook or a legacy .xls file (OLE container), "
+                             "not an .xlsx package")
+                  .arg(path);
+        ok = false;
+    } else if (!bytes.startsWith("PK\x03\x04") && !bytes.startsWith("PK\x05\x06")) {
+        err = QStringLiteral("%1: not a zip archive, so not an .xlsx package").arg(path);
+        ok = false;
+    } else {
+        ok = d->loadPackage(bytes, path, &err);
+    }
+    if (!ok) {
+        d.reset(new DocumentData);
+        d->path = path;
+        if (error)
+            *error = err;
+        return false;
+    }
+    d->open = true;
+    return true;
 }
+
 void Document::create(const QString &path)
 {
+    d.reset(new DocumentData);
     d->path = path;
+    QString err;
+    // The skeleton has no sheets yet, which a loaded package may not have: load it by parts.
+    const QByteArray bytes = skeletonPackage();
+    d->zip.load(bytes, path, &err);
+    d->zip.read(QStringLiteral("[Content_Types].xml"), &d->contentTypesXml, &err);
+    d->workbookEntry = QStringLiteral("xl/workbook.xml");
+    d->workbookRelsEntry = QStringLiteral("xl/_rels/workbook.xml.rels");
+    d->stylesEntry = QStringLiteral("xl/styles.xml");
+    d->zip.read(d->workbookEntry, &d->workbookXml, &err);
+    d->zip.read(d->workbookRelsEntry, &d->workbookRelsXml, &err);
     d->open = true;
 }
+
 QString Document::path() const
 {
     return d->path;
@@ -26,62 +735,234 @@ bool Document::isOpen() const
 }
 int Document::sheetCount() const
 {
-    return 0;
+    return int(d->sheets.size());
 }
-SheetInfo Document::sheetInfo(int) const
+
+SheetInfo Document::sheetInfo(int index) const
 {
-    return SheetInfo();
+    if (index < 0 || index >= sheetCount())
+        return SheetInfo();
+    return d->sheets[size_t(index)].info;
 }
+
 QStringList Document::sheetNames() const
 {
-    return QStringList();
+    QStringList out;
+    for (const SheetEntry &e : d->sheets)
+        out.append(e.info.name);
+    return out;
 }
-int Document::indexOfSheet(const QString &) const
+
+int Document::indexOfSheet(const QString &name) const
 {
+    for (int i = 0; i < sheetCount(); ++i)
+        if (d->sheets[size_t(i)].info.name == name)
+            return i;
     return -1;
 }
+
 int Document::activeSheetIndex() const
 {
-    return 0;
+    if (d->sheets.empty())
+        return 0;
+    return qBound(0, d->activeTab, sheetCount() - 1);
 }
-Worksheet *Document::worksheet(int, QString *)
+
+Worksheet *Document::worksheet(int index, QString *error)
 {
-    return nullptr;
+    if (index < 0 || index >= sheetCount()) {
+        if (error)
+            *error = QStringLiteral("%1: no sheet %2").arg(d->path).arg(index);
+        return nullptr;
+    }
+    SheetEntry &e = d->sheets[size_t(index)];
+    if (e.info.kind != SheetKind::Worksheet) {
+        if (error)
+            *error =
+                QStringLiteral("%1: sheet \"%2\" is not a worksheet").arg(d->path, e.info.name);
+        return nullptr;
+    }
+    if (!e.ws && !d->loadWorksheet(index, error))
+        return nullptr;
+    return e.ws.get();
 }
-Worksheet *Document::worksheet(const QString &, QString *)
+
+Worksheet *Document::worksheet(const QString &name, QString *error)
 {
-    return nullptr;
+    const int i = indexOfSheet(name);
+    if (i < 0) {
+        if (error)
+            *error = QStringLiteral("%1: no sheet named \"%2\"").arg(d->path, name);
+        return nullptr;
+    }
+    return worksheet(i, error);
 }
-int Document::addSheet(const QString &, QString *)
+
+int Document::addSheet(const QString &name, QString *error)
 {
-    return -1;
+    auto fail = [&](const QString &why) {
+        if (error)
+            *error = QStringLiteral("%1: cannot add sheet \"%2\": %3").arg(d->path, name, why);
+        return -1;
+    };
+    if (!d->open)
+        return fail(QStringLiteral("no workbook"));
+    if (name.isEmpty() || name.size() > 31)
+        return fail(QStringLiteral("a sheet name has 1 to 31 characters"));
+    for (QChar c : name)
+        if (QStringLiteral(":\\/?*[]").contains(c) || c.unicode() < 0x20)
+            return fail(QStringLiteral("a sheet name cannot contain : \\ / ? * [ ]"));
+    if (name.startsWith(QLatin1Char('\'')) || name.endsWith(QLatin1Char('\'')))
+        return fail(QStringLiteral("a sheet name cannot begin or end with an apostrophe"));
+    for (const SheetEntry &e : d->sheets)
+        if (e.info.name.compare(name, Qt::CaseInsensitive) == 0)
+            return fail(QStringLiteral("the name is already used"));
+    SheetEntry e;
+    e.isNew = true;
+    e.info.name = name;
+    int maxId = 0;
+    for (const SheetEntry &o : d->sheets)
+        maxId = qMax(maxId, o.sheetId);
+    e.sheetId = maxId + 1;
+    QVector<Relationship> rels;
+    parseRelationships(d->workbookRelsXml, QString(), &rels, nullptr);
+    QSet<QString> ids;
+    for (const Relationship &r : rels)
+        ids.insert(r.id);
+    for (const SheetEntry &o : d->sheets)
+        ids.insert(o.rid);
+    for (int n = 1;; ++n)
+        if (!ids.contains(QStringLiteral("rId%1").arg(n))) {
+            e.rid = QStringLiteral("rId%1").arg(n);
+            break;
+        }
+    const QString dir = d->workbookEntry.left(d->workbookEntry.lastIndexOf(QLatin1Char('/')) + 1);
+    QSet<QString> taken;
+    for (const ZipEntry &z : d->zip.entries())
+        taken.insert(z.name.toLower());
+    for (const SheetEntry &o : d->sheets)
+        taken.insert(o.entryName.toLower());
+    for (int n = 1;; ++n) {
+        const QString cand = dir + QStringLiteral("worksheets/sheet%1.xml").arg(n);
+        if (!taken.contains(cand.toLower())) {
+            e.entryName = cand;
+            break;
+        }
+    }
+    e.info.partName = QLatin1Char('/') + e.entryName;
+    d->sheets.push_back(std::move(e));
+    const int index = sheetCount() - 1;
+    if (!d->loadWorksheet(index, error)) {
+        d->sheets.pop_back();
+        return -1;
+    }
+    return index;
 }
-bool Document::isStyleLocked(int) const
+
+bool Document::isStyleLocked(int styleIndex) const
 {
-    return true;
+    d->loadStyles();
+    if (styleIndex < 0 || styleIndex >= d->lockedXf.size())
+        return true;
+    return d->lockedXf[styleIndex];
 }
+
 bool Document::hasCalcChain() const
 {
-    return false;
+    return !d->calcChainEntry.isEmpty();
 }
+
 bool Document::hasFormulas() const
 {
+    if (hasCalcChain() || d->formulaEdited)
+        return true;
+    for (const SheetEntry &e : d->sheets)
+        if (e.ws && e.ws->d->formulaCount > 0)
+            return true;
     return false;
 }
-void Document::setFullCalcOnLoad() {}
-void Document::removeCalcChain() {}
-void Document::setAutoRecalc(bool) {}
+
+void Document::setFullCalcOnLoad()
+{
+    d->wantFullCalc = true;
+}
+void Document::removeCalcChain()
+{
+    d->wantRemoveCalcChain = true;
+}
+void Document::setAutoRecalc(bool on)
+{
+    d->autoRecalc = on;
+}
+
 bool Document::isModified() const
 {
+    if (d->wantFullCalc || (d->wantRemoveCalcChain && hasCalcChain()) ||
+        !d->rewrittenParts.isEmpty())
+        return true;
+    for (const SheetEntry &e : d->sheets)
+        if (e.isNew || (e.ws && e.ws->d->modified))
+            return true;
     return false;
 }
-bool Document::save(QString *)
+
+bool Document::save(QString *error)
 {
-    return false;
+    return saveAs(d->path, error);
 }
-bool Document::saveAs(const QString &, QString *)
+
+bool Document::saveAs(const QString &path, QString *error)
 {
-    return false;
+    if (!d->open) {
+        if (error)
+            *error = QStringLiteral("%1: no workbook to save").arg(path);
+        return false;
+    }
+    if (d->sheets.empty()) {
+        if (error)
+            *error = QStringLiteral("%1: a workbook needs at least one sheet").arg(path);
+        return false;
+    }
+    QByteArray bytes;
+    if (!d->buildPackage(&bytes, error))
+        return false;
+    QSaveFile f(path);
+    if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size() || !f.commit()) {
+        if (error)
+            *error = QStringLiteral("%1: cannot write (%2)").arg(path, f.errorString());
+        f.cancelWriting();
+        return false;
+    }
+    // The saved package becomes the document's source; loaded worksheets stay valid.
+    std::vector<SheetEntry> old = std::move(d->sheets);
+    d->sheets.clear();
+    d->path = path;
+    d->rewrittenParts.clear();
+    d->wantFullCalc = d->wantRemoveCalcChain = false;
+    d->formulaEdited = d->valueEdited = false;
+    QString err;
+    if (!d->loadPackage(bytes, path, &err)) {
+        if (error)
+            *error = err;
+        d->open = false;
+        return false;
+    }
+    for (size_t i = 0; i < old.size() && i < d->sheets.size(); ++i) {
+        if (!old[i].ws)
+            continue;
+        WorksheetData *wd = old[i].ws->d.get();
+        wd->entryName = d->sheets[i].entryName;
+        if (wd->modified || old[i].isNew) {
+            if (!d->zip.read(wd->entryName, &wd->xml, &err) || !wd->parse(&err)) {
+                if (error)
+                    *error = err;
+                return false;
+            }
+            wd->modified = false;
+        }
+        d->sheets[i].ws = std::move(old[i].ws);
+    }
+    return true;
 }
 
 } // namespace xlsx

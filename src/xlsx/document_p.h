@@ -2,21 +2,165 @@
 #pragma once
 
 #include "xlsx/document.h"
+#include "xlsx/xml_p.h"
+#include "xlsx/zip_p.h"
+
+#include <QHash>
+#include <QVector>
+
+#include <memory>
+#include <vector>
 
 namespace xlsx {
+
+// One <c> element. Spans are byte offsets into the worksheet's source (or, for edited
+// cells, into its buffer of rewritten cells).
+struct CellRec
+{
+    qint32 row = 0;
+    qint32 col = 0;
+    quint32 begin = 0, end = 0;   // the whole element
+    quint32 vBegin = 0, vEnd = 0; // <v> content, or <is> content for inline strings
+    quint32 fBegin = 0, fEnd = 0; // <f> content
+    qint32 style = 0;
+    qint32 si = -1;
+    quint8 type = 0;  // CellType
+    quint8 fkind = 0; // FormulaKind
+    quint8 flags = 0;
+    enum : quint8
+    {
+        InExtra = 1,
+        HasValue = 2,
+        HasFormula = 4
+    };
+};
+
+struct RowRec
+{
+    qint32 row = 0;
+    quint32 begin = 0, tagEnd = 0; // start tag
+    quint32 closeBegin = 0;        // "</row>" (or the "/>" of an empty row)
+    quint32 end = 0;
+    Span spans; // the spans="..." attribute with its leading blank, if any
+    bool selfClosing = false;
+};
+
+struct FormulaGroup
+{
+    int row = 0, col = 0; // the master cell
+    CellRange ref;
+};
+
+class DocumentData;
+
+class WorksheetData
+{
+public:
+    DocumentData *doc = nullptr;
+    int index = 0;
+    QString name;
+    QString entryName; // zip entry of the part
+    QString relsEntry; // zip entry of its relationships
+    QByteArray xml;
+    QByteArray extra;
+    QByteArray prefix; // "x:" when SpreadsheetML elements are prefixed
+    std::vector<CellRec> cells;
+    std::vector<RowRec> rows;
+    bool hasSheetData = false;
+    bool sheetDataEmpty = false; // <sheetData/>
+    Span sheetDataTag;           // start tag (whole element when empty)
+    quint32 sheetDataClose = 0;  // "</sheetData>"
+    bool hasDimension = false;
+    Span dimensionRef;
+    bool isProtected = false;
+    QVector<FormulaGroup> arrays;
+    QHash<int, FormulaGroup> shared;
+    QHash<quint64, Span> originalSpans; // edited cells that existed in the source
+    QStringList tablePartIds;
+    bool modified = false;
+    int formulaCount = 0;
+
+    bool parse(QString *error);
+    int find(int row, int col) const;
+    Cell toCell(const CellRec &rec) const;
+    const char *base(const CellRec &rec) const
+    {
+        return (rec.flags & CellRec::InExtra) ? extra.constData() : xml.constData();
+    }
+    QString formulaText(const CellRec &rec) const;
+    bool checkEditable(int row, int col, QString *error) const;
+    // Replaces or adds the cell (row, col) with the given XML (already carrying r and s).
+    bool putCell(int row, int col, const QByteArray &cellXml, QString *error);
+    QByteArray startTag(int row, int col, int style, const char *type) const;
+    bool expandShared(int si, QString *error);
+    bool prepareEdit(int row, int col, QString *error);
+    // The rewritten part.
+    QByteArray serialize() const;
+    QString label() const;
+};
+
+struct SheetEntry
+{
+    SheetInfo info;
+    QString rid;
+    QString entryName;
+    int sheetId = 0;
+    bool isNew = false;
+    std::unique_ptr<Worksheet> ws;
+};
 
 class DocumentData
 {
 public:
     QString path;
     bool open = false;
+    ZipArchive zip;
+    QString workbookEntry;
+    QString workbookRelsEntry;
+    QByteArray workbookXml;
+    QByteArray workbookRelsXml;
+    QByteArray contentTypesXml;
+    QByteArray wbPrefix; // prefix of the workbook's SpreadsheetML elements
+    std::vector<SheetEntry> sheets;
+    int activeTab = 0;
+    QString sstEntry;
+    QString stylesEntry;
+    QString calcChainEntry;
+    QString calcChainRid;
+    mutable bool sstLoaded = false;
+    mutable QVector<QString> sst;
+    mutable bool stylesLoaded = false;
+    mutable QVector<bool> lockedXf;
+    bool wantFullCalc = false;
+    bool wantRemoveCalcChain = false;
+    bool autoRecalc = true;
+    bool formulaEdited = false; // an edit changed, removed or added a formula
+    bool valueEdited = false;
+    QHash<QString, QByteArray> rewrittenParts; // entry -> new content
+
+    bool loadPackage(const QByteArray &bytes, const QString &label, QString *error);
+    bool loadSharedStrings(QString *error) const;
+    QString sharedString(int i) const;
+    void loadStyles() const;
+    bool loadWorksheet(int index, QString *error);
+    bool buildPackage(QByteArray *out, QString *error);
+    QString label() const { return path; }
 };
 
-class WorksheetData
+// Resolves a relationship target against the part that holds it; returns a zip entry name
+// (no leading "/").
+QString resolveTarget(const QString &sourceEntry, const QString &target);
+// The relationships entry of a part: "xl/workbook.xml" -> "xl/_rels/workbook.xml.rels".
+QString relsEntryFor(const QString &entry);
+
+struct Relationship
 {
-public:
-    Document *doc = nullptr;
-    int index = 0;
+    QString id;
+    QString type;
+    QString target;
+    bool external = false;
 };
+bool parseRelationships(const QByteArray &xml, const QString &label, QVector<Relationship> *out,
+                        QString *error);
 
 } // namespace xlsx

@@ -1,12 +1,714 @@
 #include "xlsx/document_p.h"
+#include "xlsx/formula.h"
+
+#include <QMap>
+
+#include <algorithm>
 
 namespace xlsx {
+namespace {
+
+inline quint64 key(int row, int col)
+{
+    return (quint64(quint32(row)) << 16) | quint32(col);
+}
+
+// Parses "B12" from raw bytes; false when it is not a cell reference.
+bool parseRef(const char *p, const char *end, int *row, int *col)
+{
+    int c = 0;
+    const char *q = p;
+    while (q < end && ((*q >= 'A' && *q <= 'Z') || (*q >= 'a' && *q <= 'z'))) {
+        c = c * 26 + ((*q & ~0x20) - 'A' + 1);
+        if (c > kMaxColumns)
+            return false;
+        ++q;
+    }
+    if (q == p)
+        return false;
+    qint64 r = 0;
+    const char *digits = q;
+    while (q < end && *q >= '0' && *q <= '9') {
+        r = r * 10 + (*q - '0');
+        if (r > kMaxRows)
+            return false;
+        ++q;
+    }
+    if (q != end || q == digits || r < 1)
+        return false;
+    *row = int(r);
+    *col = c;
+    return true;
+}
+
+int parseInt(const char *p, const char *end, bool *ok)
+{
+    qint64 v = 0;
+    bool neg = false;
+    if (p < end && *p == '-') {
+        neg = true;
+        ++p;
+    }
+    *ok = p < end;
+    for (; p < end; ++p) {
+        if (*p < '0' || *p > '9' || v > 0x7fffffff) {
+            *ok = false;
+            return 0;
+        }
+        v = v * 10 + (*p - '0');
+    }
+    return int(neg ? -v : v);
+}
+
+CellType typeFromAttr(const XmlScanner &s, const XmlAttr *t)
+{
+    if (!t || s.equals(t->value, "n"))
+        return CellType::Number;
+    if (s.equals(t->value, "s"))
+        return CellType::SharedString;
+    if (s.equals(t->value, "inlineStr"))
+        return CellType::InlineString;
+    if (s.equals(t->value, "str"))
+        return CellType::FormulaString;
+    if (s.equals(t->value, "b"))
+        return CellType::Boolean;
+    if (s.equals(t->value, "e"))
+        return CellType::Error;
+    if (s.equals(t->value, "d"))
+        return CellType::IsoDate;
+    return CellType::Number;
+}
+
+CellRange rangeAttr(const XmlScanner &s, const XmlAttr *a)
+{
+    if (!a)
+        return CellRange();
+    return CellRange::fromString(QString::fromUtf8(s.bytes(a->value)));
+}
+
+// Parses one <c> element whose start tag is `t`; advances the scanner past it.
+bool parseCell(XmlScanner &s, const XmlToken &t, int rowNumber, int prevCol, CellRec *rec,
+               FormulaGroup *group, int *groupKind, QString *error)
+{
+    *groupKind = 0;
+    const char *d = s.data();
+    rec->begin = quint32(t.whole.begin);
+    if (const XmlAttr *r = s.attr(t, "r")) {
+        if (!parseRef(d + r->value.begin, d + r->value.end, &rec->row, &rec->col)) {
+            *error = QStringLiteral("bad cell reference \"%1\"")
+                         .arg(QString::fromUtf8(s.bytes(r->value)));
+            return false;
+        }
+    } else {
+        rec->row = rowNumber;
+        rec->col = prevCol + 1;
+        if (rec->col > kMaxColumns || rec->row < 1) {
+            *error = QStringLiteral("cell outside the sheet");
+            return false;
+        }
+    }
+    bool ok = true;
+    if (const XmlAttr *st = s.attr(t, "s"))
+        rec->style = parseInt(d + st->value.begin, d + st->value.end, &ok);
+    if (!ok || rec->style < 0) {
+        *error = QStringLiteral("bad style index");
+        return false;
+    }
+    CellType type = typeFromAttr(s, s.attr(t, "t"));
+    if (t.selfClosing) {
+        rec->end = quint32(t.whole.end);
+        rec->type = quint8(CellType::Empty);
+        return true;
+    }
+    XmlToken c;
+    const int depth = s.depth();
+    bool hasValue = false;
+    while (s.next(&c)) {
+        if (c.kind == XmlToken::EndTag && s.depth() == depth - 1) {
+            rec->end = quint32(c.whole.end);
+            break;
+        }
+        if (c.kind != XmlToken::StartTag || s.depth() != depth + (c.selfClosing ? 0 : 1))
+            continue;
+        if (s.localIs(c.name, "v")) {
+            rec->vBegin = rec->vEnd = quint32(c.whole.end);
+            if (!c.selfClosing) {
+                XmlToken x;
+                while (s.next(&x) && !(x.kind == XmlToken::EndTag && s.depth() == depth))
+                    ;
+                rec->vEnd = quint32(x.whole.begin);
+            }
+            hasValue = true;
+        } else if (s.localIs(c.name, "is")) {
+            rec->vBegin = rec->vEnd = quint32(c.whole.end);
+            if (!c.selfClosing) {
+                XmlToken x;
+                while (s.next(&x) && !(x.kind == XmlToken::EndTag && s.depth() == depth))
+                    ;
+                rec->vEnd = quint32(x.whole.begin);
+            }
+            hasValue = true;
+        } else if (s.localIs(c.name, "f")) {
+            rec->flags |= CellRec::HasFormula;
+            rec->fBegin = rec->fEnd = quint32(c.whole.end);
+            const XmlAttr *ft = s.attr(c, "t");
+            const XmlAttr *ref = s.attr(c, "ref");
+            const XmlAttr *si = s.attr(c, "si");
+            FormulaKind kind = FormulaKind::Normal;
+            if (ft && s.equals(ft->value, "shared") && si) {
+                bool okSi = false;
+                rec->si = parseInt(d + si->value.begin, d + si->value.end, &okSi);
+                if (!okSi || rec->si < 0) {
+                    *error = QStringLiteral("bad shared formula index");
+                    return false;
+                }
+                kind = ref ? FormulaKind::SharedMaster : FormulaKind::SharedMember;
+            } else if (ft && (s.equals(ft->value, "array") || s.equals(ft->value, "dataTable"))) {
+                kind = FormulaKind::ArrayMaster;
+            }
+            if (!c.selfClosing) {
+                XmlToken x;
+                while (s.next(&x) && !(x.kind == XmlToken::EndTag && s.depth() == depth))
+                    ;
+                rec->fEnd = quint32(x.whole.begin);
+            }
+            if (kind == FormulaKind::SharedMaster && rec->fEnd == rec->fBegin)
+                kind = FormulaKind::SharedMember; // a master without text: treat as member
+            rec->fkind = quint8(kind);
+            if (kind == FormulaKind::SharedMaster || kind == FormulaKind::ArrayMaster) {
+                group->row = rec->row;
+                group->col = rec->col;
+                group->ref = rangeAttr(s, ref);
+                if (!group->ref.isValid())
+                    group->ref = CellRange(CellRef(rec->row, rec->col));
+                *groupKind = kind == FormulaKind::SharedMaster ? 1 : 2;
+            }
+        }
+    }
+    if (s.failed())
+        return false;
+    if (hasValue)
+        rec->flags |= CellRec::HasValue;
+    if (!hasValue)
+        type = CellType::Empty;
+    rec->type = quint8(type);
+    return true;
+}
+
+} // namespace
+
+QString WorksheetData::label() const
+{
+    return QStringLiteral("%1: part /%2").arg(doc ? doc->label() : QString(), entryName);
+}
+
+bool WorksheetData::parse(QString *error)
+{
+    cells.clear();
+    rows.clear();
+    arrays.clear();
+    shared.clear();
+    originalSpans.clear();
+    extra.clear();
+    tablePartIds.clear();
+    hasSheetData = sheetDataEmpty = hasDimension = isProtected = false;
+    formulaCount = 0;
+    auto fail = [&](const QString &why) {
+        if (error)
+            *error = QStringLiteral("%1: %2").arg(label(), why);
+        return false;
+    };
+    if (xml.size() >= 0x7fffffff)
+        return fail(QStringLiteral("part too large"));
+    XmlScanner s(xml.constData(), xml.size());
+    XmlToken t;
+    if (!s.next(&t) || t.kind != XmlToken::StartTag)
+        return fail(s.failed() ? s.error() : QStringLiteral("no root element"));
+    const QByteArray ns = s.namespaceOf(t.name);
+    if (ns == kStrictMainNs)
+        return fail(QStringLiteral("strict Open XML workbooks are not supported"));
+    if (ns != kMainNs || !s.localIs(t.name, "worksheet"))
+        return fail(QStringLiteral("not a worksheet"));
+    {
+        const Span local = s.localName(t.name);
+        prefix = QByteArray(xml.constData() + t.name.begin, int(local.begin - t.name.begin));
+    }
+    int rowNumber = 0;
+    bool sorted = true;
+    int lastRow = 0, lastCol = 0;
+    while (s.next(&t)) {
+        if (t.kind != XmlToken::StartTag || s.depth() != (t.selfClosing ? 1 : 2))
+            continue;
+        if (s.namespaceOf(t.name) != kMainNs)
+            continue;
+        if (s.localIs(t.name, "dimension")) {
+            if (const XmlAttr *a = s.attr(t, "ref")) {
+                hasDimension = true;
+                dimensionRef = a->value;
+            }
+        } else if (s.localIs(t.name, "sheetProtection")) {
+            const XmlAttr *a = s.attr(t, "sheet");
+            isProtected = a && (s.equals(a->value, "1") || s.equals(a->value, "true"));
+        } else if (s.localIs(t.name, "tablePart")) {
+            for (const XmlAttr &a : t.attrs)
+                if (s.localIs(a.name, "id") && s.namespaceOf(a.name, true) == kRelNs)
+                    tablePartIds.append(QString::fromUtf8(s.bytes(a.value)));
+        } else if (s.localIs(t.name, "sheetData")) {
+            hasSheetData = true;
+            sheetDataTag = t.whole;
+            if (t.selfClosing) {
+                sheetDataEmpty = true;
+                continue;
+            }
+            XmlToken r;
+            while (s.next(&r)) {
+                if (r.kind == XmlToken::EndTag && s.depth() == 1) {
+                    sheetDataClose = quint32(r.whole.begin);
+                    break;
+                }
+                if (r.kind != XmlToken::StartTag || !s.localIs(r.name, "row"))
+                    continue;
+                RowRec row;
+                row.begin = quint32(r.whole.begin);
+                row.tagEnd = quint32(r.whole.end);
+                row.selfClosing = r.selfClosing;
+                if (const XmlAttr *ra = s.attr(r, "r")) {
+                    bool ok = false;
+                    row.row = parseInt(xml.constData() + ra->value.begin,
+                                       xml.constData() + ra->value.end, &ok);
+                    if (!ok || row.row < 1 || row.row > kMaxRows)
+                        return fail(QStringLiteral("bad row number"));
+                } else {
+                    row.row = rowNumber + 1;
+                }
+                if (const XmlAttr *sp = s.attr(r, "spans"))
+                    row.spans = sp->whole;
+                rowNumber = row.row;
+                if (r.selfClosing) {
+                    row.closeBegin = quint32(r.whole.end - 2);
+                    row.end = quint32(r.whole.end);
+                    rows.push_back(row);
+                    continue;
+                }
+                int prevCol = 0;
+                XmlToken c;
+                while (s.next(&c)) {
+                    if (c.kind == XmlToken::EndTag && s.depth() == 2) {
+                        row.closeBegin = quint32(c.whole.begin);
+                        row.end = quint32(c.whole.end);
+                        break;
+                    }
+                    if (c.kind != XmlToken::StartTag || !s.localIs(c.name, "c") ||
+                        s.depth() != (c.selfClosing ? 3 : 4))
+                        continue;
+                    CellRec rec;
+                    FormulaGroup g;
+                    int gk = 0;
+                    QString why;
+                    if (!parseCell(s, c, row.row, prevCol, &rec, &g, &gk, &why))
+                        return fail(s.failed() ? s.error() : why);
+                    prevCol = rec.col;
+                    if (rec.flags & CellRec::HasFormula)
+                        ++formulaCount;
+                    if (gk == 1 && !shared.contains(rec.si))
+                        shared.insert(rec.si, g);
+                    else if (gk == 2)
+                        arrays.append(g);
+                    if (rec.row < lastRow || (rec.row == lastRow && rec.col <= lastCol))
+                        sorted = false;
+                    lastRow = rec.row;
+                    lastCol = rec.col;
+                    cells.push_back(rec);
+                }
+                if (s.failed())
+                    return fail(s.error());
+                rows.push_back(row);
+            }
+            if (s.failed())
+                return fail(s.error());
+        }
+    }
+    if (s.failed())
+        return fail(s.error());
+    if (!sorted) {
+        std::stable_sort(cells.begin(), cells.end(), [](const CellRec &a, const CellRec &b) {
+            return a.row != b.row ? a.row < b.row : a.col < b.col;
+        });
+    }
+    return true;
+}
+
+int WorksheetData::find(int row, int col) const
+{
+    auto it = std::lower_bound(cells.begin(), cells.end(), std::make_pair(row, col),
+                               [](const CellRec &c, const std::pair<int, int> &k) {
+                                   return c.row != k.first ? c.row < k.first : c.col < k.second;
+                               });
+    if (it == cells.end() || it->row != row || it->col != col)
+        return -1;
+    return int(it - cells.begin());
+}
+
+QString WorksheetData::formulaText(const CellRec &rec) const
+{
+    if (!(rec.flags & CellRec::HasFormula))
+        return QString();
+    const char *b = base(rec);
+    if (FormulaKind(rec.fkind) == FormulaKind::SharedMember) {
+        const auto it = shared.constFind(rec.si);
+        if (it == shared.constEnd())
+            return QString();
+        const int mi = find(it->row, it->col);
+        if (mi < 0)
+            return QString();
+        const CellRec &m = cells[size_t(mi)];
+        if (FormulaKind(m.fkind) != FormulaKind::SharedMaster)
+            return QString();
+        QString text;
+        decodeXmlText(base(m) + m.fBegin, base(m) + m.fEnd, &text);
+        return shiftFormula(text, rec.row - m.row, rec.col - m.col);
+    }
+    QString text;
+    decodeXmlText(b + rec.fBegin, b + rec.fEnd, &text);
+    return text;
+}
+
+Cell WorksheetData::toCell(const CellRec &rec) const
+{
+    Cell c;
+    c.row = rec.row;
+    c.column = rec.col;
+    c.exists = true;
+    c.type = CellType(rec.type);
+    c.style = rec.style;
+    const char *b = base(rec);
+    if (rec.flags & CellRec::HasValue) {
+        switch (c.type) {
+        case CellType::InlineString:
+            flattenStringItem(b + rec.vBegin, b + rec.vEnd, &c.text);
+            break;
+        case CellType::SharedString: {
+            QString idx;
+            decodeXmlText(b + rec.vBegin, b + rec.vEnd, &idx);
+            bool ok = false;
+            const int i = idx.trimmed().toInt(&ok);
+            c.text = ok ? doc->sharedString(i) : QString();
+            break;
+        }
+        case CellType::FormulaString:
+            decodeXmlText(b + rec.vBegin, b + rec.vEnd, &c.text);
+            c.text = decodeOfficeEscapes(c.text);
+            break;
+        default:
+            decodeXmlText(b + rec.vBegin, b + rec.vEnd, &c.text);
+            break;
+        }
+    }
+    c.formulaKind = FormulaKind(rec.fkind);
+    if (rec.flags & CellRec::HasFormula) {
+        c.formula = formulaText(rec);
+        c.sharedIndex = rec.si;
+        if (c.formulaKind == FormulaKind::SharedMaster)
+            c.formulaRange = shared.value(rec.si).ref;
+    }
+    for (const FormulaGroup &g : arrays) {
+        if (g.ref.contains(rec.row, rec.col)) {
+            if (g.row == rec.row && g.col == rec.col)
+                c.formulaRange = g.ref;
+            if (g.ref.rowCount() * g.ref.columnCount() > 1)
+                c.inArrayRange = true;
+        }
+    }
+    return c;
+}
+
+QByteArray WorksheetData::startTag(int row, int col, int style, const char *type) const
+{
+    QByteArray out = "<" + prefix + "c r=\"" + CellRef(row, col).toString().toLatin1() + "\"";
+    if (style > 0)
+        out += " s=\"" + QByteArray::number(style) + "\"";
+    if (type)
+        out += QByteArray(" t=\"") + type + "\"";
+    out += ">";
+    return out;
+}
+
+bool WorksheetData::checkEditable(int row, int col, QString *error) const
+{
+    if (!CellRef(row, col).isValid()) {
+        if (error)
+            *error = QStringLiteral("%1: cell (%2, %3) is outside the sheet")
+                         .arg(label())
+                         .arg(row)
+                         .arg(col);
+        return false;
+    }
+    if (!hasSheetData) {
+        if (error)
+            *error = QStringLiteral("%1: the worksheet has no sheetData").arg(label());
+        return false;
+    }
+    for (const FormulaGroup &g : arrays) {
+        if (g.ref.contains(row, col) && g.ref.rowCount() * g.ref.columnCount() > 1) {
+            if (error)
+                *error = QStringLiteral("%1: cell %2 is part of the array formula %3")
+                             .arg(label(), CellRef(row, col).toString(), g.ref.toString());
+            return false;
+        }
+    }
+    return true;
+}
+
+bool WorksheetData::putCell(int row, int col, const QByteArray &cellXml, QString *error)
+{
+    const int i = find(row, col);
+    CellRec rec;
+    const quint32 offset = quint32(extra.size());
+    extra += cellXml;
+    // Re-read the new element from the edit buffer.
+    XmlScanner s(extra.constData() + offset, cellXml.size());
+    XmlToken t;
+    if (!s.next(&t) || t.kind != XmlToken::StartTag) {
+        if (error)
+            *error = QStringLiteral("%1: internal error writing a cell").arg(label());
+        return false;
+    }
+    FormulaGroup g;
+    int gk = 0;
+    QString why;
+    if (!parseCell(s, t, row, col - 1, &rec, &g, &gk, &why)) {
+        if (error)
+            *error = QStringLiteral("%1: internal error writing a cell: %2").arg(label(), why);
+        return false;
+    }
+    rec.begin += offset;
+    rec.end += offset;
+    rec.vBegin += offset;
+    rec.vEnd += offset;
+    rec.fBegin += offset;
+    rec.fEnd += offset;
+    rec.flags |= CellRec::InExtra;
+    if (i >= 0) {
+        CellRec &old = cells[size_t(i)];
+        if (!(old.flags & CellRec::InExtra) && !originalSpans.contains(key(row, col)))
+            originalSpans.insert(key(row, col), Span{old.begin, old.end});
+        if (old.flags & CellRec::HasFormula)
+            --formulaCount;
+        old = rec;
+    } else {
+        auto it = std::lower_bound(cells.begin(), cells.end(), std::make_pair(row, col),
+                                   [](const CellRec &c, const std::pair<int, int> &k) {
+                                       return c.row != k.first ? c.row < k.first : c.col < k.second;
+                                   });
+        cells.insert(it, rec);
+    }
+    if (rec.flags & CellRec::HasFormula)
+        ++formulaCount;
+    modified = true;
+    return true;
+}
+
+bool WorksheetData::expandShared(int si, QString *error)
+{
+    const auto git = shared.constFind(si);
+    if (git == shared.constEnd())
+        return true;
+    // Every member with its own text, its cached value kept.
+    QVector<QPair<int, int>> members;
+    for (const CellRec &c : cells)
+        if ((c.flags & CellRec::HasFormula) && c.si == si)
+            members.append(qMakePair(c.row, c.col));
+    QVector<QByteArray> rewritten;
+    for (const auto &m : members) {
+        const CellRec &c = cells[size_t(find(m.first, m.second))];
+        const QString text = formulaText(c);
+        const char *b = base(c);
+        static const char *const types[] = {nullptr, "s", "inlineStr", "str",
+                                            nullptr, "b", "e",         "d"};
+        const char *type = (c.flags & CellRec::HasValue) ? types[c.type] : nullptr;
+        QByteArray x = startTag(c.row, c.col, c.style,
+                                CellType(c.type) == CellType::InlineString ? "inlineStr" : type);
+        x += "<" + prefix + "f>" + escapeXml(text) + "</" + prefix + "f>";
+        if (c.flags & CellRec::HasValue) {
+            if (CellType(c.type) == CellType::InlineString)
+                x += "<" + prefix + "is>" + QByteArray(b + c.vBegin, int(c.vEnd - c.vBegin)) +
+                     "</" + prefix + "is>";
+            else
+                x += "<" + prefix + "v>" + QByteArray(b + c.vBegin, int(c.vEnd - c.vBegin)) + "</" +
+                     prefix + "v>";
+        }
+        x += "</" + prefix + "c>";
+        rewritten.append(x);
+    }
+    for (int k = 0; k < members.size(); ++k)
+        if (!putCell(members[k].first, members[k].second, rewritten[k], error))
+            return false;
+    shared.remove(si);
+    return true;
+}
+
+bool WorksheetData::prepareEdit(int row, int col, QString *error)
+{
+    if (!checkEditable(row, col, error))
+        return false;
+    const int i = find(row, col);
+    if (i >= 0) {
+        const CellRec &c = cells[size_t(i)];
+        if (c.flags & CellRec::HasFormula) {
+            doc->formulaEdited = true;
+            if (FormulaKind(c.fkind) == FormulaKind::SharedMaster && !expandShared(c.si, error))
+                return false;
+            if (FormulaKind(c.fkind) == FormulaKind::ArrayMaster) {
+                for (int k = 0; k < arrays.size(); ++k)
+                    if (arrays[k].row == row && arrays[k].col == col)
+                        arrays.remove(k--);
+            }
+        }
+    }
+    doc->valueEdited = true;
+    return true;
+}
+
+QByteArray WorksheetData::serialize() const
+{
+    struct Patch
+    {
+        quint32 begin, end;
+        QByteArray text;
+    };
+    std::vector<Patch> patches;
+    // Rewritten cells that existed, and new cells by row.
+    QHash<int, QVector<const CellRec *>> newByRow;
+    for (const CellRec &c : cells) {
+        if (!(c.flags & CellRec::InExtra))
+            continue;
+        const QByteArray text(extra.constData() + c.begin, int(c.end - c.begin));
+        const auto it = originalSpans.constFind(key(c.row, c.col));
+        if (it != originalSpans.constEnd())
+            patches.push_back({quint32(it->begin), quint32(it->end), text});
+        else
+            newByRow[c.row].append(&c);
+    }
+    // Original cells per row, for insertion points.
+    auto originalBegin = [&](const CellRec &c) -> quint32 {
+        if (!(c.flags & CellRec::InExtra))
+            return c.begin;
+        const auto it = originalSpans.constFind(key(c.row, c.col));
+        return it != originalSpans.constEnd() ? quint32(it->begin) : 0;
+    };
+    QHash<int, int> rowIndex;
+    for (int i = 0; i < int(rows.size()); ++i)
+        if (!rowIndex.contains(rows[size_t(i)].row))
+            rowIndex.insert(rows[size_t(i)].row, i);
+    QMap<int, QByteArray> newRows;
+    for (auto it = newByRow.begin(); it != newByRow.end(); ++it) {
+        const int r = it.key();
+        const auto ri = rowIndex.constFind(r);
+        if (ri == rowIndex.constEnd()) {
+            QByteArray x = "<" + prefix + "row r=\"" + QByteArray::number(r) + "\">";
+            for (const CellRec *c : it.value())
+                x += QByteArray(extra.constData() + c->begin, int(c->end - c->begin));
+            x += "</" + prefix + "row>";
+            newRows.insert(r, x);
+            continue;
+        }
+        const RowRec &row = rows[size_t(*ri)];
+        if (row.selfClosing) {
+            QByteArray x(xml.constData() + row.begin, int(row.closeBegin - row.begin));
+            if (!row.spans.isEmpty())
+                x.remove(int(row.spans.begin - row.begin), int(row.spans.size()));
+            x += ">";
+            for (const CellRec *c : it.value())
+                x += QByteArray(extra.constData() + c->begin, int(c->end - c->begin));
+            x += "</" + prefix + "row>";
+            patches.push_back({row.begin, row.end, x});
+            continue;
+        }
+        if (!row.spans.isEmpty())
+            patches.push_back({quint32(row.spans.begin), quint32(row.spans.end), QByteArray()});
+        // Insert each new cell before the first original cell of the row to its right.
+        QMap<quint32, QByteArray> inserts;
+        const int first =
+            int(std::lower_bound(cells.begin(), cells.end(), r,
+                                 [](const CellRec &c, int rr) { return c.row < rr; }) -
+                cells.begin());
+        for (const CellRec *nc : it.value()) {
+            quint32 pos = row.closeBegin;
+            for (int k = first; k < int(cells.size()) && cells[size_t(k)].row == r; ++k) {
+                const CellRec &o = cells[size_t(k)];
+                const quint32 ob = originalBegin(o);
+                if (o.col > nc->col && ob >= row.tagEnd && ob < row.closeBegin) {
+                    pos = qMin(pos, ob);
+                }
+            }
+            inserts[pos] += QByteArray(extra.constData() + nc->begin, int(nc->end - nc->begin));
+        }
+        for (auto in = inserts.begin(); in != inserts.end(); ++in)
+            patches.push_back({in.key(), in.key(), in.value()});
+    }
+    if (!newRows.isEmpty()) {
+        if (sheetDataEmpty) {
+            const QByteArray tag(xml.constData() + sheetDataTag.begin, int(sheetDataTag.size()));
+            QByteArray x = tag.left(tag.lastIndexOf('/')) + ">";
+            for (const QByteArray &r : newRows)
+                x += r;
+            x += "</" + prefix + "sheetData>";
+            patches.push_back({quint32(sheetDataTag.begin), quint32(sheetDataTag.end), x});
+        } else {
+            QMap<quint32, QByteArray> inserts;
+            for (auto it = newRows.begin(); it != newRows.end(); ++it) {
+                quint32 pos = sheetDataClose;
+                for (const RowRec &row : rows)
+                    if (row.row > it.key() && row.begin < pos)
+                        pos = row.begin;
+                inserts[pos] += it.value();
+            }
+            for (auto in = inserts.begin(); in != inserts.end(); ++in)
+                patches.push_back({in.key(), in.key(), in.value()});
+        }
+    }
+    if (hasDimension) {
+        CellRange used(1, 1, 1, 1);
+        if (!cells.empty()) {
+            used = CellRange(cells.front().row, kMaxColumns, cells.back().row, 1);
+            for (const CellRec &c : cells) {
+                used.firstColumn = qMin(used.firstColumn, c.col);
+                used.lastColumn = qMax(used.lastColumn, c.col);
+            }
+        }
+        const CellRange old = CellRange::fromString(
+            QString::fromUtf8(xml.constData() + dimensionRef.begin, int(dimensionRef.size())));
+        if (old != used)
+            patches.push_back({quint32(dimensionRef.begin), quint32(dimensionRef.end),
+                               used.toString().toLatin1()});
+    }
+    std::stable_sort(patches.begin(), patches.end(), [](const Patch &a, const Patch &b) {
+        return a.begin != b.begin ? a.begin < b.begin : a.end < b.end;
+    });
+    QByteArray out;
+    qint64 grow = 0;
+    for (const Patch &p : patches)
+        grow += p.text.size() - (p.end - p.begin);
+    out.reserve(int(qMax<qint64>(0, xml.size() + grow)));
+    quint32 pos = 0;
+    for (const Patch &p : patches) {
+        if (p.begin < pos)
+            continue; // cannot happen: patches never overlap
+        out.append(xml.constData() + pos, int(p.begin - pos));
+        out += p.text;
+        pos = p.end;
+    }
+    out.append(xml.constData() + pos, int(xml.size() - pos));
+    return out;
+}
+
+// ---------------------------------------------------------------------------
 
 Worksheet::Worksheet(std::unique_ptr<WorksheetData> data) : d(std::move(data)) {}
 Worksheet::~Worksheet() = default;
 QString Worksheet::name() const
 {
-    return QString();
+    return d->name;
 }
 int Worksheet::index() const
 {
@@ -14,74 +716,162 @@ int Worksheet::index() const
 }
 int Worksheet::cellCount() const
 {
-    return 0;
+    return int(d->cells.size());
 }
-Cell Worksheet::cellAt(int) const
+
+Cell Worksheet::cellAt(int i) const
 {
-    return Cell();
+    if (i < 0 || i >= int(d->cells.size()))
+        return Cell();
+    return d->toCell(d->cells[size_t(i)]);
 }
+
 Cell Worksheet::cell(int row, int column) const
 {
+    const int i = d->find(row, column);
+    if (i >= 0)
+        return d->toCell(d->cells[size_t(i)]);
     Cell c;
     c.row = row;
     c.column = column;
+    for (const FormulaGroup &g : d->arrays)
+        if (g.ref.contains(row, column) && g.ref.rowCount() * g.ref.columnCount() > 1)
+            c.inArrayRange = true;
     return c;
 }
-bool Worksheet::hasCell(int, int) const
+
+bool Worksheet::hasCell(int row, int column) const
 {
-    return false;
+    return d->find(row, column) >= 0;
 }
-int Worksheet::indexOf(int, int) const
+int Worksheet::indexOf(int row, int column) const
 {
-    return -1;
+    return d->find(row, column);
 }
+
 CellRange Worksheet::usedRange() const
 {
-    return CellRange(1, 1, 1, 1);
+    if (d->cells.empty())
+        return CellRange(1, 1, 1, 1);
+    CellRange r(d->cells.front().row, kMaxColumns, d->cells.back().row, 1);
+    for (const CellRec &c : d->cells) {
+        r.firstColumn = qMin(r.firstColumn, c.col);
+        r.lastColumn = qMax(r.lastColumn, c.col);
+    }
+    return r;
 }
+
 bool Worksheet::hasFormulas() const
 {
-    return false;
+    return d->formulaCount > 0;
 }
 bool Worksheet::isProtected() const
 {
-    return false;
+    return d->isProtected;
 }
+
 QVector<CellRange> Worksheet::arrayFormulaRanges() const
 {
-    return {};
+    QVector<CellRange> out;
+    for (const FormulaGroup &g : d->arrays)
+        out.append(g.ref);
+    return out;
 }
-QVector<TableInfo> Worksheet::tables() const
+
+bool Worksheet::setString(int row, int column, const QString &text, QString *error)
 {
-    return {};
+    const int i = d->find(row, column);
+    const int style = i >= 0 ? d->cells[size_t(i)].style : 0;
+    if (!d->prepareEdit(row, column, error))
+        return false;
+    const QByteArray &p = d->prefix;
+    QByteArray x = d->startTag(row, column, style, "inlineStr");
+    x += "<" + p + "is><" + p + "t";
+    if (!text.isEmpty() &&
+        (text.front().isSpace() || text.back().isSpace() || text.contains(QLatin1Char('\n'))))
+        x += " xml:space=\"preserve\"";
+    x += ">" + escapeOfficeText(text) + "</" + p + "t></" + p + "is></" + p + "c>";
+    return d->putCell(row, column, x, error);
 }
-bool Worksheet::renameTableColumn(int, int, const QString &, QString *)
+
+static bool isNumberLiteral(const QString &s)
 {
-    return false;
-}
-bool Worksheet::setString(int, int, const QString &, QString *)
-{
-    return false;
-}
-bool Worksheet::setNumber(int, int, const QString &, QString *)
-{
-    return false;
-}
-bool Worksheet::setBoolean(int, int, bool, QString *)
-{
-    return false;
-}
-bool Worksheet::setFormula(int, int, const QString &, QString *)
-{
-    return false;
-}
-bool Worksheet::expandSharedFormula(int, int, QString *)
-{
+    bool ok = false;
+    s.toDouble(&ok);
+    if (!ok || s.isEmpty())
+        return false;
+    for (QChar c : s)
+        if (!(c.isDigit() || c == QLatin1Char('-') || c == QLatin1Char('+') ||
+              c == QLatin1Char('.') || c == QLatin1Char('e') || c == QLatin1Char('E')))
+            return false;
     return true;
 }
+
+bool Worksheet::setNumber(int row, int column, const QString &literal, QString *error)
+{
+    if (!isNumberLiteral(literal)) {
+        if (error)
+            *error = QStringLiteral("%1: \"%2\" is not a number").arg(d->label(), literal);
+        return false;
+    }
+    const int i = d->find(row, column);
+    const int style = i >= 0 ? d->cells[size_t(i)].style : 0;
+    if (!d->prepareEdit(row, column, error))
+        return false;
+    const QByteArray &p = d->prefix;
+    QByteArray x = d->startTag(row, column, style, nullptr);
+    x += "<" + p + "v>" + literal.toLatin1() + "</" + p + "v></" + p + "c>";
+    return d->putCell(row, column, x, error);
+}
+
+bool Worksheet::setBoolean(int row, int column, bool value, QString *error)
+{
+    const int i = d->find(row, column);
+    const int style = i >= 0 ? d->cells[size_t(i)].style : 0;
+    if (!d->prepareEdit(row, column, error))
+        return false;
+    const QByteArray &p = d->prefix;
+    QByteArray x = d->startTag(row, column, style, "b");
+    x += "<" + p + "v>" + (value ? "1" : "0") + "</" + p + "v></" + p + "c>";
+    return d->putCell(row, column, x, error);
+}
+
+bool Worksheet::setFormula(int row, int column, const QString &formula, QString *error)
+{
+    QString f = formula;
+    if (f.startsWith(QLatin1Char('=')))
+        f.remove(0, 1);
+    if (f.isEmpty()) {
+        if (error)
+            *error = QStringLiteral("%1: empty formula").arg(d->label());
+        return false;
+    }
+    const int i = d->find(row, column);
+    const int style = i >= 0 ? d->cells[size_t(i)].style : 0;
+    if (!d->prepareEdit(row, column, error))
+        return false;
+    d->doc->formulaEdited = true;
+    const QByteArray &p = d->prefix;
+    QByteArray x = d->startTag(row, column, style, nullptr);
+    x += "<" + p + "f>" + escapeXml(f) + "</" + p + "f></" + p + "c>";
+    return d->putCell(row, column, x, error);
+}
+
+bool Worksheet::expandSharedFormula(int row, int column, QString *error)
+{
+    const int i = d->find(row, column);
+    if (i < 0)
+        return true;
+    const CellRec &c = d->cells[size_t(i)];
+    if (!(c.flags & CellRec::HasFormula) || c.si < 0)
+        return true;
+    d->doc->formulaEdited = true;
+    return d->expandShared(c.si, error);
+}
+
 bool Worksheet::isModified() const
 {
-    return false;
+    return d->modified;
 }
 
 } // namespace xlsx

@@ -129,6 +129,7 @@ public:
 private:
     friend class Document;
     friend class WorksheetData;
+    friend class DocumentData;
     explicit Worksheet(std::unique_ptr<WorksheetData> d);
     std::unique_ptr<WorksheetData> d;
 };

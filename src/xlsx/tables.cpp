@@ -1,0 +1,120 @@
+// Tables (ListObjects) of a worksheet: read from their own parts, renamed in place.
+#include "xlsx/document_p.h"
+
+#include <QXmlStreamReader>
+
+namespace xlsx {
+namespace {
+
+struct TablePart
+{
+    QString entry;
+    QByteArray xml;
+};
+
+// The table parts of a sheet, current content (edited parts included).
+QVector<TablePart> tableParts(const WorksheetData &w)
+{
+    QVector<TablePart> out;
+    if (w.tablePartIds.isEmpty())
+        return out;
+    DocumentData *doc = w.doc;
+    QByteArray relsXml;
+    if (doc->zip.find(w.relsEntry) < 0 || !doc->zip.read(w.relsEntry, &relsXml, nullptr))
+        return out;
+    QVector<Relationship> rels;
+    if (!parseRelationships(relsXml, QString(), &rels, nullptr))
+        return out;
+    for (const QString &id : w.tablePartIds) {
+        for (const Relationship &r : rels) {
+            if (r.id != id || r.external)
+                continue;
+            TablePart p;
+            p.entry = resolveTarget(w.entryName, r.target);
+            const auto it = doc->rewrittenParts.constFind(p.entry);
+            if (it != doc->rewrittenParts.constEnd())
+                p.xml = *it;
+            else if (doc->zip.find(p.entry) < 0 || !doc->zip.read(p.entry, &p.xml, nullptr))
+                break;
+            out.append(p);
+            break;
+        }
+    }
+    return out;
+}
+
+bool parseTable(const QByteArray &xml, TableInfo *info)
+{
+    QXmlStreamReader r(xml);
+    while (!r.atEnd()) {
+        const auto tok = r.readNext();
+        if (tok == QXmlStreamReader::DTD)
+            return false;
+        if (tok != QXmlStreamReader::StartElement)
+            continue;
+        const auto a = r.attributes();
+        if (r.name() == QLatin1String("table")) {
+            info->name = a.value(QLatin1String("name")).toString();
+            info->displayName = a.value(QLatin1String("displayName")).toString();
+            info->ref = CellRange::fromString(a.value(QLatin1String("ref")).toString());
+            if (a.hasAttribute(QLatin1String("headerRowCount")))
+                info->headerRowCount = a.value(QLatin1String("headerRowCount")).toInt();
+        } else if (r.name() == QLatin1String("tableColumn")) {
+            info->columnNames.append(
+                decodeOfficeEscapes(a.value(QLatin1String("name")).toString()));
+        }
+    }
+    return !r.hasError();
+}
+
+} // namespace
+
+QVector<TableInfo> Worksheet::tables() const
+{
+    QVector<TableInfo> out;
+    for (const TablePart &p : tableParts(*d)) {
+        TableInfo info;
+        info.partName = QLatin1Char('/') + p.entry;
+        if (parseTable(p.xml, &info))
+            out.append(info);
+    }
+    return out;
+}
+
+bool Worksheet::renameTableColumn(int tableIndex, int columnIndex, const QString &name,
+                                  QString *error)
+{
+    const QVector<TablePart> parts = tableParts(*d);
+    auto fail = [&](const QString &why) {
+        if (error)
+            *error = QStringLiteral("%1: %2").arg(d->label(), why);
+        return false;
+    };
+    if (tableIndex < 0 || tableIndex >= parts.size())
+        return fail(QStringLiteral("no table %1").arg(tableIndex));
+    if (name.isEmpty())
+        return fail(QStringLiteral("a table column needs a name"));
+    const TablePart &p = parts[tableIndex];
+    XmlScanner s(p.xml.constData(), p.xml.size());
+    XmlToken t;
+    int n = 0;
+    while (s.next(&t)) {
+        if (t.kind != XmlToken::StartTag || !s.localIs(t.name, "tableColumn"))
+            continue;
+        if (n++ != columnIndex)
+            continue;
+        const XmlAttr *a = s.attr(t, "name");
+        if (!a)
+            return fail(QStringLiteral("table column without a name"));
+        QByteArray x = p.xml.left(int(a->value.begin));
+        x += escapeOfficeText(name);
+        x += p.xml.mid(int(a->value.end));
+        d->doc->rewrittenParts.insert(p.entry, x);
+        return true;
+    }
+    if (s.failed())
+        return fail(QStringLiteral("part /%1: %2").arg(p.entry, s.error()));
+    return fail(QStringLiteral("table %1 has no column %2").arg(tableIndex).arg(columnIndex));
+}
+
+} // namespace xlsx

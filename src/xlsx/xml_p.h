@@ -1,0 +1,112 @@
+// XML helpers of the package library: a byte-level scanner that reports
+// element and text positions in UTF-8 bytes (for splicing), checks nesting
+// and refuses DTDs; text decoding and escaping.
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QVarLengthArray>
+
+#include <cstring>
+
+namespace xlsx {
+
+struct Span
+{
+    qint64 begin = 0;
+    qint64 end = 0;
+    qint64 size() const { return end - begin; }
+    bool isEmpty() const { return end <= begin; }
+};
+
+struct XmlAttr
+{
+    Span name;
+    Span value; // between the quotes, undecoded
+    Span whole; // from the whitespace before the name to the closing quote
+};
+
+struct XmlToken
+{
+    enum Kind
+    {
+        StartTag,
+        EndTag,
+        Text,
+        Cdata,
+        End
+    };
+    Kind kind = End;
+    bool selfClosing = false;
+    Span whole; // the tag or the text
+    Span name;  // qualified name of a tag
+    QVarLengthArray<XmlAttr, 8> attrs;
+};
+
+class XmlScanner
+{
+public:
+    XmlScanner(const char *data, qint64 size) : m_data(data), m_size(size) {}
+
+    // Next token; false at the end of the document or on an error (see error()).
+    bool next(XmlToken *t);
+    QString error() const { return m_error; }
+    bool failed() const { return !m_error.isEmpty(); }
+    int depth() const { return m_stack.size(); }
+
+    // The namespace URI bound to the prefix of a qualified name (the default namespace when
+    // it has none), as raw bytes.
+    QByteArray namespaceOf(const Span &qname, bool attribute = false) const;
+
+    const char *data() const { return m_data; }
+    // Local part of a qualified name.
+    Span localName(const Span &qname) const;
+    bool localIs(const Span &qname, const char *name) const;
+    bool equals(const Span &s, const char *text) const
+    {
+        const size_t n = strlen(text);
+        return size_t(s.size()) == n && memcmp(m_data + s.begin, text, n) == 0;
+    }
+    QByteArray bytes(const Span &s) const { return QByteArray(m_data + s.begin, int(s.size())); }
+    // The attribute value with this local name, or nullptr.
+    const XmlAttr *attr(const XmlToken &t, const char *local) const;
+
+private:
+    bool fail(const QString &why);
+    struct Binding
+    {
+        QByteArray prefix;
+        QByteArray uri;
+        int depth;
+    };
+    const char *m_data;
+    qint64 m_size;
+    qint64 m_pos = 0;
+    QString m_error;
+    QVarLengthArray<Span, 32> m_stack;
+    QVarLengthArray<Binding, 16> m_bindings;
+    bool m_popPending = false;
+    bool m_sawRoot = false;
+};
+
+// Decodes character data (entities, CDATA sections inside the span) to text. False on an
+// unknown or malformed entity.
+bool decodeXmlText(const char *begin, const char *end, QString *out);
+// Decodes the _xHHHH_ escapes of Office string types.
+QString decodeOfficeEscapes(const QString &text);
+// Escapes text for element content or attribute values (quotes escaped too); characters XML
+// cannot carry and text that would read as an _xHHHH_ escape are written as _xHHHH_.
+QByteArray escapeOfficeText(const QString &text);
+// Plain XML escaping of an attribute value or content.
+QByteArray escapeXml(const QString &text);
+// Flattens the content of a rich-text or plain string item (<si> or <is> inner XML): the
+// text of its <t> elements, leaving out phonetic runs (<rPh>), Office escapes decoded.
+bool flattenStringItem(const char *begin, const char *end, QString *out);
+
+// Namespaces this library reads.
+extern const char kMainNs[];
+extern const char kStrictMainNs[];
+extern const char kRelNs[];
+extern const char kPackageRelNs[];
+
+} // namespace xlsx
