@@ -1,0 +1,172 @@
+"""The benchmark's workload: the replacements, the generated workbooks, and
+the reading of cell values that checks a finished run.
+
+Run with Debian's /usr/bin/python3 (python3-xlsxwriter, python3-openpyxl).
+"""
+
+import hashlib
+import os
+import random
+import zipfile
+import posixpath
+import xml.etree.ElementTree as ET
+
+# The five replacements, applied in this order to every sheet of every file.
+# No value contains a later key, and the data never holds a key in another
+# letter case, so a plain ordered str.replace gives the expected text.
+PAIRS = [
+    ("北京", "上海"),
+    ("客户", "顾客"),
+    ("alpha", "omega"),
+    ("ORD-", "NO-"),
+    ("待处理", "已完成"),
+]
+
+COLUMNS = 10
+
+_SURNAMES = "张王李赵刘陈杨黄吴周徐孙马朱胡郭何高林罗"
+_GIVEN = "伟芳娜敏静丽强磊军洋勇艳杰娟涛明超秀霞平"
+_CITIES = ["北京", "上海", "广州", "深圳", "北京市朝阳区", "杭州", "成都", "武汉",
+           "南京", "北京海淀", "西安", "重庆"]
+_WORDS = ["batch", "alpha", "beta", "gamma", "delta", "box", "pallet", "order",
+          "return", "alpha-test", "report", "item"]
+_STATUS = ["待处理", "已发货", "已签收", "待处理-加急", "退回", "已取消"]
+_HEADER = ["编号", "订单号", "客户", "金额", "城市", "说明", "日期", "数量", "状态", "备注"]
+
+
+def _row(rng, n):
+    """One data row: numbers and mixed Chinese/ASCII texts, many repeated."""
+    name = rng.choice(_SURNAMES) + rng.choice(_GIVEN)
+    words = " ".join(rng.choice(_WORDS) for _ in range(rng.randint(1, 3)))
+    return [
+        n,
+        "ORD-%06d" % rng.randint(0, 999999),
+        "客户" + name,
+        round(rng.random() * 10000, 2),
+        rng.choice(_CITIES),
+        "%s 发往 %s 第%d批" % (words, rng.choice(_CITIES), rng.randint(1, 50)),
+        "2023-%02d-%02d" % (rng.randint(1, 12), rng.randint(1, 28)),
+        rng.randint(1, 500),
+        rng.choice(_STATUS),
+        "note %d %s" % (rng.randint(0, 99), rng.choice(["客户来电", "无", "alpha", "加急 北京"])),
+    ]
+
+
+def write_book(path, sheets, rows, seed):
+    """A workbook of `sheets` sheets of `rows` rows (a header row included)
+    and ten columns; texts go to the shared string table."""
+    import xlsxwriter
+
+    rng = random.Random(seed)
+    book = xlsxwriter.Workbook(path)
+    for s in range(sheets):
+        ws = book.add_worksheet("数据%d" % (s + 1))
+        ws.write_row(0, 0, _HEADER)
+        for r in range(1, rows):
+            ws.write_row(r, 0, _row(rng, r))
+    book.close()
+
+
+def replaced(text):
+    for key, value in PAIRS:
+        text = text.replace(key, value)
+    return text
+
+
+# --- Reading cell values straight from the package --------------------------
+
+_NS = "{http://schemas.openxmlformats.org/spreadsheetml/2006/main}"
+_RNS = "{http://schemas.openxmlformats.org/officeDocument/2006/relationships}"
+_PKG_RELS = "{http://schemas.openxmlformats.org/package/2006/relationships}"
+
+
+def _text_of(elem):
+    """The text of a string item (<si> or <is>): a plain <t> or rich runs;
+    phonetic runs (<rPh>) are not part of the value."""
+    parts = []
+    for child in elem:
+        if child.tag == _NS + "t":
+            parts.append(child.text or "")
+        elif child.tag == _NS + "r":
+            for t in child.iter(_NS + "t"):
+                parts.append(t.text or "")
+    return "".join(parts)
+
+
+def _rels(zf, part):
+    folder, name = posixpath.split(part)
+    rels_path = posixpath.join(folder, "_rels", name + ".rels")
+    out = {}
+    if rels_path not in zf.namelist():
+        return out
+    root = ET.fromstring(zf.read(rels_path))
+    for rel in root.iter(_PKG_RELS + "Relationship"):
+        target = rel.get("Target")
+        if target.startswith("/"):
+            full = target[1:]
+        else:
+            full = posixpath.normpath(posixpath.join(folder, target))
+        out[rel.get("Id")] = (rel.get("Type").rsplit("/", 1)[-1], full)
+    return out
+
+
+def iter_cells(path):
+    """Yields (sheet name, cell ref, kind, value) for every cell that holds a
+    value, sheets in workbook order, cells in document order; kind is "n" for
+    numbers (value a float) and "s" for texts."""
+    with zipfile.ZipFile(path) as zf:
+        root_rels = _rels(zf, "")
+        book_part = next(t for kind, t in root_rels.values() if kind == "officeDocument")
+        book_rels = _rels(zf, book_part)
+        shared = []
+        for kind, target in book_rels.values():
+            if kind == "sharedStrings":
+                with zf.open(target) as f:
+                    for _, elem in ET.iterparse(f):
+                        if elem.tag == _NS + "si":
+                            shared.append(_text_of(elem))
+                            elem.clear()
+        book = ET.fromstring(zf.read(book_part))
+        for sheet in book.iter(_NS + "sheet"):
+            name = sheet.get("name")
+            target = book_rels[sheet.get(_RNS + "id")][1]
+            with zf.open(target) as f:
+                for _, elem in ET.iterparse(f):
+                    if elem.tag != _NS + "c":
+                        continue
+                    t = elem.get("t", "n")
+                    v = elem.find(_NS + "v")
+                    if t == "inlineStr":
+                        is_ = elem.find(_NS + "is")
+                        if is_ is not None:
+                            yield name, elem.get("r"), "s", _text_of(is_)
+                    elif v is not None and v.text is not None:
+                        if t == "s":
+                            yield name, elem.get("r"), "s", shared[int(v.text)]
+                        elif t == "n":
+                            yield name, elem.get("r"), "n", float(v.text)
+                        else:
+                            yield name, elem.get("r"), t, v.text
+                    elem.clear()
+
+
+def grid_digest(path, transform=None):
+    """A digest of every cell value of the workbook (texts passed through
+    `transform` first) and the number of cells."""
+    h = hashlib.sha256()
+    count = 0
+    for sheet, ref, kind, value in iter_cells(path):
+        if kind == "s" and transform is not None:
+            value = transform(value)
+        h.update(("%s\x00%s\x00%s\x00%r\x01" % (sheet, ref, kind, value)).encode("utf-8"))
+        count += 1
+    return h.hexdigest(), count
+
+
+def expected_digest(path):
+    """What the digest of the file must be once the run has replaced it."""
+    return grid_digest(path, replaced)
+
+
+def cpu_count():
+    return os.cpu_count() or 1
