@@ -223,6 +223,16 @@ CallResult WorkbooksObject::open(const QVariant &fileName)
         return CallResult::failure(
             error.isEmpty() ? QStringLiteral("%1: cannot be opened").arg(path) : error);
     }
+    // A damaged worksheet refuses the whole workbook now, before any job
+    // relies on it.
+    for (int i = 0; i < book->doc->sheetCount(); ++i) {
+        if (book->doc->sheetInfo(i).kind == xlsx::SheetKind::Worksheet &&
+            !book->doc->worksheet(i, &error)) {
+            book->doc.reset();
+            openfiles::release(canonical);
+            return CallResult::failure(error);
+        }
+    }
     m_app->books.append(book);
     return CallResult::ofObject(std::make_shared<WorkbookObject>(book));
 }

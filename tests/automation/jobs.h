@@ -1,0 +1,148 @@
+// Jobs for the embedded application's tests: each runs on a pool thread, in
+// its own apartment, through the Excel:: wrappers, and reports what it saw.
+#pragma once
+
+#include "automation/apartment.h"
+#include "automation/excel.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRunnable>
+#include <QString>
+#include <QThreadPool>
+#include <QVector>
+
+#include <functional>
+#include <memory>
+
+#include "testsupport.h"
+
+namespace jobs {
+
+struct Pair
+{
+    QString first;
+    QString second;
+};
+
+struct Request
+{
+    QString path;
+    QVector<int> sheets; // 1-based; empty: the active sheet
+    QVector<Pair> pairs;
+    bool keyMode = true; // false: pairs are (cell reference, value)
+    int lookAt = 2;
+    int searchOrder = 1;
+    bool matchCase = false;
+};
+
+struct Outcome
+{
+    bool opened = false;
+    bool complete = false;  // every object the job asked for was there
+    QVector<bool> replaced; // Replace results, in call order
+    QVector<bool> written;  // Value write results
+    bool saved = false;
+    QString folder; // Workbook.Path
+    int sheetCount = 0;
+    int liveAtExit = -1; // automation objects alive when the apartment was left
+};
+
+// Runs `body` on a pool thread between CoInitializeEx and CoUninitialize and
+// waits for it; returns the live-object count at the apartment's exit.
+inline int onPoolThread(const std::function<void()> &body)
+{
+    int live = -1;
+    QThreadPool pool;
+    pool.start(QRunnable::create([&body, &live] {
+        CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+        body();
+        CoUninitialize();
+        live = automation::apartment::stats().liveAtLastExit;
+    }));
+    pool.waitForDone();
+    return live;
+}
+
+// The whole work on one file, as the replace job does it; saves only when
+// every object was there.
+inline Outcome run(const Request &req)
+{
+    Outcome out;
+    out.liveAtExit = onPoolThread([&req, &out] {
+        auto app = std::make_unique<Excel::Application>();
+        app->setDisplayAlerts(false);
+        app->setVisible(false);
+        std::unique_ptr<Excel::Workbooks> books(app->Workbooks());
+        std::unique_ptr<Excel::Workbook> book(books ? books->Open(req.path) : nullptr);
+        out.opened = book != nullptr;
+        bool complete = out.opened;
+        std::unique_ptr<Excel::Sheets> sheets(book ? book->Sheets() : nullptr);
+        if (book) {
+            out.folder = book->Path();
+            out.sheetCount = sheets ? sheets->Count() : 0;
+            complete = sheets && out.sheetCount > 0;
+        }
+        QVector<int> passes = req.sheets.isEmpty() ? QVector<int>{0} : req.sheets;
+        for (int i = 0; complete && i < passes.size(); ++i) {
+            std::unique_ptr<Excel::Worksheet> sheet(passes[i] == 0 ? book->ActiveSheet()
+                                                                   : sheets->Item(passes[i]));
+            std::unique_ptr<Excel::Range> used(sheet ? sheet->UsedRange() : nullptr);
+            if (!used) {
+                complete = false;
+                break;
+            }
+            for (const Pair &p : req.pairs) {
+                if (req.keyMode) {
+                    out.replaced << used->Replace(p.first, p.second, req.lookAt, req.searchOrder,
+                                                  req.matchCase);
+                    continue;
+                }
+                std::unique_ptr<Excel::Range> cell(sheet->Range(p.first));
+                if (!cell) {
+                    complete = false;
+                    break;
+                }
+                out.written << cell->setValue(p.second);
+            }
+        }
+        out.complete = complete;
+        if (complete)
+            out.saved = book->Save();
+        app->Quit();
+        sheets.reset();
+        book.reset();
+        books.reset();
+        app.reset();
+    });
+    return out;
+}
+
+// sheetapp_tool.py next to this file.
+inline bool tool(const QStringList &args, QByteArray *output = nullptr, QString *error = nullptr)
+{
+    QProcess p;
+    p.setProgram(testsupport::python());
+    p.setArguments(QStringList{QStringLiteral(TRELVIX_SHEETAPP_TOOL)} + args);
+    p.start();
+    p.waitForFinished(-1);
+    if (output)
+        *output = p.readAllStandardOutput();
+    if (p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
+        if (error)
+            *error = QString::fromUtf8(p.readAllStandardError());
+        return false;
+    }
+    return true;
+}
+
+inline QJsonObject inspect(const QString &path)
+{
+    QByteArray out;
+    if (!tool({QStringLiteral("inspect"), path}, &out))
+        return QJsonObject();
+    return QJsonDocument::fromJson(out).object();
+}
+
+} // namespace jobs

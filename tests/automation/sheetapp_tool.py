@@ -1,0 +1,249 @@
+#!/usr/bin/python3
+"""Workbooks for the embedded application's tests that xlsx_tool.py cannot
+describe (shared formulas, chart sheets, protection, tables, styles), broken
+packages, and an inspector of what was written.
+
+  sheetapp_tool.py make KIND PATH     KIND: shared, chartsheet, protected, table, styled
+  sheetapp_tool.py broken KIND PATH   KIND: ole, html, xlsb, notworkbook, truncated, badxml,
+                                            dtd, bomb, duplicate, empty
+  sheetapp_tool.py inspect PATH       JSON on stdout
+"""
+import io
+import re
+import json
+import sys
+import zipfile
+
+import openpyxl
+from openpyxl.styles import Font, PatternFill, Protection
+from openpyxl.worksheet.table import Table, TableStyleInfo
+
+
+def rewrite_zip(path, change, add=None):
+    """Rewrites the package at path; change(name, bytes) -> bytes or None (drop)."""
+    with zipfile.ZipFile(path) as z:
+        items = [(i.filename, z.read(i)) for i in z.infolist()]
+    with zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED) as z:
+        for name, data in items:
+            data = change(name, data)
+            if data is not None:
+                z.writestr(name, data)
+        for name, data in (add or {}).items():
+            z.writestr(name, data)
+
+
+def make_shared(path):
+    wb = openpyxl.Workbook()
+    ws = wb.active
+    ws.title = "Calc"
+    for r in range(1, 5):
+        ws.cell(r, 1, r * 10)
+    ws["B1"] = "=A1*2"
+    ws["C1"] = '=_xlfn.CONCAT("x",A1)'
+    ws["D1"] = "=SUM(A1:A4)"
+    other = wb.create_sheet("Other")
+    other["A1"] = "=Calc!A1+1"
+    wb.save(path)
+
+    shared = ('<c r="B1"><f t="shared" ref="B1:B4" si="0">A1*2</f><v>20</v></c>',
+              '<c r="B{r}"><f t="shared" si="0"/><v>{v}</v></c>')
+
+    def change(name, data):
+        text = data.decode("utf-8")
+        if name == "xl/worksheets/sheet1.xml":
+            text = text.replace('<c r="B1"><f>A1*2</f><v></v></c>', shared[0])
+            text = text.replace('<c r="B1"><f>A1*2</f><v/></c>', shared[0])
+            text = text.replace('<c r="B1"><f>A1*2</f></c>', shared[0])
+            for r in range(2, 5):
+                text = text.replace('<c r="A%d" t="n"><v>%d</v></c>' % (r, r * 10),
+                                    '<c r="A%d" t="n"><v>%d</v></c>' % (r, r * 10) +
+                                    shared[1].format(r=r, v=r * 20))
+            assert 'si="0"' in text, text
+        elif name == "xl/workbook.xml":
+            text = text.replace(' fullCalcOnLoad="1"', "")
+        elif name == "[Content_Types].xml":
+            text = text.replace(
+                "</Types>",
+                '<Override PartName="/xl/calcChain.xml" ContentType="application/'
+                'vnd.openxmlformats-officedocument.spreadsheetml.calcChain+xml"/></Types>')
+        elif name == "xl/_rels/workbook.xml.rels":
+            text = text.replace(
+                "</Relationships>",
+                '<Relationship Id="rIdCalc" Type="http://schemas.openxmlformats.org/'
+                'officeDocument/2006/relationships/calcChain" Target="calcChain.xml"/>'
+                "</Relationships>")
+        return text.encode("utf-8")
+
+    chain = ('<?xml version="1.0" encoding="UTF-8" standalone="yes"?>\n'
+             '<calcChain xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main">'
+             '<c r="B1" i="1"/><c r="B2"/><c r="B3"/><c r="B4"/><c r="C1"/><c r="D1"/>'
+             '<c r="A1" i="2"/></calcChain>')
+    rewrite_zip(path, change, {"xl/calcChain.xml": chain})
+
+
+def make_chartsheet(path):
+    from openpyxl.chart import BarChart, Reference
+    wb = openpyxl.Workbook()
+    data = wb.active
+    data.title = "Data"
+    for r, (k, v) in enumerate([("apple", 3), ("pear", 5)], start=1):
+        data.cell(r, 1, k)
+        data.cell(r, 2, v)
+    chart_sheet = wb.create_chartsheet("Chart")
+    chart = BarChart()
+    chart.add_data(Reference(data, min_col=2, min_row=1, max_row=2))
+    chart_sheet.add_chart(chart)
+    hidden = wb.create_sheet("Hidden")
+    hidden["A1"] = "apple hidden"
+    hidden.sheet_state = "hidden"
+    empty = wb.create_sheet("Empty")
+    del empty
+    wb.save(path)
+    # The third tab (the hidden sheet) is the active one.
+    rewrite_zip(path, lambda n, d: re.sub(rb'activeTab="\d+"', b'activeTab="2"', d)
+                if n == "xl/workbook.xml" else d)
+
+
+def make_protected(path):
+    wb = openpyxl.Workbook()
+    ws = wb.active
+    ws.title = "Locked"
+    ws["A1"] = "secret"
+    ws["A2"] = "secret"
+    ws["A2"].protection = Protection(locked=False)
+    ws.protection.sheet = True
+    free = wb.create_sheet("Free")
+    free["A1"] = "secret"
+    wb.save(path)
+
+
+def make_table(path):
+    wb = openpyxl.Workbook()
+    ws = wb.active
+    ws.title = "T"
+    rows = [["Name", "Qty", "Note"], ["a", 1, "x"], ["b", 2, "y"]]
+    for row in rows:
+        ws.append(row)
+    table = Table(displayName="Stock", ref="A1:C3")
+    table.tableStyleInfo = TableStyleInfo(name="TableStyleMedium9", showRowStripes=True)
+    ws.add_table(table)
+    wb.save(path)
+
+
+def make_styled(path):
+    wb = openpyxl.Workbook()
+    ws = wb.active
+    ws.title = "S"
+    ws["A1"] = 0.25
+    ws["A1"].number_format = "0.00%"
+    ws["A1"].font = Font(bold=True)
+    ws["B2"] = "plain"
+    ws["B2"].fill = PatternFill("solid", fgColor="FFFF00")
+    ws["C3"] = "keep"
+    wb.save(path)
+
+
+def minimal_workbook():
+    b = io.BytesIO()
+    wb = openpyxl.Workbook()
+    wb.active["A1"] = "hello"
+    wb.save(b)
+    return b.getvalue()
+
+
+def broken(kind, path):
+    if kind == "ole":
+        data = bytes.fromhex("D0CF11E0A1B11AE1") + b"\0" * 4088
+        open(path, "wb").write(data)
+    elif kind == "html":
+        open(path, "wb").write(b"<!DOCTYPE html><html><body>not a workbook</body></html>")
+    elif kind == "empty":
+        open(path, "wb").write(b"")
+    elif kind == "truncated":
+        data = minimal_workbook()
+        open(path, "wb").write(data[: len(data) // 2])
+    elif kind == "notworkbook":
+        with zipfile.ZipFile(path, "w") as z:
+            z.writestr("readme.txt", "just a zip")
+    else:
+        open(path, "wb").write(minimal_workbook())
+        if kind == "xlsb":
+            def change(name, data):
+                if name == "xl/workbook.xml":
+                    return None
+                if name in ("[Content_Types].xml", "_rels/.rels",):
+                    return data.replace(b"workbook.xml", b"workbook.bin").replace(
+                        b"sheet.main+xml", b"sheet.binary.macroEnabled.main")
+                return data
+            rewrite_zip(path, change, {"xl/workbook.bin": b"\x83\x01\x00\x00"})
+        elif kind == "badxml":
+            rewrite_zip(path, lambda n, d: b"<worksheet><sheetData><row>" if
+                        n == "xl/worksheets/sheet1.xml" else d)
+        elif kind == "dtd":
+            def change(name, data):
+                if name == "xl/workbook.xml":
+                    return (b'<?xml version="1.0" encoding="UTF-8"?>\n'
+                            b'<!DOCTYPE workbook [<!ENTITY e SYSTEM "file:///etc/passwd">]>' +
+                            data.replace(b'<?xml version="1.0" encoding="UTF-8"?>', b""))
+                return data
+            rewrite_zip(path, change)
+        elif kind == "dtdsheet":
+            rewrite_zip(path, lambda n, d: b'<!DOCTYPE worksheet [<!ENTITY x "y">]>' + d
+                        if n == "xl/worksheets/sheet1.xml" else d)
+        elif kind == "bomb":
+            def change(name, data):
+                if name == "xl/worksheets/sheet1.xml":
+                    return data.replace(b"</worksheet>", b" " * (40 * 1024 * 1024) +
+                                        b"</worksheet>")
+                return data
+            rewrite_zip(path, change)
+        elif kind == "duplicate":
+            with zipfile.ZipFile(path, "a") as z:
+                import warnings
+                with warnings.catch_warnings():
+                    warnings.simplefilter("ignore")
+                    z.writestr("xl/worksheets/sheet1.xml", "<worksheet/>")
+        else:
+            sys.exit("unknown kind " + kind)
+
+
+def inspect(path):
+    out = {"entries": [], "parts": {}, "styles": {}, "tables": {}}
+    with zipfile.ZipFile(path) as z:
+        for info in z.infolist():
+            out["entries"].append(info.filename)
+        for name in ("xl/workbook.xml", "[Content_Types].xml", "xl/_rels/workbook.xml.rels"):
+            if name in out["entries"]:
+                out["parts"][name] = z.read(name).decode("utf-8")
+    wb = openpyxl.load_workbook(path)
+    for ws in wb.worksheets:
+        styles = {}
+        for row in ws.iter_rows():
+            for c in row:
+                if c.has_style or c.value is not None:
+                    styles[c.coordinate] = {"number_format": c.number_format,
+                                            "bold": bool(c.font and c.font.b),
+                                            "fill": c.fill.fgColor.rgb if c.fill and
+                                            c.fill.fill_type else None,
+                                            "locked": bool(c.protection.locked)}
+        out["styles"][ws.title] = styles
+        out["tables"][ws.title] = {t.displayName: [col.name for col in t.tableColumns]
+                                   for t in ws.tables.values()}
+    return out
+
+
+def main():
+    cmd = sys.argv[1]
+    if cmd == "make":
+        {"shared": make_shared, "chartsheet": make_chartsheet, "protected": make_protected,
+         "table": make_table, "styled": make_styled}[sys.argv[2]](sys.argv[3])
+    elif cmd == "broken":
+        broken(sys.argv[2], sys.argv[3])
+    elif cmd == "inspect":
+        json.dump(inspect(sys.argv[2]), sys.stdout, ensure_ascii=False)
+    else:
+        sys.exit("unknown command " + cmd)
+
+
+if __name__ == "__main__":
+    main()
