@@ -5,7 +5,8 @@ every file must have once the run has replaced it.
   OUT/small/book_NNN.xlsx     many small books of 3 sheets
   OUT/large/large_N.xlsx      a few large single-sheet books
   OUT/lin/rows_NNNNNN.xlsx    one sheet at growing row counts
-  OUT/expected.json           {relative path: [digest, cells]}
+  OUT/expected.json           {relative path: {"replaced": [digest, cells],
+                                               "untouched": [digest, cells]}}
 """
 
 import argparse
@@ -25,7 +26,8 @@ def _make(job):
 
 
 def _expect(path):
-    return path, workload.expected_digest(path)
+    return path, {"replaced": workload.expected_digest(path),
+                  "untouched": workload.grid_digest(path)}
 
 
 def main():
@@ -56,7 +58,7 @@ def main():
     with multiprocessing.Pool(workload.cpu_count()) as pool:
         paths = pool.map(_make, jobs, chunksize=1)
         expected = dict(pool.map(_expect, paths, chunksize=1))
-    rel = {os.path.relpath(p, args.out): list(v) for p, v in expected.items()}
+    rel = {os.path.relpath(p, args.out): v for p, v in expected.items()}
     with open(os.path.join(args.out, "expected.json"), "w", encoding="utf-8") as f:
         json.dump(rel, f, indent=0, sort_keys=True)
 
