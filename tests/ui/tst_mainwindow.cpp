@@ -88,22 +88,9 @@ QStringList TstMainWindow::makeFiles(const QStringList &names)
     return paths;
 }
 
-namespace {
-
-// The offscreen platform warns about every top-level window it cannot size
-// by hints; that says nothing about the program.
-QtMessageHandler defaultHandler = nullptr;
-void quietHandler(QtMsgType type, const QMessageLogContext &context, const QString &msg)
-{
-    if (!msg.contains(QLatin1String("propagateSizeHints")))
-        defaultHandler(type, context, msg);
-}
-
-} // namespace
-
 void TstMainWindow::initTestCase()
 {
-    defaultHandler = qInstallMessageHandler(quietHandler);
+    quietOffscreenWarnings();
     QVERIFY(data.isValid());
     QVERIFY(files.isValid());
     useDataDir(data.path());

@@ -165,6 +165,19 @@ inline QString optionsPath(const QString &dir)
            QStringLiteral("/qvoRt");
 }
 
+// The offscreen platform warns about every window operation it lacks (size
+// hints, raise); that says nothing about the program. Call once the test runner has
+// installed its own handler (in initTestCase).
+inline void quietOffscreenWarnings()
+{
+    static QtMessageHandler next = nullptr;
+    next = qInstallMessageHandler(
+        [](QtMsgType type, const QMessageLogContext &context, const QString &msg) {
+            if (!msg.startsWith(QLatin1String("This plugin does not support")))
+                next(type, context, msg);
+        });
+}
+
 template <typename T> T *child(QObject *w, const char *name)
 {
     T *c = w->findChild<T *>(QString::fromLatin1(name));
