@@ -53,8 +53,6 @@ private slots:
     void quitExitsWithoutSaving();
     void closeSaves();
 
-    void formObjects_data();
-    void formObjects();
     void formKeepsObjectName();
     void menus();
     void shortcuts_data();
@@ -533,18 +531,27 @@ int quitChild(int argc, char **argv)
 
 } // namespace
 
+namespace {
+
+// Runs this test program as the child of quitChild with the given mode, on
+// the test's data folder; true when it ended normally with exit code 0.
+bool runChild(const QString &dataDir, const QString &mode)
+{
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_DATA_HOME"), dataDir);
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    p.setProcessEnvironment(env);
+    p.start(QCoreApplication::applicationFilePath(), {mode});
+    return p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+}
+
+} // namespace
+
 void TstMainWindow::quitExitsWithoutSaving()
 {
     writeIni(options(), "set", "separator", "@");
-    QProcess p;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("XDG_DATA_HOME"), data.path());
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    p.setProcessEnvironment(env);
-    p.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--quit-child")});
-    QVERIFY(p.waitForFinished(60000));
-    QCOMPARE(p.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(p.exitCode(), 0);
+    QVERIFY(runChild(data.path(), QStringLiteral("--quit-child")));
     QCOMPARE(readIni(options(), "set", "separator", "absent"), QStringLiteral("@"));
     QCOMPARE(readIni(options(), "set", "way", "absent"), QStringLiteral("absent"));
     // What was written while it ran stays.
@@ -554,107 +561,12 @@ void TstMainWindow::quitExitsWithoutSaving()
 void TstMainWindow::closeSaves()
 {
     writeIni(options(), "set", "separator", "@");
-    QProcess p;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("XDG_DATA_HOME"), data.path());
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    p.setProcessEnvironment(env);
-    p.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--close-child")});
-    QVERIFY(p.waitForFinished(60000));
-    QCOMPARE(p.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(p.exitCode(), 0);
+    QVERIFY(runChild(data.path(), QStringLiteral("--close-child")));
     QCOMPARE(readIni(options(), "set", "separator", "absent"), QStringLiteral("#"));
     QCOMPARE(readIni(options(), "set", "way", "absent"), QStringLiteral("0"));
 }
 
 // ---- form --------------------------------------------------------------------
-
-void TstMainWindow::formObjects_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QString>("cls");
-    QTest::addColumn<QString>("parent");
-    QTest::addColumn<QString>("layout"); // the layout holding it
-    QTest::addColumn<int>("row");        // grid cell, or box index in column
-    QTest::addColumn<int>("column");
-    QTest::addColumn<int>("columnSpan");
-
-    const auto row = [](const char *n, const char *c, const char *p, const char *l, int r, int col,
-                        int span = 1) {
-        QTest::newRow(n) << QString(n) << QString(c) << QString(p) << QString(l) << r << col
-                         << span;
-    };
-    row("tabWidget_1", "QTabWidget", "centralwidget", "gridLayout", 0, 0);
-    row("splitter", "QSplitter", "tab", "gridLayout_5", 0, 0);
-    row("tableWidget_list1", "QTableWidgetEx", "groupBox", "gridLayout_6", 0, 0);
-    row("pushButton_list1_Adds", "QPushButton", "groupBox", "gridLayout_2", 0, 0);
-    row("pushButton_list1_Add", "QPushButton", "groupBox", "gridLayout_2", 0, 1);
-    row("pushButton_list1_Remove", "QPushButton", "groupBox", "gridLayout_2", 0, 2);
-    row("pushButton_list1_Save", "QPushButton", "groupBox", "gridLayout_2", 1, 0);
-    row("pushButton_list1_Import", "QPushButton", "groupBox", "gridLayout_2", 1, 1);
-    row("pushButton_list1_Clear", "QPushButton", "groupBox", "gridLayout_2", 1, 2);
-    row("label_5", "QLabel", "groupBox_2", "gridLayout_4", 0, 0);
-    row("label_4", "QLabel", "groupBox_2", "gridLayout_4", 0, 1);
-    row("plainTextEdit_s1", "CodeEditor", "groupBox_2", "gridLayout_4", 1, 0);
-    row("plainTextEdit_s2", "CodeEditor", "groupBox_2", "gridLayout_4", 1, 1);
-    row("pushButton_keyClear", "QPushButton", "groupBox_2", "gridLayout_4", 2, 0, 2);
-    row("label", "QLabel", "tab", "gridLayout_5", 1, 0);
-    row("tableWidget_list2", "QTableWidgetEx", "tab_2", "gridLayout_3", 0, 0);
-    row("label_2", "QLabel", "tab_2", "gridLayout_3", 2, 0);
-    const char *row2[] = {"pushButton_list2_Adds",      "pushButton_list2_Add",
-                          "pushButton_list2_RemoveRow", "pushButton_list2_RemoveColumn",
-                          "pushButton_list2_Save",      "pushButton_list2_Import",
-                          "pushButton_list2_Clear"};
-    for (int i = 0; i < 7; ++i)
-        row(row2[i], "QPushButton", "tab_2", "horizontalLayout", i, -1);
-    const char *options[][2] = {{"label_6", "QLabel"},
-                                {"lineEdit_Separator", "QLineEdit"},
-                                {"label_7", "QLabel"},
-                                {"comboBox", "QComboBox"},
-                                {"label_3", "QLabel"},
-                                {"radioButton_key", "QRadioButton"},
-                                {"checkBox_lookAt", "QCheckBox"},
-                                {"checkBox_matchCase", "QCheckBox"},
-                                {"comboBox_searchOrder", "QComboBox"},
-                                {"label_8", "QLabel"},
-                                {"radioButton_position", "QRadioButton"},
-                                {"pushButton_replace", "QPushButton"},
-                                {"pushButton_ClearAll", "QPushButton"}};
-    for (int i = 0; i < 13; ++i)
-        row(options[i][0], options[i][1], "centralwidget", "horizontalLayout_2", i, -1);
-}
-
-void TstMainWindow::formObjects()
-{
-    QFETCH(QString, name);
-    QFETCH(QString, cls);
-    QFETCH(QString, parent);
-    QFETCH(QString, layout);
-    QFETCH(int, row);
-    QFETCH(int, column);
-    QFETCH(int, columnSpan);
-
-    MainWindow w;
-    QWidget *widget = w.findChild<QWidget *>(name);
-    QVERIFY(widget);
-    QCOMPARE(QString::fromLatin1(widget->metaObject()->className()), cls);
-    QCOMPARE(widget->parentWidget()->objectName(), parent);
-    auto *l = w.findChild<QLayout *>(layout);
-    QVERIFY(l);
-    QCOMPARE(l->spacing(), 3);
-    const int at = l->indexOf(widget);
-    QVERIFY(at >= 0);
-    if (auto *grid = qobject_cast<QGridLayout *>(l)) {
-        int r, c, rs, cs;
-        grid->getItemPosition(at, &r, &c, &rs, &cs);
-        QCOMPARE(r, row);
-        QCOMPARE(c, column);
-        QCOMPARE(rs, 1);
-        QCOMPARE(cs, columnSpan);
-    } else {
-        QCOMPARE(at, row);
-    }
-}
 
 void TstMainWindow::formKeepsObjectName()
 {
