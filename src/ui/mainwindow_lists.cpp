@@ -156,94 +156,102 @@ bool chooseFolders(QWidget *parent, const QString &title, const QString &setting
 
 } // namespace
 
-void MainWindow::on_pushButton_list1_Add_clicked()
+namespace {
+
+// The add-files road of either list; `take` appends the chosen paths that the
+// list lacks and redraws its table.
+void addFilesRoad(MainWindow *w, const std::function<void(const QStringList &)> &take)
 {
-    emit stateChangedSignals(9);
+    emit w->stateChangedSignals(9);
     QStringList paths;
-    if (!chooseFiles(this, &paths)) {
-        emit stateChangedSignals(11);
+    if (!chooseFiles(w, &paths)) {
+        emit w->stateChangedSignals(11);
         return;
     }
-    for (const QString &path : paths) {
-        if (!containsFile(files1, path))
-            files1.append(path);
+    take(paths);
+    emit w->stateChangedSignals(10);
+    emit w->fileNumChangedSignals();
+}
+
+// The add-folder road of either list; `take` scans the chosen folders into
+// the list and redraws its table.
+void addFoldersRoad(MainWindow *w, const QString &title, const QString &settingsPath,
+                    const QString &key, const std::function<void(const QStringList &)> &take)
+{
+    emit w->stateChangedSignals(1);
+    QStringList folders;
+    if (!chooseFolders(w, title, settingsPath, key, &folders)) {
+        emit w->stateChangedSignals(3);
+        return;
     }
-    refillList1();
-    emit stateChangedSignals(10);
-    emit fileNumChangedSignals();
+    take(folders);
+}
+
+// Menu actions work on the list of the tab that is shown.
+void byTab(int tab, const std::function<void()> &first, const std::function<void()> &second)
+{
+    if (tab == 0)
+        first();
+    else if (tab == 1)
+        second();
+}
+
+} // namespace
+
+void MainWindow::on_pushButton_list1_Add_clicked()
+{
+    addFilesRoad(this, [this](const QStringList &paths) {
+        for (const QString &path : paths) {
+            if (!containsFile(files1, path))
+                files1.append(path);
+        }
+        refillList1();
+    });
 }
 
 void MainWindow::on_pushButton_list2_Add_clicked()
 {
-    emit stateChangedSignals(9);
-    QStringList paths;
-    if (!chooseFiles(this, &paths)) {
-        emit stateChangedSignals(11);
-        return;
-    }
-    for (const QString &path : paths) {
-        if (!containsFile(files2, path))
-            files2.append(path);
-    }
-    rebuildList2Headers();
-    emit stateChangedSignals(10);
-    emit fileNumChangedSignals();
+    addFilesRoad(this, [this](const QStringList &paths) {
+        for (const QString &path : paths) {
+            if (!containsFile(files2, path))
+                files2.append(path);
+        }
+        rebuildList2Headers();
+    });
 }
 
 void MainWindow::on_pushButton_list1_Adds_clicked()
 {
-    emit stateChangedSignals(1);
-    QStringList folders;
-    if (!chooseFolders(this, QStringLiteral("选择文本文档所在目录:"), settingsPath,
-                       QStringLiteral("c1"), &folders)) {
-        emit stateChangedSignals(3);
-        return;
-    }
-    for (const QString &folder : folders)
-        addDirToList1(folder);
-    refillList1();
+    addFoldersRoad(this, QStringLiteral("选择文本文档所在目录:"), settingsPath,
+                   QStringLiteral("c1"), [this](const QStringList &folders) {
+                       for (const QString &folder : folders)
+                           addDirToList1(folder);
+                       refillList1();
+                   });
 }
 
 void MainWindow::on_pushButton_list2_Adds_clicked()
 {
-    emit stateChangedSignals(1);
-    QStringList folders;
-    if (!chooseFolders(this, QStringLiteral("选择Excel文档所在目录:"), settingsPath,
-                       QStringLiteral("c2"), &folders)) {
-        emit stateChangedSignals(3);
-        return;
-    }
-    for (const QString &folder : folders)
-        addDirToList2(folder);
-    rebuildList2Headers();
+    addFoldersRoad(this, QStringLiteral("选择Excel文档所在目录:"), settingsPath,
+                   QStringLiteral("c2"), [this](const QStringList &folders) {
+                       for (const QString &folder : folders)
+                           addDirToList2(folder);
+                       rebuildList2Headers();
+                   });
 }
 
 void MainWindow::on_action_Add_triggered()
 {
-    switch (ui->tabWidget_1->currentIndex()) {
-    case 0:
-        on_pushButton_list1_Add_clicked();
-        break;
-    case 1:
-        on_pushButton_list2_Add_clicked();
-        break;
-    default:
-        break;
-    }
+    byTab(
+        ui->tabWidget_1->currentIndex(), [this] { on_pushButton_list1_Add_clicked(); },
+        [this] { on_pushButton_list2_Add_clicked(); });
 }
 
 void MainWindow::on_action_Adds_triggered()
 {
-    switch (ui->tabWidget_1->currentIndex()) {
-    case 0:
-        on_pushButton_list1_Adds_clicked();
-        break;
-    case 1:
-        on_pushButton_list2_Adds_clicked();
-        break;
-    default:
-        break;
-    }
+    byTab(
+        ui->tabWidget_1->currentIndex(), [this] { on_pushButton_list1_Adds_clicked(); },
+        [this] { on_pushButton_list2_Adds_clicked(); });
 }
 
 // ---- removing files -----------------------------------------------------------
@@ -388,16 +396,9 @@ void MainWindow::on_pushButton_ClearAll_clicked()
 
 void MainWindow::on_action_Clear_triggered()
 {
-    switch (ui->tabWidget_1->currentIndex()) {
-    case 0:
-        on_pushButton_list1_Clear_clicked();
-        break;
-    case 1:
-        on_pushButton_list2_Clear_clicked();
-        break;
-    default:
-        break;
-    }
+    byTab(
+        ui->tabWidget_1->currentIndex(), [this] { on_pushButton_list1_Clear_clicked(); },
+        [this] { on_pushButton_list2_Clear_clicked(); });
 }
 
 void MainWindow::on_tableWidget_list2_itemChanged(QTableWidgetItem *item)
