@@ -1,0 +1,563 @@
+// The batch run through the real window: files listed through the add
+// dialogs, keywords typed, the run button clicked, then the workbooks on disk
+// read back with openpyxl and the status bar, row colours and controls
+// checked.
+#include "automation/dispatch.h"
+#include "automation/sheetapp/sheetapp.h"
+#include "testsupport.h"
+#include "ui/mainwindow.h"
+#include "uidriver.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFile>
+#include <QJsonArray>
+#include <QMutex>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QStandardPaths>
+#include <QTabWidget>
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using testsupport::cellValue;
+using testsupport::dumpWorkbook;
+
+namespace {
+
+// Types `text` into `target` key by key; characters beyond ASCII arrive as
+// key events carrying their text, as an input method would deliver them.
+void typeText(QWidget *target, const QString &text)
+{
+    for (const QChar ch : text) {
+        if (ch == QLatin1Char('\n')) {
+            QTest::keyClick(target, Qt::Key_Return);
+        } else if (ch.unicode() < 0x80) {
+            QTest::keyClicks(target, QString(ch));
+        } else {
+            QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, QString(ch));
+            QApplication::sendEvent(target, &press);
+            QKeyEvent release(QEvent::KeyRelease, 0, Qt::NoModifier, QString(ch));
+            QApplication::sendEvent(target, &release);
+        }
+    }
+}
+
+// Three sheets; "Data" (the second) is active.
+QJsonObject bookSpec()
+{
+    const auto sheet = [](const QString &name, const QString &tag) {
+        return QJsonObject{{QStringLiteral("name"), name},
+                           {QStringLiteral("cells"),
+                            QJsonObject{{QStringLiteral("A1"), QStringLiteral("apple pie")},
+                                        {QStringLiteral("B1"), QStringLiteral("Apple")},
+                                        {QStringLiteral("A2"), tag},
+                                        {QStringLiteral("C3"), 2023}}}};
+    };
+    return QJsonObject{{QStringLiteral("active"), 1},
+                       {QStringLiteral("sheets"),
+                        QJsonArray{sheet(QStringLiteral("First"), QStringLiteral("one")),
+                                   sheet(QStringLiteral("Data"), QStringLiteral("two")),
+                                   sheet(QStringLiteral("Last"), QStringLiteral("three"))}}};
+}
+
+// Counts the spreadsheet application instances alive at once, around the
+// embedded one.
+struct InstanceCounter
+{
+    QMutex mutex;
+    int live = 0;
+    int peak = 0;
+    int started = 0;
+};
+
+class CountedApp : public automation::Dispatch
+{
+public:
+    CountedApp(automation::DispatchPtr inner, InstanceCounter *c)
+        : m_inner(std::move(inner)), m_c(c)
+    {
+        QMutexLocker lock(&m_c->mutex);
+        ++m_c->started;
+        m_c->peak = qMax(m_c->peak, ++m_c->live);
+    }
+    ~CountedApp() override
+    {
+        QMutexLocker lock(&m_c->mutex);
+        --m_c->live;
+    }
+    QString typeName() const override { return m_inner->typeName(); }
+    automation::CallResult invoke(const QByteArray &m, const QVariantList &a) override
+    {
+        return m_inner->invoke(m, a);
+    }
+    bool setProperty(const QByteArray &n, const QVariant &v, QString *e) override
+    {
+        return m_inner->setProperty(n, v, e);
+    }
+
+private:
+    automation::DispatchPtr m_inner;
+    InstanceCounter *m_c;
+};
+
+} // namespace
+
+class TestRun : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void firstWayKeywords_data();
+    void firstWayKeywords();
+    void firstWaySheetChoice_data();
+    void firstWaySheetChoice();
+    void firstWayPositionMode();
+    void missingAndBrokenFiles();
+    void refusals_data();
+    void refusals();
+    void secondWay();
+    void secondWayMissingFileMarksColumn();
+    void atMostEightJobsAtOnce_data();
+    void atMostEightJobsAtOnce();
+
+private:
+    QString makeBook(const QString &name);
+    void listFiles(int tab, const QStringList &paths);
+    void typeKeys(const QString &keys, const QString &values);
+    void clickRun();
+    template <typename T> T *w(const char *name)
+    {
+        return m_win->findChild<T *>(QLatin1String(name));
+    }
+
+    QTemporaryDir m_dir;
+    QString m_pristine;
+    MainWindow *m_win = nullptr;
+};
+
+void TestRun::initTestCase()
+{
+    QVERIFY(m_dir.isValid());
+    uidriver::useDataDir(m_dir.filePath(QStringLiteral("data")));
+    m_pristine = m_dir.filePath(QStringLiteral("pristine.xlsx"));
+    QString error;
+    QVERIFY2(testsupport::makeWorkbook(m_pristine, bookSpec(), &error), qPrintable(error));
+}
+
+void TestRun::init()
+{
+    // Each test starts from default options and an empty window.
+    QDir(m_dir.filePath(QStringLiteral("data"))).removeRecursively();
+    m_win = new MainWindow;
+    m_win->show();
+    QApplication::setActiveWindow(m_win);
+    QVERIFY(QTest::qWaitForWindowActive(m_win));
+}
+
+void TestRun::cleanup()
+{
+    delete m_win;
+    m_win = nullptr;
+}
+
+QString TestRun::makeBook(const QString &name)
+{
+    const QString path = m_dir.filePath(name);
+    QFile::remove(path);
+    QFile::copy(m_pristine, path);
+    QFile(path).setPermissions(QFile::ReadOwner | QFile::WriteOwner);
+    return path;
+}
+
+void TestRun::listFiles(int tab, const QStringList &paths)
+{
+    w<QTabWidget>("tabWidget_1")->setCurrentIndex(tab);
+    QVERIFY(uidriver::addFilesThroughDialog(
+        w<QPushButton>(tab == 0 ? "pushButton_list1_Add" : "pushButton_list2_Add"), paths));
+    // The closed dialog hands the activation back to the window.
+    QApplication::setActiveWindow(m_win);
+    QVERIFY(QTest::qWaitForWindowActive(m_win));
+}
+
+void TestRun::typeKeys(const QString &keys, const QString &values)
+{
+    auto *s1 = w<QPlainTextEdit>("plainTextEdit_s1");
+    auto *s2 = w<QPlainTextEdit>("plainTextEdit_s2");
+    s1->clear();
+    s2->clear();
+    typeText(s1, keys);
+    typeText(s2, values);
+}
+
+void TestRun::clickRun()
+{
+    QTest::mouseClick(w<QPushButton>("pushButton_replace"), Qt::LeftButton);
+}
+
+void TestRun::firstWayKeywords_data()
+{
+    QTest::addColumn<bool>("wholeCell");
+    QTest::addColumn<bool>("matchCase");
+    QTest::addColumn<int>("order");
+    QTest::addColumn<QString>("keys");
+    QTest::addColumn<QString>("values");
+    QTest::addColumn<QString>("a1");
+    QTest::addColumn<QString>("b1");
+
+    QTest::newRow("part, any case") << false << false << 0 << "apple"
+                                    << "pear"
+                                    << "pear pie"
+                                    << "pear";
+    QTest::newRow("part, case") << false << true << 0 << "apple"
+                                << "pear"
+                                << "pear pie"
+                                << "Apple";
+    QTest::newRow("whole cell") << true << false << 1 << "apple"
+                                << "pear"
+                                << "apple pie"
+                                << "pear";
+    QTest::newRow("two keywords on one line share a value") << false << false << 0 << "pie|Apple"
+                                                            << "X"
+                                                            << "X X"
+                                                            << "X";
+    QTest::newRow("two lines in order") << false << true << 1 << "apple\npear"
+                                        << "pear\nplum"
+                                        << "plum pie"
+                                        << "Apple";
+}
+
+void TestRun::firstWayKeywords()
+{
+    QFETCH(bool, wholeCell);
+    QFETCH(bool, matchCase);
+    QFETCH(int, order);
+    QFETCH(QString, keys);
+    QFETCH(QString, values);
+    QFETCH(QString, a1);
+    QFETCH(QString, b1);
+
+    const QStringList files = {makeBook(QStringLiteral("k1.xlsx")),
+                               makeBook(QStringLiteral("k2.xlsx")),
+                               makeBook(QStringLiteral("k3.xlsx"))};
+    listFiles(0, files);
+    QCOMPARE(w<QTableWidget>("tableWidget_list1")->rowCount(), 3);
+    w<QCheckBox>("checkBox_lookAt")->setChecked(wholeCell);
+    w<QCheckBox>("checkBox_matchCase")->setChecked(matchCase);
+    w<QComboBox>("comboBox_searchOrder")->setCurrentIndex(order);
+    w<QComboBox>("comboBox")->setCurrentText(QStringLiteral("所有表"));
+    typeKeys(keys, values);
+    clickRun();
+
+    QTRY_COMPARE(uidriver::statusTexts(m_win).value(4), QStringLiteral("文件替换处理全部完成!"));
+    const QStringList status = uidriver::statusTexts(m_win);
+    QCOMPARE(status.mid(0, 4),
+             QStringList({QStringLiteral(" 文件(3)"), QStringLiteral(" 成功(3)"),
+                          QStringLiteral(" 失败(0)"), QStringLiteral(" 丢失(0)")}));
+    QVERIFY(w<QPushButton>("pushButton_replace")->isEnabled());
+    QVERIFY(w<QPushButton>("pushButton_ClearAll")->isEnabled());
+
+    for (const QString &f : files) {
+        const QJsonObject dump = dumpWorkbook(f);
+        for (const QString &sheet :
+             {QStringLiteral("First"), QStringLiteral("Data"), QStringLiteral("Last")}) {
+            QCOMPARE(cellValue(dump, sheet, QStringLiteral("A1")).toString(), a1);
+            QCOMPARE(cellValue(dump, sheet, QStringLiteral("B1")).toString(), b1);
+            QCOMPARE(cellValue(dump, sheet, QStringLiteral("C3")).toInt(), 2023);
+        }
+    }
+}
+
+void TestRun::firstWaySheetChoice_data()
+{
+    QTest::addColumn<QString>("choice");
+    QTest::addColumn<QStringList>("changed");
+
+    QTest::newRow("active sheet") << "默认页" << QStringList{QStringLiteral("Data")};
+    QTest::newRow("first") << "首表" << QStringList{QStringLiteral("First")};
+    QTest::newRow("last") << "尾表" << QStringList{QStringLiteral("Last")};
+    QTest::newRow("all") << "所有表"
+                         << QStringList{QStringLiteral("First"), QStringLiteral("Data"),
+                                        QStringLiteral("Last")};
+    QTest::newRow("typed list") << "3,1"
+                                << QStringList{QStringLiteral("First"), QStringLiteral("Last")};
+    QTest::newRow("typed list out of range") << "4,0" << QStringList();
+}
+
+void TestRun::firstWaySheetChoice()
+{
+    QFETCH(QString, choice);
+    QFETCH(QStringList, changed);
+
+    const QString file = makeBook(QStringLiteral("choice.xlsx"));
+    listFiles(0, {file});
+    auto *combo = w<QComboBox>("comboBox");
+    const int idx = combo->findText(choice);
+    if (idx >= 0) {
+        combo->setCurrentIndex(idx);
+    } else {
+        combo->setCurrentIndex(combo->findText(QStringLiteral("指定表")));
+        combo->setCurrentText(choice);
+    }
+    QCOMPARE(combo->currentText(), choice);
+    typeKeys(QStringLiteral("pie"), QStringLiteral("cake"));
+    clickRun();
+    QTRY_COMPARE(uidriver::statusTexts(m_win).value(4), QStringLiteral("文件替换处理全部完成!"));
+    QCOMPARE(uidriver::statusTexts(m_win).value(1), QStringLiteral(" 成功(1)"));
+
+    const QJsonObject dump = dumpWorkbook(file);
+    for (const QString &sheet :
+         {QStringLiteral("First"), QStringLiteral("Data"), QStringLiteral("Last")}) {
+        const QString expected =
+            changed.contains(sheet) ? QStringLiteral("apple cake") : QStringLiteral("apple pie");
+        QCOMPARE(cellValue(dump, sheet, QStringLiteral("A1")).toString(), expected);
+    }
+}
+
+void TestRun::firstWayPositionMode()
+{
+    const QString file = makeBook(QStringLiteral("pos.xlsx"));
+    listFiles(0, {file});
+    // The keyword options are ignored in position mode.
+    w<QCheckBox>("checkBox_lookAt")->setChecked(true);
+    w<QRadioButton>("radioButton_position")->click();
+    w<QComboBox>("comboBox")->setCurrentText(QStringLiteral("首表"));
+    typeKeys(QStringLiteral("A1|D4\nC3"), QStringLiteral("新值\n2024"));
+    clickRun();
+    QTRY_COMPARE(uidriver::statusTexts(m_win).value(4), QStringLiteral("文件替换处理全部完成!"));
+    QCOMPARE(uidriver::statusTexts(m_win).value(1), QStringLiteral(" 成功(1)"));
+    // After the run the keyword options are enabled again, whatever the mode.
+    QVERIFY(w<QCheckBox>("checkBox_lookAt")->isEnabled());
+
+    const QJsonObject dump = dumpWorkbook(file);
+    QCOMPARE(cellValue(dump, QStringLiteral("First"), QStringLiteral("A1")).toString(),
+             QStringLiteral("新值"));
+    QCOMPARE(cellValue(dump, QStringLiteral("First"), QStringLiteral("D4")).toString(),
+             QStringLiteral("新值"));
+    QCOMPARE(cellValue(dump, QStringLiteral("First"), QStringLiteral("C3")).toString(),
+             QStringLiteral("2024"));
+    QCOMPARE(cellValue(dump, QStringLiteral("Data"), QStringLiteral("A1")).toString(),
+             QStringLiteral("apple pie"));
+}
+
+void TestRun::missingAndBrokenFiles()
+{
+    const QString good = makeBook(QStringLiteral("good.xlsx"));
+    const QString gone = makeBook(QStringLiteral("gone.xlsx"));
+    const QString broken = m_dir.filePath(QStringLiteral("broken.xlsx"));
+    {
+        QFile f(broken);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("<html><body>not a workbook</body></html>");
+    }
+    const QByteArray brokenBytes = testsupport::readAll(broken);
+    listFiles(0, {good, gone, broken});
+    QVERIFY(QFile::remove(gone));
+    typeKeys(QStringLiteral("pie"), QStringLiteral("cake"));
+    clickRun();
+    QTRY_COMPARE(uidriver::statusTexts(m_win).value(4), QStringLiteral("文件替换处理全部完成!"));
+    const QStringList status = uidriver::statusTexts(m_win);
+    QCOMPARE(status.value(1), QStringLiteral(" 成功(1)"));
+    QCOMPARE(status.value(2), QStringLiteral(" <font color='red'>失败(1)</font>"));
+    QCOMPARE(status.value(3), QStringLiteral(" <font color='blue'>丢失(1)</font>"));
+
+    auto *table = w<QTableWidget>("tableWidget_list1");
+    QCOMPARE(table->item(0, 0)->background().style(), Qt::NoBrush);
+    QCOMPARE(table->item(1, 0)->background().color(), QColor(Qt::blue));
+    QCOMPARE(table->item(2, 0)->background().color(), QColor(Qt::red));
+    QCOMPARE(testsupport::readAll(broken), brokenBytes);
+    QCOMPARE(cellValue(dumpWorkbook(good), QStringLiteral("Data"), QStringLiteral("A1")).toString(),
+             QStringLiteral("apple cake"));
+}
+
+void TestRun::refusals_data()
+{
+    QTest::addColumn<int>("tab");
+    QTest::addColumn<bool>("withFiles");
+    QTest::addColumn<QString>("keys");
+    QTest::addColumn<QString>("values");
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("status");
+
+    const QString s51 = QStringLiteral("替换参数有误!");
+    QTest::newRow("first way, no files") << 0 << false << "a"
+                                         << "b"
+                                         << "警告"
+                                         << "Excel文件列表为空,请添加!"
+                                         << "";
+    QTest::newRow("first way, empty line inside") << 0 << true << "a\n\nb"
+                                                  << "1\n2\n3"
+                                                  << "警告"
+                                                  << "【被替换关键字】存在空行，请检查!"
+                                                  << "";
+    QTest::newRow("first way, counts differ")
+        << 0 << true << "a\nb\nc"
+        << "1\n2"
+        << "警告"
+        << "【被替换关键字】与【欲替换为】内容条目数量不一致，请检查!"
+        << "";
+    QTest::newRow("first way, no keywords") << 0 << true << ""
+                                            << "x"
+                                            << "警告!"
+                                            << "无【被替换关键字】内容，请填写!"
+                                            << "";
+    QTest::newRow("first way, counts before emptiness")
+        << 0 << true << ""
+        << "x\ny"
+        << "警告"
+        << "【被替换关键字】与【欲替换为】内容条目数量不一致，请检查!"
+        << "";
+    QTest::newRow("first way, leading empty line") << 0 << true << "\na"
+                                                   << "1\n2"
+                                                   << ""
+                                                   << ""
+                                                   << "";
+    QTest::newRow("second way, no files") << 1 << false << ""
+                                          << ""
+                                          << "警告"
+                                          << "excel文件列表为空,请添加excel文件到列表!"
+                                          << "";
+}
+
+void TestRun::refusals()
+{
+    QFETCH(int, tab);
+    QFETCH(bool, withFiles);
+    QFETCH(QString, keys);
+    QFETCH(QString, values);
+    QFETCH(QString, title);
+    QFETCH(QString, text);
+
+    const QString file = makeBook(QStringLiteral("refused.xlsx"));
+    const QByteArray before = testsupport::readAll(file);
+    if (withFiles)
+        listFiles(tab, {file});
+    w<QTabWidget>("tabWidget_1")->setCurrentIndex(tab);
+    typeKeys(keys, values);
+
+    uidriver::BoxSeen box;
+    {
+        uidriver::OnModal<QMessageBox> answer(uidriver::closeBox(&box));
+        clickRun();
+        QCOMPARE(answer.fired(), !title.isEmpty());
+    }
+    QCOMPARE(box.title, title);
+    QCOMPARE(box.text, text);
+    if (!title.isEmpty())
+        QCOMPARE(box.buttons, 1);
+
+    const QStringList status = uidriver::statusTexts(m_win);
+    QCOMPARE(status.mid(1, 3), QStringList({QStringLiteral(" 成功(0)"), QStringLiteral(" 失败(0)"),
+                                            QStringLiteral(" 丢失(0)")}));
+    QVERIFY(w<QPushButton>("pushButton_replace")->isEnabled());
+    QCOMPARE(testsupport::readAll(file), before);
+    if (tab == 1) {
+        QCOMPARE(w<QPushButton>("pushButton_replace")->text(),
+                 QStringLiteral("开始替换(CTRL+SHIFT+H)"));
+        // The shortcut still starts a run after the button's text changed.
+        uidriver::OnModal<QMessageBox> answer(uidriver::closeBox(&box));
+        QApplication::setActiveWindow(m_win);
+        QVERIFY(QTest::qWaitForWindowActive(m_win));
+        QTest::keyClick(m_win, Qt::Key_H, Qt::ControlModifier | Qt::ShiftModifier);
+        QTRY_VERIFY(answer.fired()); // a shortcut clicks the button animated
+    }
+}
+
+void TestRun::secondWay()
+{
+    const QString f1 = makeBook(QStringLiteral("s1.xlsx"));
+    const QString f2 = makeBook(QStringLiteral("s2.xlsx"));
+    listFiles(1, {f1, f2});
+    auto *table = w<QTableWidget>("tableWidget_list2");
+    QCOMPARE(table->columnCount(), 3);
+    w<QComboBox>("comboBox")->setCurrentText(QStringLiteral("所有表"));
+
+    // Row 0: "pie|one" -> per-file values; typing into the entry row grows the table.
+    const auto typeCell = [table](int r, int c, const QString &text) {
+        table->setCurrentCell(r, c);
+        // The first key opens the cell's editor, which then has the focus.
+        typeText(table->viewport(), text.left(1));
+        QWidget *editor = QApplication::focusWidget();
+        QVERIFY(editor && editor != table);
+        typeText(editor, text.mid(1));
+        QTest::keyClick(editor, Qt::Key_Return);
+    };
+    table->setFocus();
+    typeCell(0, 0, QStringLiteral("pie|one"));
+    typeCell(0, 1, QStringLiteral("cake"));
+    typeCell(0, 2, QStringLiteral("tart"));
+    QTRY_COMPARE(table->rowCount(), 2);
+    QCOMPARE(table->item(0, 0)->text(), QStringLiteral("pie|one"));
+
+    clickRun();
+    QTRY_COMPARE(uidriver::statusTexts(m_win).value(4), QStringLiteral("文件替换处理全部完成!"));
+    QCOMPARE(uidriver::statusTexts(m_win).value(1), QStringLiteral(" 成功(2)"));
+
+    const QJsonObject d1 = dumpWorkbook(f1);
+    const QJsonObject d2 = dumpWorkbook(f2);
+    QCOMPARE(cellValue(d1, QStringLiteral("Data"), QStringLiteral("A1")).toString(),
+             QStringLiteral("apple cake"));
+    QCOMPARE(cellValue(d1, QStringLiteral("First"), QStringLiteral("A2")).toString(),
+             QStringLiteral("cake"));
+    QCOMPARE(cellValue(d2, QStringLiteral("Last"), QStringLiteral("A1")).toString(),
+             QStringLiteral("apple tart"));
+    QCOMPARE(cellValue(d2, QStringLiteral("First"), QStringLiteral("A2")).toString(),
+             QStringLiteral("tart"));
+}
+
+void TestRun::secondWayMissingFileMarksColumn()
+{
+    const QString f1 = makeBook(QStringLiteral("m1.xlsx"));
+    const QString f2 = makeBook(QStringLiteral("m2.xlsx"));
+    listFiles(1, {f1, f2});
+    QVERIFY(QFile::remove(f1));
+    clickRun();
+    QTRY_COMPARE(uidriver::statusTexts(m_win).value(4), QStringLiteral("文件替换处理全部完成!"));
+    QCOMPARE(uidriver::statusTexts(m_win).value(3),
+             QStringLiteral(" <font color='blue'>丢失(1)</font>"));
+    QCOMPARE(uidriver::statusTexts(m_win).value(1), QStringLiteral(" 成功(1)"));
+    auto *table = w<QTableWidget>("tableWidget_list2");
+    QCOMPARE(table->horizontalHeaderItem(1)->foreground().color(), QColor(Qt::blue));
+    QCOMPARE(table->horizontalHeaderItem(2)->foreground().style(), Qt::NoBrush);
+
+    const QString shot = QDir::temp().filePath(QStringLiteral("trelvix-run-second-way.png"));
+    m_win->grab().save(shot);
+}
+
+void TestRun::atMostEightJobsAtOnce_data()
+{
+    QTest::addColumn<int>("tab");
+    QTest::newRow("first way") << 0;
+    QTest::newRow("second way") << 1;
+}
+
+void TestRun::atMostEightJobsAtOnce()
+{
+    QFETCH(int, tab);
+    InstanceCounter counter;
+    automation::registerServer(QStringLiteral("Excel.Application"), [&counter]() {
+        return std::make_shared<CountedApp>(sheetapp::createApplication(), &counter);
+    });
+    QStringList files;
+    for (int i = 0; i < 20; ++i)
+        files << makeBook(QStringLiteral("many%1.xlsx").arg(i));
+    listFiles(tab, files);
+    if (tab == 0)
+        typeKeys(QStringLiteral("pie"), QStringLiteral("cake"));
+    clickRun();
+    QTRY_COMPARE(uidriver::statusTexts(m_win).value(4), QStringLiteral("文件替换处理全部完成!"));
+    automation::unregisterServer(QStringLiteral("Excel.Application"));
+    QCOMPARE(uidriver::statusTexts(m_win).value(1), QStringLiteral(" 成功(20)"));
+    QCOMPARE(counter.started, 20);
+    QVERIFY2(counter.peak <= 8, qPrintable(QString::number(counter.peak)));
+    QVERIFY(counter.peak >= 1);
+}
+
+QTEST_MAIN(TestRun)
+#include "tst_run.moc"
