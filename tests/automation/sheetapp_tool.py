@@ -7,6 +7,7 @@ packages, and an inspector of what was written.
   sheetapp_tool.py broken KIND PATH   KIND: ole, html, xlsb, notworkbook, truncated, badxml,
                                             dtd, bomb, duplicate, empty
   sheetapp_tool.py inspect PATH       JSON on stdout
+  sheetapp_tool.py protection PATH    JSON: {sheet: {"protected": bool, "unlocked": [refs]}}
 """
 import io
 import re
@@ -232,6 +233,25 @@ def inspect(path):
     return out
 
 
+def protection(path):
+    """Per worksheet: whether it is protected and which cells are unlocked."""
+    with zipfile.ZipFile(path) as z:
+        if not any(b"sheetProtection" in z.read(n) for n in z.namelist()
+                   if n.startswith("xl/worksheets/") and n.endswith(".xml")):
+            return {}
+    wb = openpyxl.load_workbook(path)
+    out = {}
+    for ws in wb.worksheets:
+        unlocked = []
+        if ws.protection.sheet:
+            for row in ws.iter_rows():
+                for c in row:
+                    if c.has_style and not c.protection.locked:
+                        unlocked.append(c.coordinate)
+        out[ws.title] = {"protected": bool(ws.protection.sheet), "unlocked": unlocked}
+    return out
+
+
 def main():
     cmd = sys.argv[1]
     if cmd == "make":
@@ -239,6 +259,8 @@ def main():
          "table": make_table, "styled": make_styled}[sys.argv[2]](sys.argv[3])
     elif cmd == "broken":
         broken(sys.argv[2], sys.argv[3])
+    elif cmd == "protection":
+        json.dump(protection(sys.argv[2]), sys.stdout, ensure_ascii=False)
     elif cmd == "inspect":
         json.dump(inspect(sys.argv[2]), sys.stdout, ensure_ascii=False)
     else:
