@@ -237,9 +237,15 @@ bool WorksheetData::parse(QString *error)
     bool sorted = true;
     int lastRow = 0, lastCol = 0;
     while (s.next(&t)) {
-        if (t.kind != XmlToken::StartTag || s.depth() != (t.selfClosing ? 1 : 2))
+        if (t.kind != XmlToken::StartTag || s.namespaceOf(t.name) != kMainNs)
             continue;
-        if (s.namespaceOf(t.name) != kMainNs)
+        if (s.localIs(t.name, "tablePart")) {
+            for (const XmlAttr &a : t.attrs)
+                if (s.localIs(a.name, "id") && s.namespaceOf(a.name, true) == kRelNs)
+                    tablePartIds.append(QString::fromUtf8(s.bytes(a.value)));
+            continue;
+        }
+        if (s.depth() != (t.selfClosing ? 1 : 2))
             continue;
         if (s.localIs(t.name, "dimension")) {
             if (const XmlAttr *a = s.attr(t, "ref")) {
@@ -249,10 +255,6 @@ bool WorksheetData::parse(QString *error)
         } else if (s.localIs(t.name, "sheetProtection")) {
             const XmlAttr *a = s.attr(t, "sheet");
             isProtected = a && (s.equals(a->value, "1") || s.equals(a->value, "true"));
-        } else if (s.localIs(t.name, "tablePart")) {
-            for (const XmlAttr &a : t.attrs)
-                if (s.localIs(a.name, "id") && s.namespaceOf(a.name, true) == kRelNs)
-                    tablePartIds.append(QString::fromUtf8(s.bytes(a.value)));
         } else if (s.localIs(t.name, "sheetData")) {
             hasSheetData = true;
             sheetDataTag = t.whole;
