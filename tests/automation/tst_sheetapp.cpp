@@ -585,7 +585,7 @@ void SheetAppTest::sheetsAndChartSheet()
     });
     QCOMPARE(live, 0);
     QCOMPARE(seen.count, 4);
-    QCOMPARE(seen.folder, QFileInfo(file).canonicalPath());
+    QCOMPARE(seen.folder, QFileInfo(file).absolutePath());
     QVERIFY(!seen.folder.endsWith(QLatin1Char('/')));
     QCOMPARE(seen.names, (QStringList{"Data", "Chart", "Hidden", "Empty"}));
     QCOMPARE(seen.addresses, (QStringList{"$A$1:$B$2", "-", "$A$1", "$A$1"}));

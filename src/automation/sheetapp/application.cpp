@@ -213,6 +213,7 @@ CallResult WorkbooksObject::open(const QVariant &fileName)
             QStringLiteral("%1: the workbook is open in another job").arg(path));
 
     auto book = std::make_shared<BookState>();
+    book->path = info.absoluteFilePath();
     book->canonicalPath = canonical;
     book->doc = std::make_unique<xlsx::Document>();
     QString error;
@@ -251,14 +252,14 @@ CallResult WorkbookObject::invoke(const QByteArray &member, const QVariantList &
     if (member == "Path") {
         // The folder, without a trailing separator.
         return CallResult::ofValue(
-            QDir::toNativeSeparators(QFileInfo(m_book->canonicalPath).absolutePath()));
+            QDir::toNativeSeparators(QFileInfo(m_book->path).absolutePath()));
     }
     if (member == "Sheets")
         return CallResult::ofObject(std::make_shared<SheetsObject>(m_book));
     if (member == "ActiveSheet") {
         if (doc->sheetCount() < 1)
             return CallResult::failure(
-                QStringLiteral("%1: the workbook has no sheet").arg(m_book->canonicalPath));
+                QStringLiteral("%1: the workbook has no sheet").arg(m_book->path));
         const int index = doc->activeSheetIndex();
         const bool chart = doc->sheetInfo(index).kind != xlsx::SheetKind::Worksheet;
         return CallResult::ofObject(std::make_shared<SheetObject>(m_book, index, chart));
@@ -344,7 +345,7 @@ CallResult SheetObject::invoke(const QByteArray &member, const QVariantList &arg
     if (m_chart)
         return CallResult::failure(QStringLiteral("%1: sheet \"%2\" is a chart sheet, it has no "
                                                   "cells")
-                                       .arg(m_book->canonicalPath, doc->sheetInfo(m_index).name));
+                                       .arg(m_book->path, doc->sheetInfo(m_index).name));
     xlsx::Worksheet *ws = doc->worksheet(m_index, &error);
     if (!ws)
         return CallResult::failure(error);

@@ -25,7 +25,8 @@ bool isHeld(const QString &canonicalPath);
 struct BookState
 {
     std::unique_ptr<xlsx::Document> doc; // null once the workbook is closed
-    QString canonicalPath;
+    QString path;                        // absolute, as it was opened (messages, Path)
+    QString canonicalPath;               // the real file: what is locked, read and replaced
 
     ~BookState();
     // Drops the workbook without saving and gives its path back.

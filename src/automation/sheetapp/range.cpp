@@ -196,7 +196,7 @@ CallResult RangeObject::replace(const QVariantList &args)
         if (edit.kind == CellEdit::Refused) {
             qWarning().noquote() << QStringLiteral("Range.Replace: %1, sheet \"%2\", cell %3 left "
                                                    "unchanged: %4")
-                                        .arg(m_book->canonicalPath, ws->name(),
+                                        .arg(m_book->path, ws->name(),
                                              xlsx::CellRef(rc.first, rc.second).toString(),
                                              edit.reason);
             continue;
@@ -207,7 +207,7 @@ CallResult RangeObject::replace(const QVariantList &args)
         } else {
             qWarning().noquote() << QStringLiteral("Range.Replace: %1, sheet \"%2\", cell %3 left "
                                                    "unchanged: %4")
-                                        .arg(m_book->canonicalPath, ws->name(),
+                                        .arg(m_book->path, ws->name(),
                                              xlsx::CellRef(rc.first, rc.second).toString(), why);
         }
     }
@@ -250,9 +250,8 @@ bool RangeObject::writeValue(const QVariant &value, QString *error)
         for (int r = m_range.firstRow; r <= m_range.lastRow; ++r) {
             for (int c = m_range.firstColumn; c <= m_range.lastColumn; ++c) {
                 if (doc->isStyleLocked(ws->cell(r, c).style)) {
-                    *error =
-                        QStringLiteral("%1: cell %2 of the protected sheet \"%3\" is locked")
-                            .arg(m_book->canonicalPath, xlsx::CellRef(r, c).toString(), ws->name());
+                    *error = QStringLiteral("%1: cell %2 of the protected sheet \"%3\" is locked")
+                                 .arg(m_book->path, xlsx::CellRef(r, c).toString(), ws->name());
                     return false;
                 }
             }
@@ -263,8 +262,7 @@ bool RangeObject::writeValue(const QVariant &value, QString *error)
         for (int c = m_range.firstColumn; c <= m_range.lastColumn; ++c) {
             if (!writeCell(ws, &tables, r, c, CellEdit::String, text, error)) {
                 *error = QStringLiteral("%1, sheet \"%2\", cell %3: %4")
-                             .arg(m_book->canonicalPath, ws->name(), xlsx::CellRef(r, c).toString(),
-                                  *error);
+                             .arg(m_book->path, ws->name(), xlsx::CellRef(r, c).toString(), *error);
                 return false;
             }
         }
