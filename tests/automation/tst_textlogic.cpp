@@ -1,5 +1,6 @@
 // Pure text logic of the embedded application: wildcard matching, number
 // texts, range references, and formula text shifting / prefix hiding.
+#include "automation/sheetapp/cellreplace_p.h"
 #include "automation/sheetapp/matcher_p.h"
 #include "automation/sheetapp/numbertext_p.h"
 #include "automation/sheetapp/rangeref_p.h"
@@ -60,6 +61,8 @@ private slots:
     void shiftFormula();
     void prefixes_data();
     void prefixes();
+    void wellFormedFormula_data();
+    void wellFormedFormula();
 };
 
 void TextLogicTest::findAll_data()
@@ -459,6 +462,36 @@ void TextLogicTest::prefixes()
     QCOMPARE(xlsx::hideFormulaPrefixes(file), shown);
     QCOMPARE(xlsx::restoreFormulaPrefixes(shown, file), file);
     QCOMPARE(xlsx::restoreFormulaPrefixes(edited, file), restored);
+}
+
+void TextLogicTest::wellFormedFormula_data()
+{
+    QTest::addColumn<QString>("formula");
+    QTest::addColumn<bool>("expected");
+
+    QTest::newRow("plain") << "SUM(A1:A2)" << true;
+    QTest::newRow("empty") << "" << false;
+    QTest::newRow("blank") << "  " << false;
+    QTest::newRow("open parenthesis") << "SUM(A1" << false;
+    QTest::newRow("extra close") << "A1)" << false;
+    QTest::newRow("close before open") << ")A1(" << false;
+    QTest::newRow("parenthesis in a string") << "\"(\"&A1" << true;
+    QTest::newRow("unterminated string") << "\"abc" << false;
+    QTest::newRow("doubled quotes") << "\"a\"\"b\"" << true;
+    QTest::newRow("unterminated sheet name") << "'My sheet!A1" << false;
+    QTest::newRow("quoted sheet with bracket") << "'a[1'!A1" << true;
+    QTest::newRow("structured reference") << "SUM(T[[#This Row],[Qty]])" << true;
+    QTest::newRow("escaped bracket in a column name") << "T['[x]" << true;
+    QTest::newRow("unclosed bracket") << "T[Qty" << false;
+    QTest::newRow("array constant") << "SUM({1,2})" << true;
+    QTest::newRow("unclosed array constant") << "SUM({1,2)" << false;
+}
+
+void TextLogicTest::wellFormedFormula()
+{
+    QFETCH(QString, formula);
+    QFETCH(bool, expected);
+    QCOMPARE(sheetapp::formulaLooksWellFormed(formula), expected);
 }
 
 QTEST_GUILESS_MAIN(TextLogicTest)
