@@ -32,6 +32,29 @@ const char *findSeq(const char *p, const char *end, const char *seq, size_t n)
     return nullptr;
 }
 
+// True when every '&' in [p, end) starts a well-formed reference to a predefined entity or
+// a character.
+bool entitiesValid(const char *p, const char *end)
+{
+    while ((p = static_cast<const char *>(memchr(p, '&', size_t(end - p))))) {
+        const char *semi = static_cast<const char *>(memchr(p, ';', size_t(end - p)));
+        if (!semi || semi - p > 10 || semi == p + 1)
+            return false;
+        const QByteArray ent(p + 1, int(semi - p - 1));
+        if (ent != "lt" && ent != "gt" && ent != "amp" && ent != "quot" && ent != "apos") {
+            if (ent[0] != '#')
+                return false;
+            bool ok = false;
+            const uint code = ent.size() > 1 && ent[1] == 'x' ? ent.mid(2).toUInt(&ok, 16)
+                                                              : ent.mid(1).toUInt(&ok, 10);
+            if (!ok || code == 0 || code > 0x10FFFF)
+                return false;
+        }
+        p = semi + 1;
+    }
+    return true;
+}
+
 } // namespace
 
 bool XmlScanner::fail(const QString &why)
@@ -115,6 +138,8 @@ bool XmlScanner::next(XmlToken *t)
                 m_pos = stop - base;
                 continue;
             }
+            if (!entitiesValid(p, stop))
+                return fail(QStringLiteral("malformed entity reference"));
             t->kind = XmlToken::Text;
             t->whole = Span{p - base, stop - base};
             m_pos = stop - base;
@@ -220,6 +245,8 @@ bool XmlScanner::next(XmlToken *t)
                 return fail(QStringLiteral("unterminated attribute value"));
             if (memchr(vb, '<', size_t(ve - vb)))
                 return fail(QStringLiteral("'<' in attribute value"));
+            if (!entitiesValid(vb, ve))
+                return fail(QStringLiteral("malformed entity reference"));
             a.value = Span{vb - base, ve - base};
             a.whole = Span{ws - base, ve + 1 - base};
             q = ve + 1;

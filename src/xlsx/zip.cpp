@@ -49,6 +49,22 @@ bool ZipArchive::load(const QByteArray &bytes, const QString &label, QString *er
         return false;
     };
 
+    // The end-of-central-directory record must end the file exactly (after its comment).
+    {
+        const int size = bytes.size();
+        int eocd = -1;
+        for (int i = size - 22; i >= 0 && i >= size - 22 - 65535; --i) {
+            if (bytes[i] == 'P' && bytes[i + 1] == 'K' && bytes[i + 2] == 5 && bytes[i + 3] == 6) {
+                const int commentLength = quint8(bytes[i + 20]) | (quint8(bytes[i + 21]) << 8);
+                if (i + 22 + commentLength == size) {
+                    eocd = i;
+                    break;
+                }
+            }
+        }
+        if (eocd < 0)
+            return fail(QStringLiteral("not a readable zip archive (truncated or damaged)"));
+    }
     QBuffer buffer(&m_bytes);
     QuaZip zip(&buffer);
     zip.setUtf8Enabled(true);

@@ -1,0 +1,193 @@
+// What the library must refuse: each refusal names the file, and the file is
+// left exactly as it was.
+#include "packagehelpers.h"
+#include "testsupport.h"
+#include "xlsx/document.h"
+
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace xlsx;
+
+class TestRefuse : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void refused_data();
+    void refused();
+
+private:
+    QTemporaryDir m_tmp;
+    QByteArray m_good; // a valid package
+};
+
+static QByteArray zipBytes(const pkgtest::Parts &parts)
+{
+    ZipWriter w;
+    QString err;
+    w.begin(&err);
+    for (const auto &p : parts)
+        w.addData(p.first, p.second, QDateTime(QDate(2024, 1, 1), QTime(0, 0)), 6, &err);
+    QByteArray out;
+    w.finish(&out, &err);
+    return out;
+}
+
+static pkgtest::Parts goodParts()
+{
+    return pkgtest::minimalParts(
+        {pkgtest::sheetXml("<row r=\"1\"><c r=\"A1\"><v>1</v></c></row>")});
+}
+
+static pkgtest::Parts replaced(const QString &name, const QByteArray &content)
+{
+    pkgtest::Parts parts = goodParts();
+    for (auto &p : parts)
+        if (p.first == name)
+            p.second = content;
+    return parts;
+}
+
+static pkgtest::Parts without(pkgtest::Parts parts, const QString &name)
+{
+    for (int i = parts.size() - 1; i >= 0; --i)
+        if (parts[i].first == name)
+            parts.remove(i);
+    return parts;
+}
+
+void TestRefuse::initTestCase()
+{
+    m_good = zipBytes(goodParts());
+}
+
+void TestRefuse::refused_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("reason"); // a word the error must contain
+
+    QTest::newRow("empty file") << QByteArray() << "not a zip";
+    QTest::newRow("HTML page") << QByteArray("<!doctype html><html><body>hi</body></html>")
+                               << "not a zip";
+    QTest::newRow("OLE container (encrypted or .xls)")
+        << QByteArray("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8) + QByteArray(504, '\0') << "OLE";
+    QTest::newRow("truncated zip") << m_good.left(m_good.size() / 2) << "zip";
+    QTest::newRow("zip without its last byte") << m_good.left(m_good.size() - 1) << "zip";
+
+    pkgtest::Parts dup = goodParts();
+    dup.append({QStringLiteral("xl/worksheets/sheet1.xml"), pkgtest::sheetXml("")});
+    QTest::newRow("duplicate entry names") << zipBytes(dup) << "duplicate";
+    pkgtest::Parts caseDup = goodParts();
+    caseDup.append({QStringLiteral("XL/Worksheets/Sheet1.xml"), pkgtest::sheetXml("")});
+    QTest::newRow("entry names differing in case") << zipBytes(caseDup) << "duplicate";
+
+    QByteArray corrupt = m_good;
+    {
+        // Flip a byte inside the first entry's compressed data.
+        ZipArchive z;
+        QString err;
+        z.load(m_good, QString(), &err);
+        corrupt[int(z.entries()[0].dataOffset) + 3] =
+            char(corrupt[int(z.entries()[0].dataOffset) + 3] ^ 0x55);
+    }
+    QTest::newRow("damaged compressed data") << corrupt << "[Content_Types].xml";
+
+    pkgtest::Parts noSheet = without(goodParts(), QStringLiteral("xl/worksheets/sheet1.xml"));
+    QTest::newRow("missing worksheet part") << zipBytes(noSheet) << "missing part";
+    pkgtest::Parts noRels = without(goodParts(), QStringLiteral("_rels/.rels"));
+    QTest::newRow("missing package relationships") << zipBytes(noRels) << "_rels/.rels";
+
+    QTest::newRow("malformed workbook XML")
+        << zipBytes(replaced(QStringLiteral("xl/workbook.xml"), "<workbook><sheets></workbook>"))
+        << "malformed";
+    QTest::newRow("malformed worksheet XML")
+        << zipBytes(replaced(QStringLiteral("xl/worksheets/sheet1.xml"),
+                             pkgtest::sheetXml("<row r=\"1\"><c r=\"A1\"><v>1</c></row>")))
+        << "sheet1.xml";
+    QTest::newRow("unquoted attribute in worksheet")
+        << zipBytes(replaced(QStringLiteral("xl/worksheets/sheet1.xml"),
+                             pkgtest::sheetXml("<row r=1><c r=\"A1\"><v>1</v></c></row>")))
+        << "sheet1.xml";
+    QTest::newRow("unknown entity in worksheet")
+        << zipBytes(replaced(QStringLiteral("xl/worksheets/sheet1.xml"),
+                             pkgtest::sheetXml("<row r=\"1\"><c r=\"A1\" t=\"inlineStr\"><is><t>"
+                                               "&bomb;</t></is></c></row>")))
+        << "";
+    const QByteArray dtd = "<?xml version=\"1.0\"?><!DOCTYPE lolz [<!ENTITY lol \"lol\">"
+                           "<!ENTITY lol2 \"&lol;&lol;&lol;&lol;\">]>";
+    QTest::newRow("DTD in workbook")
+        << zipBytes(replaced(
+               QStringLiteral("xl/workbook.xml"),
+               dtd + goodParts()[2].second.mid(goodParts()[2].second.indexOf("<workbook"))))
+        << "document type";
+    QTest::newRow("DTD in content types")
+        << zipBytes(
+               replaced(QStringLiteral("[Content_Types].xml"),
+                        dtd + goodParts()[0].second.mid(goodParts()[0].second.indexOf("<Types"))))
+        << "document type";
+    QTest::newRow("DTD in worksheet")
+        << zipBytes(replaced(QStringLiteral("xl/worksheets/sheet1.xml"),
+                             dtd + "<worksheet xmlns=\"http://schemas.openxmlformats.org/"
+                                   "spreadsheetml/2006/main\"><sheetData/></worksheet>"))
+        << "document type";
+    QTest::newRow("external entity in worksheet")
+        << zipBytes(replaced(QStringLiteral("xl/worksheets/sheet1.xml"),
+                             "<?xml version=\"1.0\"?><!DOCTYPE w [<!ENTITY x SYSTEM "
+                             "\"file:///etc/passwd\">]><worksheet xmlns=\"http://"
+                             "schemas.openxmlformats.org/spreadsheetml/2006/main\"><sheetData>"
+                             "<row r=\"1\"><c r=\"A1\" t=\"inlineStr\"><is><t>&x;</t></is></c>"
+                             "</row></sheetData></worksheet>"))
+        << "document type";
+
+    pkgtest::Parts bomb = goodParts();
+    bomb.append({QStringLiteral("xl/media/zeros.bin"), QByteArray(64 * 1024 * 1024, '\0')});
+    QTest::newRow("zip bomb entry") << zipBytes(bomb) << "inflate";
+
+    QByteArray xlsb = zipBytes(
+        replaced(QStringLiteral("[Content_Types].xml"),
+                 QByteArray(goodParts()[0].second)
+                     .replace("vnd.openxmlformats-officedocument.spreadsheetml.sheet.main+xml",
+                              "vnd.ms-excel.sheet.binary.macroEnabled.main")));
+    QTest::newRow("binary workbook") << xlsb << "binary";
+    pkgtest::Parts strict = goodParts();
+    strict[2].second.replace("http://schemas.openxmlformats.org/spreadsheetml/2006/main",
+                             "http://purl.oclc.org/ooxml/spreadsheetml/main");
+    QTest::newRow("strict namespaces") << zipBytes(strict) << "strict";
+    QTest::newRow("workbook without sheets")
+        << zipBytes(replaced(QStringLiteral("xl/workbook.xml"),
+                             "<workbook xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/"
+                             "2006/main\"><sheets/></workbook>"))
+        << "no sheets";
+    QTest::newRow("bad cell reference")
+        << zipBytes(replaced(QStringLiteral("xl/worksheets/sheet1.xml"),
+                             pkgtest::sheetXml("<row r=\"1\"><c r=\"A0\"><v>1</v></c></row>")))
+        << "reference";
+}
+
+void TestRefuse::refused()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, reason);
+    const QString path = m_tmp.filePath(QStringLiteral("refused.xlsx"));
+    {
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        QCOMPARE(f.write(bytes), qint64(bytes.size()));
+    }
+    Document doc;
+    QString error;
+    bool ok = doc.open(path, &error);
+    for (int i = 0; ok && i < doc.sheetCount(); ++i)
+        ok = doc.worksheet(i, &error) != nullptr;
+    QVERIFY2(!ok, "accepted");
+    QVERIFY2(error.contains(path), qPrintable(error));
+    QVERIFY2(error.contains(reason, Qt::CaseInsensitive), qPrintable(error));
+    // Nothing was written, and a refused document cannot be saved over the file.
+    if (!doc.isOpen())
+        QVERIFY(!doc.save(&error));
+    QCOMPARE(testsupport::readAll(path), bytes);
+}
+
+QTEST_GUILESS_MAIN(TestRefuse)
+#include "tst_xlsx_refuse.moc"
