@@ -188,16 +188,17 @@ namespace {
 CellText cellsOf(xlsx::Book &book, const QString &sheet)
 {
     return [&book, sheet](int row, int column) {
-        if (book.currentSheetName() != sheet)
-            book.selectSheet(sheet);
+        if (book.currentSheetName() != sheet && !book.selectSheet(sheet))
+            return QString(); // not a worksheet: nothing to read
         return book.read(row, column);
     };
 }
 
-// The used range of one sheet of a book.
+// The used range of one sheet of a book; empty when it is not a worksheet.
 xlsx::CellRange usedRange(xlsx::Book &book, const QString &sheet)
 {
-    book.selectSheet(sheet);
+    if (!book.selectSheet(sheet))
+        return xlsx::CellRange();
     return book.dimension();
 }
 

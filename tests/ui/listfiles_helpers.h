@@ -131,7 +131,8 @@ inline QStringList headerTexts(const QTableWidget *t)
     return texts;
 }
 
-// Answers the modal dialogs that come up while it lives: file dialogs take
+// Answers the modal dialogs that come up while it lives (keep one alive at a
+// time, in a block around the action): file dialogs take
 // the next of `answers` (typed as the file name and accepted; an empty answer
 // cancels), an overwrite question is answered Yes, and any other message box
 // is recorded and closed with OK.
