@@ -102,11 +102,17 @@ void MainWindow::rebuildList2Headers()
 {
     QTableWidget *table = ui->tableWidget_list2;
     table->setColumnCount(files2.size() + 1);
-    // Fresh header items, so that no marking of an earlier run stays behind.
+    // Fresh header items and plain file cells, so that no marking of an
+    // earlier run stays behind.
     table->setHorizontalHeaderItem(0, new QTableWidgetItem(QStringLiteral("关键字或位置")));
-    for (int i = 0; i < files2.size(); ++i)
+    for (int i = 0; i < files2.size(); ++i) {
         table->setHorizontalHeaderItem(i + 1,
                                        new QTableWidgetItem(QFileInfo(files2.at(i)).fileName()));
+        for (int r = 0; r < table->rowCount(); ++r) {
+            if (QTableWidgetItem *item = table->item(r, i + 1))
+                item->setBackground(QBrush());
+        }
+    }
     emit stateChangedSignals(2);
     emit fileNumChangedSignals();
 }

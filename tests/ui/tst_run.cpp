@@ -131,6 +131,7 @@ private:
     void listFiles(int tab, const QStringList &paths);
     void typeKeys(const QString &keys, const QString &values);
     void clickRun();
+    void typeCell(int r, int c, const QString &text);
     template <typename T> T *w(const char *name)
     {
         return m_win->findChild<T *>(QLatin1String(name));
@@ -193,6 +194,19 @@ void TestRun::typeKeys(const QString &keys, const QString &values)
     s2->clear();
     typeText(s1, keys);
     typeText(s2, values);
+}
+
+void TestRun::typeCell(int r, int c, const QString &text)
+{
+    auto *table = w<QTableWidget>("tableWidget_list2");
+    table->setFocus();
+    table->setCurrentCell(r, c);
+    // The first key opens the cell's editor, which then has the focus.
+    typeText(table->viewport(), text.left(1));
+    QWidget *editor = QApplication::focusWidget();
+    QVERIFY(editor && editor != table);
+    typeText(editor, text.mid(1));
+    QTest::keyClick(editor, Qt::Key_Return);
 }
 
 void TestRun::clickRun()
@@ -479,15 +493,6 @@ void TestRun::secondWay()
     w<QComboBox>("comboBox")->setCurrentText(QStringLiteral("所有表"));
 
     // Row 0: "pie|one" -> per-file values; typing into the entry row grows the table.
-    const auto typeCell = [table](int r, int c, const QString &text) {
-        table->setCurrentCell(r, c);
-        // The first key opens the cell's editor, which then has the focus.
-        typeText(table->viewport(), text.left(1));
-        QWidget *editor = QApplication::focusWidget();
-        QVERIFY(editor && editor != table);
-        typeText(editor, text.mid(1));
-        QTest::keyClick(editor, Qt::Key_Return);
-    };
     table->setFocus();
     typeCell(0, 0, QStringLiteral("pie|one"));
     typeCell(0, 1, QStringLiteral("cake"));
@@ -516,6 +521,9 @@ void TestRun::secondWayMissingFileMarksColumn()
     const QString f1 = makeBook(QStringLiteral("m1.xlsx"));
     const QString f2 = makeBook(QStringLiteral("m2.xlsx"));
     listFiles(1, {f1, f2});
+    typeCell(0, 0, QStringLiteral("pie"));
+    typeCell(0, 1, QStringLiteral("cake"));
+    typeCell(0, 2, QStringLiteral("tart"));
     QVERIFY(QFile::remove(f1));
     clickRun();
     QTRY_COMPARE(uidriver::statusTexts(m_win).value(4), QStringLiteral("文件替换处理全部完成!"));
@@ -526,8 +534,17 @@ void TestRun::secondWayMissingFileMarksColumn()
     QCOMPARE(table->horizontalHeaderItem(1)->foreground().color(), QColor(Qt::blue));
     QCOMPARE(table->horizontalHeaderItem(2)->foreground().style(), Qt::NoBrush);
 
+    QCOMPARE(table->item(0, 1)->background().color(), QColor(Qt::blue));
+    QCOMPARE(table->item(0, 2)->background().style(), Qt::NoBrush);
+
     const QString shot = QDir::temp().filePath(QStringLiteral("trelvix-run-second-way.png"));
     m_win->grab().save(shot);
+
+    // Listing another file rebuilds the headers and clears the marking.
+    QVERIFY(QFile::copy(m_pristine, f1));
+    listFiles(1, {makeBook(QStringLiteral("m3.xlsx"))});
+    QCOMPARE(table->horizontalHeaderItem(1)->foreground().style(), Qt::NoBrush);
+    QCOMPARE(table->item(0, 1)->background().style(), Qt::NoBrush);
 }
 
 void TestRun::atMostEightJobsAtOnce_data()
