@@ -467,7 +467,8 @@ bool DocumentData::loadWorksheet(int index, QString *error)
     return true;
 }
 
-bool DocumentData::buildPackage(QByteArray *out, QString *error)
+bool DocumentData::buildPackage(QByteArray *out, QHash<QString, QByteArray> *sheetBytes,
+                                QString *error)
 {
     bool removeChain = wantRemoveCalcChain && !calcChainRid.isEmpty();
     bool fullCalc = wantFullCalc;
@@ -622,10 +623,12 @@ bool DocumentData::buildPackage(QByteArray *out, QString *error)
     QStringList newOrder;
     for (const SheetEntry &e : sheets) {
         if (e.isNew) {
-            newEntries.insert(e.entryName, e.ws ? e.ws->d->serialize() : newSheetXml());
+            newEntries.insert(e.entryName, e.ws ? e.ws->data()->serialize() : newSheetXml());
             newOrder.append(e.entryName);
+            sheetBytes->insert(e.entryName, newEntries.value(e.entryName));
         } else if (e.ws && e.ws->d->modified) {
-            parts.insert(e.entryName, e.ws->d->serialize());
+            parts.insert(e.entryName, e.ws->data()->serialize());
+            sheetBytes->insert(e.entryName, parts.value(e.entryName));
         }
     }
     ZipWriter w;
@@ -924,7 +927,8 @@ bool Document::saveAs(const QString &path, QString *error)
         return false;
     }
     QByteArray bytes;
-    if (!d->buildPackage(&bytes, error))
+    QHash<QString, QByteArray> sheetBytes;
+    if (!d->buildPackage(&bytes, &sheetBytes, error))
         return false;
     QSaveFile f(path);
     if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size() || !f.commit()) {
@@ -953,11 +957,8 @@ bool Document::saveAs(const QString &path, QString *error)
         WorksheetData *wd = old[i].ws->d.get();
         wd->entryName = d->sheets[i].entryName;
         if (wd->modified || old[i].isNew) {
-            if (!d->zip.read(wd->entryName, &wd->xml, &err) || !wd->parse(&err)) {
-                if (error)
-                    *error = err;
-                return false;
-            }
+            wd->xml = sheetBytes.value(wd->entryName);
+            wd->stale = true;
             wd->modified = false;
         }
         d->sheets[i].ws = std::move(old[i].ws);

@@ -78,6 +78,7 @@ public:
     QHash<quint64, Span> originalSpans; // edited cells that existed in the source
     QStringList tablePartIds;
     bool modified = false;
+    bool stale = false; // xml was replaced by a save and is parsed again on first use
     int formulaCount = 0;
 
     bool parse(QString *error);
@@ -143,7 +144,8 @@ public:
     QString sharedString(int i) const;
     void loadStyles() const;
     bool loadWorksheet(int index, QString *error);
-    bool buildPackage(QByteArray *out, QString *error);
+    // Writes the package; *sheetBytes receives the new content of rewritten worksheets.
+    bool buildPackage(QByteArray *out, QHash<QString, QByteArray> *sheetBytes, QString *error);
     QString label() const { return path; }
 };
 

@@ -72,7 +72,7 @@ bool parseTable(const QByteArray &xml, TableInfo *info)
 QVector<TableInfo> Worksheet::tables() const
 {
     QVector<TableInfo> out;
-    for (const TablePart &p : tableParts(*d)) {
+    for (const TablePart &p : tableParts(*data())) {
         TableInfo info;
         info.partName = QLatin1Char('/') + p.entry;
         if (parseTable(p.xml, &info))
@@ -84,10 +84,10 @@ QVector<TableInfo> Worksheet::tables() const
 bool Worksheet::renameTableColumn(int tableIndex, int columnIndex, const QString &name,
                                   QString *error)
 {
-    const QVector<TablePart> parts = tableParts(*d);
+    const QVector<TablePart> parts = tableParts(*data());
     auto fail = [&](const QString &why) {
         if (error)
-            *error = QStringLiteral("%1: %2").arg(d->label(), why);
+            *error = QStringLiteral("%1: %2").arg(data()->label(), why);
         return false;
     };
     if (tableIndex < 0 || tableIndex >= parts.size())
@@ -109,7 +109,7 @@ bool Worksheet::renameTableColumn(int tableIndex, int columnIndex, const QString
         QByteArray x = p.xml.left(int(a->value.begin));
         x += escapeOfficeText(name);
         x += p.xml.mid(int(a->value.end));
-        d->doc->rewrittenParts.insert(p.entry, x);
+        data()->doc->rewrittenParts.insert(p.entry, x);
         return true;
     }
     if (s.failed())

@@ -708,35 +708,46 @@ QByteArray WorksheetData::serialize() const
 
 Worksheet::Worksheet(std::unique_ptr<WorksheetData> data) : d(std::move(data)) {}
 Worksheet::~Worksheet() = default;
+
+WorksheetData *Worksheet::data() const
+{
+    if (d->stale) {
+        d->stale = false;
+        QString error;
+        if (!d->parse(&error))
+            qWarning("%s", qPrintable(error));
+    }
+    return d.get();
+}
 QString Worksheet::name() const
 {
-    return d->name;
+    return data()->name;
 }
 int Worksheet::index() const
 {
-    return d->index;
+    return data()->index;
 }
 int Worksheet::cellCount() const
 {
-    return int(d->cells.size());
+    return int(data()->cells.size());
 }
 
 Cell Worksheet::cellAt(int i) const
 {
-    if (i < 0 || i >= int(d->cells.size()))
+    if (i < 0 || i >= int(data()->cells.size()))
         return Cell();
-    return d->toCell(d->cells[size_t(i)]);
+    return data()->toCell(data()->cells[size_t(i)]);
 }
 
 Cell Worksheet::cell(int row, int column) const
 {
-    const int i = d->find(row, column);
+    const int i = data()->find(row, column);
     if (i >= 0)
-        return d->toCell(d->cells[size_t(i)]);
+        return data()->toCell(data()->cells[size_t(i)]);
     Cell c;
     c.row = row;
     c.column = column;
-    for (const FormulaGroup &g : d->arrays)
+    for (const FormulaGroup &g : data()->arrays)
         if (g.ref.contains(row, column) && g.ref.rowCount() * g.ref.columnCount() > 1)
             c.inArrayRange = true;
     return c;
@@ -744,19 +755,19 @@ Cell Worksheet::cell(int row, int column) const
 
 bool Worksheet::hasCell(int row, int column) const
 {
-    return d->find(row, column) >= 0;
+    return data()->find(row, column) >= 0;
 }
 int Worksheet::indexOf(int row, int column) const
 {
-    return d->find(row, column);
+    return data()->find(row, column);
 }
 
 CellRange Worksheet::usedRange() const
 {
-    if (d->cells.empty())
+    if (data()->cells.empty())
         return CellRange(1, 1, 1, 1);
-    CellRange r(d->cells.front().row, kMaxColumns, d->cells.back().row, 1);
-    for (const CellRec &c : d->cells) {
+    CellRange r(data()->cells.front().row, kMaxColumns, data()->cells.back().row, 1);
+    for (const CellRec &c : data()->cells) {
         r.firstColumn = qMin(r.firstColumn, c.col);
         r.lastColumn = qMax(r.lastColumn, c.col);
     }
@@ -765,35 +776,35 @@ CellRange Worksheet::usedRange() const
 
 bool Worksheet::hasFormulas() const
 {
-    return d->formulaCount > 0;
+    return data()->formulaCount > 0;
 }
 bool Worksheet::isProtected() const
 {
-    return d->isProtected;
+    return data()->isProtected;
 }
 
 QVector<CellRange> Worksheet::arrayFormulaRanges() const
 {
     QVector<CellRange> out;
-    for (const FormulaGroup &g : d->arrays)
+    for (const FormulaGroup &g : data()->arrays)
         out.append(g.ref);
     return out;
 }
 
 bool Worksheet::setString(int row, int column, const QString &text, QString *error)
 {
-    const int i = d->find(row, column);
-    const int style = i >= 0 ? d->cells[size_t(i)].style : 0;
-    if (!d->prepareEdit(row, column, error))
+    const int i = data()->find(row, column);
+    const int style = i >= 0 ? data()->cells[size_t(i)].style : 0;
+    if (!data()->prepareEdit(row, column, error))
         return false;
-    const QByteArray &p = d->prefix;
-    QByteArray x = d->startTag(row, column, style, "inlineStr");
+    const QByteArray &p = data()->prefix;
+    QByteArray x = data()->startTag(row, column, style, "inlineStr");
     x += "<" + p + "is><" + p + "t";
     if (!text.isEmpty() &&
         (text.front().isSpace() || text.back().isSpace() || text.contains(QLatin1Char('\n'))))
         x += " xml:space=\"preserve\"";
     x += ">" + escapeOfficeText(text) + "</" + p + "t></" + p + "is></" + p + "c>";
-    return d->putCell(row, column, x, error);
+    return data()->putCell(row, column, x, error);
 }
 
 static bool isNumberLiteral(const QString &s)
@@ -813,29 +824,29 @@ bool Worksheet::setNumber(int row, int column, const QString &literal, QString *
 {
     if (!isNumberLiteral(literal)) {
         if (error)
-            *error = QStringLiteral("%1: \"%2\" is not a number").arg(d->label(), literal);
+            *error = QStringLiteral("%1: \"%2\" is not a number").arg(data()->label(), literal);
         return false;
     }
-    const int i = d->find(row, column);
-    const int style = i >= 0 ? d->cells[size_t(i)].style : 0;
-    if (!d->prepareEdit(row, column, error))
+    const int i = data()->find(row, column);
+    const int style = i >= 0 ? data()->cells[size_t(i)].style : 0;
+    if (!data()->prepareEdit(row, column, error))
         return false;
-    const QByteArray &p = d->prefix;
-    QByteArray x = d->startTag(row, column, style, nullptr);
+    const QByteArray &p = data()->prefix;
+    QByteArray x = data()->startTag(row, column, style, nullptr);
     x += "<" + p + "v>" + literal.toLatin1() + "</" + p + "v></" + p + "c>";
-    return d->putCell(row, column, x, error);
+    return data()->putCell(row, column, x, error);
 }
 
 bool Worksheet::setBoolean(int row, int column, bool value, QString *error)
 {
-    const int i = d->find(row, column);
-    const int style = i >= 0 ? d->cells[size_t(i)].style : 0;
-    if (!d->prepareEdit(row, column, error))
+    const int i = data()->find(row, column);
+    const int style = i >= 0 ? data()->cells[size_t(i)].style : 0;
+    if (!data()->prepareEdit(row, column, error))
         return false;
-    const QByteArray &p = d->prefix;
-    QByteArray x = d->startTag(row, column, style, "b");
+    const QByteArray &p = data()->prefix;
+    QByteArray x = data()->startTag(row, column, style, "b");
     x += "<" + p + "v>" + (value ? "1" : "0") + "</" + p + "v></" + p + "c>";
-    return d->putCell(row, column, x, error);
+    return data()->putCell(row, column, x, error);
 }
 
 bool Worksheet::setFormula(int row, int column, const QString &formula, QString *error)
@@ -845,35 +856,35 @@ bool Worksheet::setFormula(int row, int column, const QString &formula, QString 
         f.remove(0, 1);
     if (f.isEmpty()) {
         if (error)
-            *error = QStringLiteral("%1: empty formula").arg(d->label());
+            *error = QStringLiteral("%1: empty formula").arg(data()->label());
         return false;
     }
-    const int i = d->find(row, column);
-    const int style = i >= 0 ? d->cells[size_t(i)].style : 0;
-    if (!d->prepareEdit(row, column, error))
+    const int i = data()->find(row, column);
+    const int style = i >= 0 ? data()->cells[size_t(i)].style : 0;
+    if (!data()->prepareEdit(row, column, error))
         return false;
-    d->doc->formulaEdited = true;
-    const QByteArray &p = d->prefix;
-    QByteArray x = d->startTag(row, column, style, nullptr);
+    data()->doc->formulaEdited = true;
+    const QByteArray &p = data()->prefix;
+    QByteArray x = data()->startTag(row, column, style, nullptr);
     x += "<" + p + "f>" + escapeXml(f) + "</" + p + "f></" + p + "c>";
-    return d->putCell(row, column, x, error);
+    return data()->putCell(row, column, x, error);
 }
 
 bool Worksheet::expandSharedFormula(int row, int column, QString *error)
 {
-    const int i = d->find(row, column);
+    const int i = data()->find(row, column);
     if (i < 0)
         return true;
-    const CellRec &c = d->cells[size_t(i)];
+    const CellRec &c = data()->cells[size_t(i)];
     if (!(c.flags & CellRec::HasFormula) || c.si < 0)
         return true;
-    d->doc->formulaEdited = true;
-    return d->expandShared(c.si, error);
+    data()->doc->formulaEdited = true;
+    return data()->expandShared(c.si, error);
 }
 
 bool Worksheet::isModified() const
 {
-    return d->modified;
+    return data()->modified;
 }
 
 } // namespace xlsx

@@ -131,6 +131,8 @@ private:
     friend class WorksheetData;
     friend class DocumentData;
     explicit Worksheet(std::unique_ptr<WorksheetData> d);
+    // The data, read again from the part first when a save has replaced it.
+    WorksheetData *data() const;
     std::unique_ptr<WorksheetData> d;
 };
 

@@ -76,7 +76,8 @@ private:
     std::unique_ptr<QuaZip> m_zip;
 };
 
-// Deflate level used for rewritten parts.
-constexpr int kDeflateLevel = 6;
+// Deflate level of rewritten parts: level 3 writes a 100k-row sheet in about 40% of the
+// time of level 6 for 6% more bytes (measured with bench_xlsx).
+constexpr int kDeflateLevel = 3;
 
 } // namespace xlsx
