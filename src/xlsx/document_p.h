@@ -95,6 +95,9 @@ public:
     QByteArray startTag(int row, int col, int style, const char *type) const;
     bool expandShared(int si, QString *error);
     bool prepareEdit(int row, int col, QString *error);
+    // Writes the cell as <c r s t><child>content</child></c>, keeping its style.
+    bool writeCell(int row, int col, const char *type, const char *child, const QByteArray &content,
+                   QString *error);
     // The rewritten part.
     QByteArray serialize() const;
     QString label() const;

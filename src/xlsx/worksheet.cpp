@@ -130,16 +130,8 @@ bool parseCell(XmlScanner &s, const XmlToken &t, int rowNumber, int prevCol, Cel
         }
         if (c.kind != XmlToken::StartTag || s.depth() != depth + (c.selfClosing ? 0 : 1))
             continue;
-        if (s.localIs(c.name, "v")) {
-            rec->vBegin = rec->vEnd = quint32(c.whole.end);
-            if (!c.selfClosing) {
-                XmlToken x;
-                while (s.next(&x) && !(x.kind == XmlToken::EndTag && s.depth() == depth))
-                    ;
-                rec->vEnd = quint32(x.whole.begin);
-            }
-            hasValue = true;
-        } else if (s.localIs(c.name, "is")) {
+        if (s.localIs(c.name, "v") || s.localIs(c.name, "is")) {
+            // The value, or the inline string item: its content span.
             rec->vBegin = rec->vEnd = quint32(c.whole.end);
             if (!c.selfClosing) {
                 XmlToken x;
@@ -791,20 +783,27 @@ QVector<CellRange> Worksheet::arrayFormulaRanges() const
     return out;
 }
 
+bool WorksheetData::writeCell(int row, int col, const char *type, const char *child,
+                              const QByteArray &content, QString *error)
+{
+    const int i = find(row, col);
+    const int style = i >= 0 ? cells[size_t(i)].style : 0;
+    if (!prepareEdit(row, col, error))
+        return false;
+    QByteArray x = startTag(row, col, style, type);
+    x += "<" + prefix + child + ">" + content + "</" + prefix + child + "></" + prefix + "c>";
+    return putCell(row, col, x, error);
+}
+
 bool Worksheet::setString(int row, int column, const QString &text, QString *error)
 {
-    const int i = data()->find(row, column);
-    const int style = i >= 0 ? data()->cells[size_t(i)].style : 0;
-    if (!data()->prepareEdit(row, column, error))
-        return false;
     const QByteArray &p = data()->prefix;
-    QByteArray x = data()->startTag(row, column, style, "inlineStr");
-    x += "<" + p + "is><" + p + "t";
+    QByteArray t = "<" + p + "t";
     if (!text.isEmpty() &&
         (text.front().isSpace() || text.back().isSpace() || text.contains(QLatin1Char('\n'))))
-        x += " xml:space=\"preserve\"";
-    x += ">" + escapeOfficeText(text) + "</" + p + "t></" + p + "is></" + p + "c>";
-    return data()->putCell(row, column, x, error);
+        t += " xml:space=\"preserve\"";
+    t += ">" + escapeOfficeText(text) + "</" + p + "t>";
+    return data()->writeCell(row, column, "inlineStr", "is", t, error);
 }
 
 static bool isNumberLiteral(const QString &s)
@@ -827,26 +826,12 @@ bool Worksheet::setNumber(int row, int column, const QString &literal, QString *
             *error = QStringLiteral("%1: \"%2\" is not a number").arg(data()->label(), literal);
         return false;
     }
-    const int i = data()->find(row, column);
-    const int style = i >= 0 ? data()->cells[size_t(i)].style : 0;
-    if (!data()->prepareEdit(row, column, error))
-        return false;
-    const QByteArray &p = data()->prefix;
-    QByteArray x = data()->startTag(row, column, style, nullptr);
-    x += "<" + p + "v>" + literal.toLatin1() + "</" + p + "v></" + p + "c>";
-    return data()->putCell(row, column, x, error);
+    return data()->writeCell(row, column, nullptr, "v", literal.toLatin1(), error);
 }
 
 bool Worksheet::setBoolean(int row, int column, bool value, QString *error)
 {
-    const int i = data()->find(row, column);
-    const int style = i >= 0 ? data()->cells[size_t(i)].style : 0;
-    if (!data()->prepareEdit(row, column, error))
-        return false;
-    const QByteArray &p = data()->prefix;
-    QByteArray x = data()->startTag(row, column, style, "b");
-    x += "<" + p + "v>" + (value ? "1" : "0") + "</" + p + "v></" + p + "c>";
-    return data()->putCell(row, column, x, error);
+    return data()->writeCell(row, column, "b", "v", value ? "1" : "0", error);
 }
 
 bool Worksheet::setFormula(int row, int column, const QString &formula, QString *error)
@@ -859,15 +844,10 @@ bool Worksheet::setFormula(int row, int column, const QString &formula, QString 
             *error = QStringLiteral("%1: empty formula").arg(data()->label());
         return false;
     }
-    const int i = data()->find(row, column);
-    const int style = i >= 0 ? data()->cells[size_t(i)].style : 0;
-    if (!data()->prepareEdit(row, column, error))
+    if (!data()->writeCell(row, column, nullptr, "f", escapeXml(f), error))
         return false;
     data()->doc->formulaEdited = true;
-    const QByteArray &p = data()->prefix;
-    QByteArray x = data()->startTag(row, column, style, nullptr);
-    x += "<" + p + "f>" + escapeXml(f) + "</" + p + "f></" + p + "c>";
-    return data()->putCell(row, column, x, error);
+    return true;
 }
 
 bool Worksheet::expandSharedFormula(int row, int column, QString *error)

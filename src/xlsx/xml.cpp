@@ -389,10 +389,11 @@ QString decodeOfficeEscapes(const QString &text)
     return out;
 }
 
-QByteArray escapeXml(const QString &text)
+// Escapes markup characters; with `whitespace`, also tab, CR and LF (for attribute values,
+// where a parser would normalise them).
+static QByteArray escapeUtf8(const QByteArray &u, bool whitespace)
 {
     QByteArray out;
-    const QByteArray u = text.toUtf8();
     out.reserve(u.size() + 8);
     for (char c : u) {
         switch (c) {
@@ -409,19 +410,23 @@ QByteArray escapeXml(const QString &text)
             out += "&quot;";
             break;
         case '\r':
-            out += "&#13;";
-            break;
         case '\t':
-            out += "&#9;";
-            break;
         case '\n':
-            out += "&#10;";
+            if (whitespace)
+                out += "&#" + QByteArray::number(int(c)) + ';';
+            else
+                out += c;
             break;
         default:
             out += c;
         }
     }
     return out;
+}
+
+QByteArray escapeXml(const QString &text)
+{
+    return escapeUtf8(text.toUtf8(), true);
 }
 
 QByteArray escapeOfficeText(const QString &text)
@@ -445,28 +450,7 @@ QByteArray escapeOfficeText(const QString &text)
             s += text[i];
         }
     }
-    QByteArray out;
-    const QByteArray u = s.toUtf8();
-    out.reserve(u.size() + 8);
-    for (char c : u) {
-        switch (c) {
-        case '<':
-            out += "&lt;";
-            break;
-        case '>':
-            out += "&gt;";
-            break;
-        case '&':
-            out += "&amp;";
-            break;
-        case '"':
-            out += "&quot;";
-            break;
-        default:
-            out += c;
-        }
-    }
-    return out;
+    return escapeUtf8(s.toUtf8(), false);
 }
 
 bool flattenStringItem(const char *begin, const char *end, QString *out)

@@ -33,6 +33,19 @@ QByteArray withoutZip64(const QByteArray &extra)
     return out;
 }
 
+bool writeEntry(QuaZipFile *f, bool opened, const QByteArray &data, const QString &name,
+                QString *error)
+{
+    bool ok = opened && f->write(data) == data.size();
+    if (opened) {
+        f->close();
+        ok = ok && f->getZipError() == ZIP_OK;
+    }
+    if (!ok && error)
+        *error = QStringLiteral("cannot write entry %1").arg(name);
+    return ok;
+}
+
 } // namespace
 
 bool ZipArchive::load(const QByteArray &bytes, const QString &label, QString *error)
@@ -227,20 +240,9 @@ bool ZipWriter::addRaw(const ZipEntry &entry, const QByteArray &raw, QString *er
     if (entry.uncompressedSize >= 0xffffffffull || entry.compressedSize >= 0xffffffffull)
         m_zip->setZip64Enabled(true);
     QuaZipFile f(m_zip.get());
-    if (!f.open(QIODevice::WriteOnly, info, nullptr, entry.crc, entry.method,
-                entry.method == 0 ? 0 : Z_DEFAULT_COMPRESSION, true) ||
-        f.write(raw) != raw.size()) {
-        if (error)
-            *error = QStringLiteral("cannot write entry %1").arg(entry.name);
-        return false;
-    }
-    f.close();
-    if (f.getZipError() != ZIP_OK) {
-        if (error)
-            *error = QStringLiteral("cannot write entry %1").arg(entry.name);
-        return false;
-    }
-    return true;
+    const bool opened = f.open(QIODevice::WriteOnly, info, nullptr, entry.crc, entry.method,
+                               entry.method == 0 ? 0 : Z_DEFAULT_COMPRESSION, true);
+    return writeEntry(&f, opened, raw, entry.name, error);
 }
 
 bool ZipWriter::addData(const QString &name, const QByteArray &data, const QDateTime &when,
@@ -250,19 +252,8 @@ bool ZipWriter::addData(const QString &name, const QByteArray &data, const QDate
     info.dateTime = when.isValid() ? when : QDateTime(QDate(1980, 1, 1), QTime(0, 0));
     info.externalAttr = externalAttr;
     QuaZipFile f(m_zip.get());
-    if (!f.open(QIODevice::WriteOnly, info, nullptr, 0, Z_DEFLATED, level) ||
-        f.write(data) != data.size()) {
-        if (error)
-            *error = QStringLiteral("cannot write entry %1").arg(name);
-        return false;
-    }
-    f.close();
-    if (f.getZipError() != ZIP_OK) {
-        if (error)
-            *error = QStringLiteral("cannot write entry %1").arg(name);
-        return false;
-    }
-    return true;
+    const bool opened = f.open(QIODevice::WriteOnly, info, nullptr, 0, Z_DEFLATED, level);
+    return writeEntry(&f, opened, data, name, error);
 }
 
 bool ZipWriter::finish(QByteArray *out, QString *error)
