@@ -57,6 +57,26 @@ static pkgtest::Parts without(pkgtest::Parts parts, const QString &name)
     return parts;
 }
 
+static void putLe32(QByteArray *b, int at, quint32 v)
+{
+    for (int k = 0; k < 4; ++k)
+        (*b)[at + k] = char((v >> (8 * k)) & 0xff);
+}
+
+// The worksheet entry with its inflated size understated (local header and central
+// directory agree on the lie), so inflating it produces more than declared.
+static QByteArray understated(QByteArray bytes)
+{
+    const QByteArray name = "xl/worksheets/sheet1.xml";
+    for (int at = bytes.indexOf("PK\x03\x04"); at >= 0; at = bytes.indexOf("PK\x03\x04", at + 4))
+        if (bytes.mid(at + 30, name.size()) == name)
+            putLe32(&bytes, at + 22, 10);
+    for (int at = bytes.indexOf("PK\x01\x02"); at >= 0; at = bytes.indexOf("PK\x01\x02", at + 4))
+        if (bytes.mid(at + 46, name.size()) == name)
+            putLe32(&bytes, at + 24, 10);
+    return bytes;
+}
+
 void TestRefuse::initTestCase()
 {
     m_good = zipBytes(goodParts());
@@ -143,6 +163,9 @@ void TestRefuse::refused_data()
     pkgtest::Parts bomb = goodParts();
     bomb.append({QStringLiteral("xl/media/zeros.bin"), QByteArray(64 * 1024 * 1024, '\0')});
     QTest::newRow("zip bomb entry") << zipBytes(bomb) << "inflate";
+
+    QTest::newRow("entry larger than it declares")
+        << understated(zipBytes(goodParts())) << "declared size";
 
     QByteArray xlsb = zipBytes(
         replaced(QStringLiteral("[Content_Types].xml"),
