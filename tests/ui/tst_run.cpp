@@ -8,14 +8,18 @@
 #include "ui/mainwindow.h"
 #include "uidriver.h"
 
+#include "ui/listfile.h"
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
 #include <QJsonArray>
+#include <QMimeData>
 #include <QMutex>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSemaphore>
 #include <QStandardPaths>
 #include <QTabWidget>
 #include <QTableWidget>
@@ -103,6 +107,38 @@ private:
     InstanceCounter *m_c;
 };
 
+// Forwards every call to an object of the embedded application; a workbook
+// collection's Open waits, after it has answered, until `gate` lets it go, so
+// that two jobs are sure to hold their workbooks at the same time.
+class Gated : public automation::Dispatch
+{
+public:
+    Gated(automation::DispatchPtr inner, QSemaphore *gate) : m_inner(std::move(inner)), m_gate(gate)
+    {
+    }
+    QString typeName() const override { return m_inner->typeName(); }
+    automation::CallResult invoke(const QByteArray &m, const QVariantList &a) override
+    {
+        automation::CallResult r = m_inner->invoke(m, a);
+        if (m == "Workbooks" && r.object)
+            r.object = std::make_shared<Gated>(r.object, m_gate);
+        if (m == "Open") {
+            m_gate->release();
+            m_gate->tryAcquire(2, 10000); // both jobs have opened, or tried to
+            m_gate->release(2);
+        }
+        return r;
+    }
+    bool setProperty(const QByteArray &n, const QVariant &v, QString *e) override
+    {
+        return m_inner->setProperty(n, v, e);
+    }
+
+private:
+    automation::DispatchPtr m_inner;
+    QSemaphore *m_gate;
+};
+
 } // namespace
 
 class TestRun : public QObject
@@ -123,6 +159,7 @@ private slots:
     void refusals();
     void secondWay();
     void secondWayMissingFileMarksColumn();
+    void samePathTwiceNeverWrittenTwiceAtOnce();
     void atMostEightJobsAtOnce_data();
     void atMostEightJobsAtOnce();
 
@@ -545,6 +582,44 @@ void TestRun::secondWayMissingFileMarksColumn()
     listFiles(1, {makeBook(QStringLiteral("m3.xlsx"))});
     QCOMPARE(table->horizontalHeaderItem(1)->foreground().style(), Qt::NoBrush);
     QCOMPARE(table->item(0, 1)->background().style(), Qt::NoBrush);
+}
+
+void TestRun::samePathTwiceNeverWrittenTwiceAtOnce()
+{
+    // The add roads skip duplicates; a list file can still name a path twice.
+    const QString book = makeBook(QStringLiteral("twice.xlsx"));
+    const QString list = m_dir.filePath(listfile::firstWayBaseName() + QStringLiteral(".xlsx"));
+    QString error;
+    QVERIFY2(listfile::saveFirstWay(
+                 list, {{book, book}, {QStringLiteral("pie")}, {QStringLiteral("cake")}}, &error),
+             qPrintable(error));
+    QMimeData mime;
+    mime.setUrls({QUrl::fromLocalFile(list)});
+    QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(m_win, &enter);
+    QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(m_win, &drop);
+    QCOMPARE(w<QTableWidget>("tableWidget_list1")->rowCount(), 2);
+
+    QSemaphore gate;
+    automation::registerServer(QStringLiteral("Excel.Application"), [&gate]() {
+        return std::make_shared<Gated>(sheetapp::createApplication(), &gate);
+    });
+    w<QComboBox>("comboBox")->setCurrentText(QStringLiteral("所有表"));
+    clickRun();
+    QTRY_COMPARE(uidriver::statusTexts(m_win).value(4), QStringLiteral("文件替换处理全部完成!"));
+    automation::unregisterServer(QStringLiteral("Excel.Application"));
+
+    // One job had the workbook; the other found it held and failed without
+    // writing. The replacement of the first is on disk.
+    const QStringList status = uidriver::statusTexts(m_win);
+    QCOMPARE(status.value(1), QStringLiteral(" 成功(1)"));
+    QCOMPARE(status.value(2), QStringLiteral(" <font color='red'>失败(1)</font>"));
+    const QJsonObject dump = dumpWorkbook(book);
+    for (const QString &sheet :
+         {QStringLiteral("First"), QStringLiteral("Data"), QStringLiteral("Last")})
+        QCOMPARE(cellValue(dump, sheet, QStringLiteral("A1")).toString(),
+                 QStringLiteral("apple cake"));
 }
 
 void TestRun::atMostEightJobsAtOnce_data()
