@@ -21,7 +21,10 @@ int columnNumber(const QString &name)
         return 0;
     int n = 0;
     for (QChar ch : name) {
-        const ushort u = ch.toUpper().unicode();
+        // Upper-case only ASCII: some other letters fold to ASCII ones.
+        ushort u = ch.unicode();
+        if (u >= 'a' && u <= 'z')
+            u -= 'a' - 'A';
         if (u < 'A' || u > 'Z')
             return 0;
         n = n * 26 + (u - 'A' + 1);

@@ -1,13 +1,12 @@
 #include "xlsx/formula.h"
 
+#include "xlsx/cellref.h"
+
 #include <QHash>
 #include <QStringList>
 
 namespace xlsx {
 namespace {
-
-constexpr int kMaxRow = 1048576;
-constexpr int kMaxColumn = 16384;
 
 // Characters that make up one name-like token: cell references, function and
 // defined names, sheet names, numbers.
@@ -27,31 +26,6 @@ bool isAsciiDigit(QChar c)
 {
     const ushort u = c.unicode();
     return u >= '0' && u <= '9';
-}
-
-// Column letters -> 1-based number; 0 when not 1..3 letters within the sheet.
-int columnNumber(const QString &letters)
-{
-    if (letters.isEmpty() || letters.size() > 3)
-        return 0;
-    int n = 0;
-    for (QChar c : letters) {
-        if (!isAsciiLetter(c))
-            return 0;
-        n = n * 26 + (c.toUpper().unicode() - 'A' + 1);
-    }
-    return n <= kMaxColumn ? n : 0;
-}
-
-QString columnLetters(int n)
-{
-    QString s;
-    while (n > 0) {
-        const int r = (n - 1) % 26;
-        s.prepend(QChar('A' + r));
-        n = (n - 1) / 26;
-    }
-    return s;
 }
 
 // Parsed pieces of "$A$1", "A", "$1"...: anchors and values (0 = absent).
@@ -102,7 +76,7 @@ bool parseRefPart(const QString &token, RefPart *part)
             return false;
         bool ok = false;
         p.row = token.mid(digitStart, i - digitStart).toInt(&ok);
-        if (!ok || p.row < 1 || p.row > kMaxRow)
+        if (!ok || p.row < 1 || p.row > kMaxRows)
             return false;
     } else if (p.rowAbsolute) {
         return false; // "A$"
@@ -118,13 +92,13 @@ bool shiftPart(RefPart *p, int rowOffset, int columnOffset)
 {
     if (p->column && !p->columnAbsolute) {
         const long long c = static_cast<long long>(p->column) + columnOffset;
-        if (c < 1 || c > kMaxColumn)
+        if (c < 1 || c > kMaxColumns)
             return false;
         p->column = static_cast<int>(c);
     }
     if (p->row && !p->rowAbsolute) {
         const long long r = static_cast<long long>(p->row) + rowOffset;
-        if (r < 1 || r > kMaxRow)
+        if (r < 1 || r > kMaxRows)
             return false;
         p->row = static_cast<int>(r);
     }
@@ -137,7 +111,7 @@ QString partText(const RefPart &p)
     if (p.column) {
         if (p.columnAbsolute)
             s += QLatin1Char('$');
-        s += columnLetters(p.column);
+        s += columnName(p.column);
     }
     if (p.row) {
         if (p.rowAbsolute)

@@ -5,33 +5,16 @@
 namespace sheetapp {
 namespace {
 
-// One corner: "$"? letters "$"? digits, nothing else.
+// One corner: "$"? letters "$"? digits, nothing else, and no leading zero in
+// the row number ("A01" is no cell reference).
 bool parseCorner(const QString &text, xlsx::CellRef *ref)
 {
-    int i = 0;
-    const int n = text.size();
-    if (i < n && text[i] == QLatin1Char('$'))
-        ++i;
-    const int letters = i;
-    while (i < n && ((text[i] >= QLatin1Char('A') && text[i] <= QLatin1Char('Z')) ||
-                     (text[i] >= QLatin1Char('a') && text[i] <= QLatin1Char('z'))))
-        ++i;
-    const int letterCount = i - letters;
-    if (letterCount < 1 || letterCount > 3)
+    int digits = 0;
+    while (digits < text.size() && !text[digits].isDigit())
+        ++digits;
+    if (digits < text.size() && text[digits] == QLatin1Char('0'))
         return false;
-    int column = 0;
-    for (int k = letters; k < letters + letterCount; ++k)
-        column = column * 26 + (text[k].toUpper().unicode() - 'A' + 1);
-    if (i < n && text[i] == QLatin1Char('$'))
-        ++i;
-    const int digits = i;
-    while (i < n && text[i] >= QLatin1Char('0') && text[i] <= QLatin1Char('9'))
-        ++i;
-    const int digitCount = i - digits;
-    if (i != n || digitCount < 1 || digitCount > 7 || text[digits] == QLatin1Char('0'))
-        return false;
-    const int row = text.midRef(digits, digitCount).toInt();
-    const xlsx::CellRef r(row, column);
+    const xlsx::CellRef r = xlsx::CellRef::fromString(text);
     if (!r.isValid())
         return false;
     *ref = r;
