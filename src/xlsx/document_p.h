@@ -84,6 +84,8 @@ public:
     bool parse(QString *error);
     int find(int row, int col) const;
     Cell toCell(const CellRec &rec) const;
+    // The index a shared-string cell refers to, or -1.
+    int sharedStringIndex(const CellRec &rec) const;
     const char *base(const CellRec &rec) const
     {
         return (rec.flags & CellRec::InExtra) ? extra.constData() : xml.constData();

@@ -4,6 +4,7 @@
 #include <QMap>
 
 #include <algorithm>
+#include <climits>
 
 namespace xlsx {
 namespace {
@@ -367,6 +368,30 @@ QString WorksheetData::formulaText(const CellRec &rec) const
     return text;
 }
 
+int WorksheetData::sharedStringIndex(const CellRec &rec) const
+{
+    // The <v> of a shared-string cell is a plain decimal index; anything else
+    // (entities, signs) goes the slow way.
+    const char *b = base(rec);
+    const char *p = b + rec.vBegin;
+    const char *e = b + rec.vEnd;
+    while (p < e && (*p == ' ' || *p == '\t' || *p == '\n' || *p == '\r'))
+        ++p;
+    while (e > p && (e[-1] == ' ' || e[-1] == '\t' || e[-1] == '\n' || e[-1] == '\r'))
+        --e;
+    qint64 n = 0;
+    const char *q = p;
+    for (; q < e && *q >= '0' && *q <= '9' && n <= INT_MAX; ++q)
+        n = n * 10 + (*q - '0');
+    if (q == e && q > p && n <= INT_MAX)
+        return int(n);
+    QString idx;
+    decodeXmlText(b + rec.vBegin, b + rec.vEnd, &idx);
+    bool ok = false;
+    const int i = idx.trimmed().toInt(&ok);
+    return ok && i >= 0 ? i : -1;
+}
+
 Cell WorksheetData::toCell(const CellRec &rec) const
 {
     Cell c;
@@ -382,11 +407,8 @@ Cell WorksheetData::toCell(const CellRec &rec) const
             flattenStringItem(b + rec.vBegin, b + rec.vEnd, &c.text);
             break;
         case CellType::SharedString: {
-            QString idx;
-            decodeXmlText(b + rec.vBegin, b + rec.vEnd, &idx);
-            bool ok = false;
-            const int i = idx.trimmed().toInt(&ok);
-            c.text = ok ? doc->sharedString(i) : QString();
+            const int i = sharedStringIndex(rec);
+            c.text = i >= 0 ? doc->sharedString(i) : QString();
             break;
         }
         case CellType::FormulaString:
@@ -729,6 +751,23 @@ Cell Worksheet::cellAt(int i) const
     if (i < 0 || i >= int(data()->cells.size()))
         return Cell();
     return data()->toCell(data()->cells[size_t(i)]);
+}
+
+CellHead Worksheet::headAt(int i) const
+{
+    CellHead h;
+    const WorksheetData *wd = data();
+    if (i < 0 || i >= int(wd->cells.size()))
+        return h;
+    const CellRec &rec = wd->cells[size_t(i)];
+    h.row = rec.row;
+    h.column = rec.col;
+    h.type = CellType(rec.type);
+    h.style = rec.style;
+    h.hasFormula = rec.flags & CellRec::HasFormula;
+    if (h.type == CellType::SharedString && (rec.flags & CellRec::HasValue))
+        h.sharedString = wd->sharedStringIndex(rec);
+    return h;
 }
 
 Cell Worksheet::cell(int row, int column) const

@@ -60,6 +60,18 @@ struct Cell
     bool hasFormula() const { return formulaKind != FormulaKind::None; }
 };
 
+// What can be known of a cell without decoding its text: enough to pass over
+// cells that a search cannot match.
+struct CellHead
+{
+    int row = 0;
+    int column = 0;
+    CellType type = CellType::Empty;
+    int style = 0;
+    int sharedString = -1; // SharedString: the index into the shared strings
+    bool hasFormula = false;
+};
+
 // A table (ListObject) defined on a worksheet.
 struct TableInfo
 {
@@ -85,6 +97,7 @@ public:
     // Cells in row-major order (rows ascending, columns ascending within a row).
     int cellCount() const;
     Cell cellAt(int i) const;
+    CellHead headAt(int i) const;
     // The cell at (row, column); Cell::exists is false when there is none.
     Cell cell(int row, int column) const;
     bool hasCell(int row, int column) const;

@@ -39,6 +39,31 @@ WildcardPattern::WildcardPattern(const QString &what, bool matchCase) : m_matchC
             i += len - 1;
         }
     }
+    for (const Element &e : qAsConst(m_elements)) {
+        if (e.kind != Literal)
+            m_plain = false;
+        else
+            m_literal += e.ch;
+    }
+}
+
+bool WildcardPattern::couldMatchOnly(const QString &alphabet) const
+{
+    for (const Element &e : m_elements) {
+        if (e.kind == Literal && !alphabet.contains(e.ch, Qt::CaseInsensitive))
+            return false;
+    }
+    return true;
+}
+
+bool WildcardPattern::foldedForSearch(const QString &text, QString *out) const
+{
+    if (m_matchCase) {
+        *out = text;
+        return true;
+    }
+    *out = text.toCaseFolded();
+    return out->size() == text.size();
 }
 
 QVector<WildcardPattern::Unit> WildcardPattern::units(const QString &text) const
@@ -133,6 +158,9 @@ bool WildcardPattern::matchesWhole(const QString &text) const
 {
     if (isEmpty())
         return false;
+    QString folded;
+    if (m_plain && foldedForSearch(text, &folded))
+        return folded == m_literal;
     const QVector<Unit> u = units(text);
     int s = 0;
     int e = 0;
@@ -144,6 +172,14 @@ QVector<TextMatch> WildcardPattern::findAll(const QString &text) const
     QVector<TextMatch> out;
     if (isEmpty())
         return out;
+    QString folded;
+    if (m_plain && foldedForSearch(text, &folded)) {
+        // Literals only: every occurrence, left to right, without overlap.
+        const int n = m_literal.size();
+        for (int at = folded.indexOf(m_literal); at >= 0; at = folded.indexOf(m_literal, at + n))
+            out.append({at, at + n});
+        return out;
+    }
     const QVector<Unit> u = units(text);
     int from = 0;
     int s = 0;

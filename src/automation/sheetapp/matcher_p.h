@@ -25,6 +25,9 @@ public:
 
     // True when the pattern has no element (empty What): it matches nothing.
     bool isEmpty() const { return m_elements.isEmpty(); }
+    // False when no text made only of the characters of `alphabet` can match
+    // (the pattern asks for some other character).
+    bool couldMatchOnly(const QString &alphabet) const;
 
     // The whole of `text` matches.
     bool matchesWhole(const QString &text) const;
@@ -56,8 +59,14 @@ private:
     bool findFrom(const QVector<Unit> &u, int from, bool anchored, int *startUnit,
                   int *endUnit) const;
 
+    // Text to search in: the text itself, or its case folding when that keeps
+    // every position; false when only the general matcher can do it.
+    bool foldedForSearch(const QString &text, QString *out) const;
+
     QVector<Element> m_elements;
     bool m_matchCase;
+    bool m_plain = true; // only literals: searched for as one string
+    QString m_literal;   // the literals, folded when case-insensitive
 };
 
 // `text` with every match replaced by `replacement`.

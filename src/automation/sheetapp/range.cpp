@@ -168,47 +168,74 @@ CallResult RangeObject::replace(const QVariantList &args)
     if (pattern.isEmpty())
         return CallResult::ofValue(false);
 
-    // The cells present in the range, in the order asked for.
-    QVector<QPair<int, int>> cells; // (row, column)
+    // The cells present in the range, by their position in the sheet, in the
+    // order asked for. Editing a cell that exists keeps every position.
+    struct Place
+    {
+        int index;
+        int row;
+        int column;
+    };
+    std::vector<Place> places;
     const int count = ws->cellCount();
+    places.reserve(size_t(count));
     for (int i = 0; i < count; ++i) {
-        const xlsx::Cell c = ws->cellAt(i);
-        if (m_range.contains(c.row, c.column))
-            cells.append({c.row, c.column});
+        const xlsx::CellHead h = ws->headAt(i);
+        if (m_range.contains(h.row, h.column))
+            places.push_back({i, h.row, h.column});
     }
     if (searchOrder == 2) {
-        std::stable_sort(cells.begin(), cells.end(),
-                         [](const QPair<int, int> &a, const QPair<int, int> &b) {
-                             return a.second != b.second ? a.second < b.second : a.first < b.first;
-                         });
+        std::stable_sort(places.begin(), places.end(), [](const Place &a, const Place &b) {
+            return a.column != b.column ? a.column < b.column : a.row < b.row;
+        });
     }
 
+    // Cells that cannot match are passed over without decoding them: numbers
+    // when the pattern asks for a character no number shows, and every further
+    // cell of a shared string that already failed to match.
+    const bool numbersCanMatch = pattern.couldMatchOnly(QStringLiteral("0123456789.-+E"));
+    std::vector<bool> sharedMisses;
     const bool locked = ws->isProtected();
     QVector<xlsx::TableInfo> tables = ws->tables();
     bool changed = false;
-    for (const auto &rc : cells) {
-        const xlsx::Cell cell = ws->cell(rc.first, rc.second);
-        if (locked && doc->isStyleLocked(cell.style))
+    for (const Place &place : places) {
+        const xlsx::CellHead head = ws->headAt(place.index);
+        const int sst = head.sharedString;
+        if (!head.hasFormula) {
+            if (head.type == xlsx::CellType::Number && !numbersCanMatch)
+                continue;
+            if (head.type == xlsx::CellType::Empty || head.type == xlsx::CellType::Boolean ||
+                head.type == xlsx::CellType::Error)
+                continue;
+            if (sst >= 0 && size_t(sst) < sharedMisses.size() && sharedMisses[size_t(sst)])
+                continue;
+        }
+        if (locked && doc->isStyleLocked(head.style))
             continue; // a protected sheet's locked cells are not changed
+        const xlsx::Cell cell = ws->cellAt(place.index);
         const CellEdit edit = replaceInCell(cell, pattern, replacement, lookAt);
-        if (edit.kind == CellEdit::None)
+        if (edit.kind == CellEdit::None) {
+            if (!head.hasFormula && sst >= 0) {
+                if (size_t(sst) >= sharedMisses.size())
+                    sharedMisses.resize(size_t(sst) + 1, false);
+                sharedMisses[size_t(sst)] = true;
+            }
             continue;
+        }
+        const QString where = xlsx::CellRef(place.row, place.column).toString();
         if (edit.kind == CellEdit::Refused) {
             qWarning().noquote() << QStringLiteral("Range.Replace: %1, sheet \"%2\", cell %3 left "
                                                    "unchanged: %4")
-                                        .arg(m_book->path, ws->name(),
-                                             xlsx::CellRef(rc.first, rc.second).toString(),
-                                             edit.reason);
+                                        .arg(m_book->path, ws->name(), where, edit.reason);
             continue;
         }
         QString why;
-        if (writeCell(ws, &tables, rc.first, rc.second, edit.kind, edit.text, &why)) {
+        if (writeCell(ws, &tables, place.row, place.column, edit.kind, edit.text, &why)) {
             changed = true;
         } else {
             qWarning().noquote() << QStringLiteral("Range.Replace: %1, sheet \"%2\", cell %3 left "
                                                    "unchanged: %4")
-                                        .arg(m_book->path, ws->name(),
-                                             xlsx::CellRef(rc.first, rc.second).toString(), why);
+                                        .arg(m_book->path, ws->name(), where, why);
         }
     }
     return CallResult::ofValue(changed);
