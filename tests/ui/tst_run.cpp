@@ -436,44 +436,46 @@ void TestRun::refusals_data()
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("status");
 
-    const QString s51 = QStringLiteral("替换参数有误!");
+    const QString cancelled = QStringLiteral("文件替换处理被取消!");              // code 51
+    const QString emptyLine = QStringLiteral("发现被替换关键字有[空]行,请检查!"); // code 50
+    const QString counts =
+        QStringLiteral("【被替换关键字】与【欲替换为】内容条目数量不一致，请检查!");
     QTest::newRow("first way, no files") << 0 << false << "a"
                                          << "b"
                                          << "警告"
-                                         << "Excel文件列表为空,请添加!"
-                                         << "";
-    QTest::newRow("first way, empty line inside") << 0 << true << "a\n\nb"
-                                                  << "1\n2\n3"
-                                                  << "警告"
-                                                  << "【被替换关键字】存在空行，请检查!"
-                                                  << "";
-    QTest::newRow("first way, counts differ")
-        << 0 << true << "a\nb\nc"
-        << "1\n2"
+                                         << "Excel文件列表为空,请添加!" << cancelled;
+    QTest::newRow("first way, empty line inside")
+        << 0 << true << "a\n\nb"
+        << "1\n2\n3"
         << "警告"
-        << "【被替换关键字】与【欲替换为】内容条目数量不一致，请检查!"
-        << "";
+        << "【被替换关键字】存在空行，请检查!" << cancelled;
+    QTest::newRow("first way, counts differ") << 0 << true << "a\nb\nc"
+                                              << "1\n2"
+                                              << "警告" << counts << cancelled;
     QTest::newRow("first way, no keywords") << 0 << true << ""
                                             << "x"
                                             << "警告!"
-                                            << "无【被替换关键字】内容，请填写!"
-                                            << "";
-    QTest::newRow("first way, counts before emptiness")
-        << 0 << true << ""
-        << "x\ny"
-        << "警告"
-        << "【被替换关键字】与【欲替换为】内容条目数量不一致，请检查!"
-        << "";
+                                            << "无【被替换关键字】内容，请填写!" << cancelled;
+    QTest::newRow("first way, counts before emptiness") << 0 << true << ""
+                                                        << "x\ny"
+                                                        << "警告" << counts << cancelled;
     QTest::newRow("first way, leading empty line") << 0 << true << "\na"
                                                    << "1\n2"
                                                    << ""
-                                                   << ""
-                                                   << "";
-    QTest::newRow("second way, no files") << 1 << false << ""
-                                          << ""
-                                          << "警告"
-                                          << "excel文件列表为空,请添加excel文件到列表!"
-                                          << "";
+                                                   << "" << emptyLine;
+    QTest::newRow("first way, trailing empty line") << 0 << true << "a\n"
+                                                    << "1\n2"
+                                                    << ""
+                                                    << "" << emptyLine;
+    QTest::newRow("second way, no files")
+        << 1 << false << ""
+        << ""
+        << "警告"
+        << "excel文件列表为空,请添加excel文件到列表!" << cancelled;
+    QTest::newRow("second way, a keyword row without its keyword") << 1 << true << ""
+                                                                   << ""
+                                                                   << ""
+                                                                   << "" << emptyLine;
 }
 
 void TestRun::refusals()
@@ -484,6 +486,7 @@ void TestRun::refusals()
     QFETCH(QString, values);
     QFETCH(QString, title);
     QFETCH(QString, text);
+    QFETCH(QString, status);
 
     const QString file = makeBook(QStringLiteral("refused.xlsx"));
     const QByteArray before = testsupport::readAll(file);
@@ -491,6 +494,11 @@ void TestRun::refusals()
         listFiles(tab, {file});
     w<QTabWidget>("tabWidget_1")->setCurrentIndex(tab);
     typeKeys(keys, values);
+    if (tab == 1 && withFiles) {
+        // A value typed in a file's column of the entry row makes a keyword
+        // row whose keyword cell is empty.
+        typeCell(0, 1, QStringLiteral("v"));
+    }
 
     uidriver::BoxSeen box;
     {
@@ -503,12 +511,13 @@ void TestRun::refusals()
     if (!title.isEmpty())
         QCOMPARE(box.buttons, 1);
 
-    const QStringList status = uidriver::statusTexts(m_win);
-    QCOMPARE(status.mid(1, 3), QStringList({QStringLiteral(" 成功(0)"), QStringLiteral(" 失败(0)"),
-                                            QStringLiteral(" 丢失(0)")}));
+    const QStringList texts = uidriver::statusTexts(m_win);
+    QCOMPARE(texts.value(4), status);
+    QCOMPARE(texts.mid(1, 3), QStringList({QStringLiteral(" 成功(0)"), QStringLiteral(" 失败(0)"),
+                                           QStringLiteral(" 丢失(0)")}));
     QVERIFY(w<QPushButton>("pushButton_replace")->isEnabled());
     QCOMPARE(testsupport::readAll(file), before);
-    if (tab == 1) {
+    if (tab == 1 && !withFiles) {
         QCOMPARE(w<QPushButton>("pushButton_replace")->text(),
                  QStringLiteral("开始替换(CTRL+SHIFT+H)"));
         // The shortcut still starts a run after the button's text changed.
