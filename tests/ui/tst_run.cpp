@@ -139,6 +139,26 @@ private:
     QSemaphore *m_gate;
 };
 
+// Records the status text each time a queued call reaches the window: the
+// text that the reports before it left.
+class StatusRecorder : public QObject
+{
+public:
+    explicit StatusRecorder(QMainWindow *w) : m_w(w) { w->installEventFilter(this); }
+    QStringList seen;
+
+protected:
+    bool eventFilter(QObject *, QEvent *e) override
+    {
+        if (e->type() == QEvent::MetaCall)
+            seen << uidriver::statusTexts(m_w).value(4);
+        return false;
+    }
+
+private:
+    QMainWindow *m_w;
+};
+
 } // namespace
 
 class TestRun : public QObject
@@ -151,6 +171,7 @@ private slots:
 
     void firstWayKeywords_data();
     void firstWayKeywords();
+    void progressCountsUp();
     void firstWaySheetChoice_data();
     void firstWaySheetChoice();
     void firstWayPositionMode();
@@ -322,6 +343,22 @@ void TestRun::firstWayKeywords()
             QCOMPARE(cellValue(dump, sheet, QStringLiteral("C3")).toInt(), 2023);
         }
     }
+}
+
+void TestRun::progressCountsUp()
+{
+    listFiles(0, {makeBook(QStringLiteral("p1.xlsx")), makeBook(QStringLiteral("p2.xlsx")),
+                  makeBook(QStringLiteral("p3.xlsx"))});
+    typeKeys(QStringLiteral("pie"), QStringLiteral("cake"));
+    StatusRecorder recorder(m_win);
+    clickRun();
+    // The reports are handled once the run has returned, one after another.
+    QTRY_COMPARE(uidriver::statusTexts(m_win).value(4), QStringLiteral("文件替换处理全部完成!"));
+    QCOMPARE(recorder.seen.mid(0, 3),
+             QStringList({QStringLiteral("文件替换处理中..."),
+                          QStringLiteral("文件替换处理中...已完成[1/3]"),
+                          QStringLiteral("文件替换处理中...已完成[2/3]")}));
+    QCOMPARE(uidriver::statusTexts(m_win).value(1), QStringLiteral(" 成功(3)"));
 }
 
 void TestRun::firstWaySheetChoice_data()
