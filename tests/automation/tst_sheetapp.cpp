@@ -74,23 +74,6 @@ QStringList entries(const QJsonObject &inspected)
     return out;
 }
 
-// Entries whose inflated bytes differ (or that appear / disappear).
-QStringList changedEntries(const QMap<QString, QString> &before,
-                           const QMap<QString, QString> &after)
-{
-    QStringList out;
-    for (auto it = before.begin(); it != before.end(); ++it) {
-        if (after.value(it.key()) != it.value())
-            out << it.key();
-    }
-    for (auto it = after.begin(); it != after.end(); ++it) {
-        if (!before.contains(it.key()))
-            out << it.key();
-    }
-    out.sort();
-    return out;
-}
-
 } // namespace
 
 class SheetAppTest : public QObject
@@ -426,7 +409,7 @@ void SheetAppTest::sharedFormulas()
                 << "xl/_rels/workbook.xml.rels"
                 << "xl/calcChain.xml";
     allowed.sort();
-    QCOMPARE(changedEntries(before, testsupport::zipEntryHashes(file)), allowed);
+    QCOMPARE(testsupport::changedEntries(before, testsupport::zipEntryHashes(file)), allowed);
 }
 
 void SheetAppTest::sharedStringUsedByAnotherSheet()
@@ -444,7 +427,7 @@ void SheetAppTest::sharedStringUsedByAnotherSheet()
     QCOMPARE(testsupport::cellValue(dump, "One", "A1").toString(), QStringLiteral("own text"));
     QCOMPARE(testsupport::cellValue(dump, "One", "A2").toString(), QStringLiteral("other"));
     QCOMPARE(testsupport::cellValue(dump, "Two", "A1").toString(), QStringLiteral("shared text"));
-    QCOMPARE(changedEntries(before, testsupport::zipEntryHashes(file)),
+    QCOMPARE(testsupport::changedEntries(before, testsupport::zipEntryHashes(file)),
              QStringList{"xl/worksheets/sheet1.xml"});
 }
 
@@ -602,7 +585,8 @@ void SheetAppTest::sheetsAndChartSheet()
     QCOMPARE(testsupport::cellValue(dump, "Data", "A1").toString(), QStringLiteral("apple"));
     QCOMPARE(sheetOf(dump, "Chart").value("kind").toString(), QStringLiteral("chartsheet"));
     QCOMPARE(sheetOf(dump, "Hidden").value("state").toString(), QStringLiteral("hidden"));
-    const QStringList changed = changedEntries(before, testsupport::zipEntryHashes(file));
+    const QStringList changed =
+        testsupport::changedEntries(before, testsupport::zipEntryHashes(file));
     QCOMPARE(changed.size(), 1);
     QVERIFY(changed.first().startsWith(QLatin1String("xl/worksheets/")));
 }

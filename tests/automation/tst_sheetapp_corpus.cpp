@@ -104,21 +104,6 @@ QString pickWord(const QJsonObject &dump, const QJsonObject &protection)
     return QString();
 }
 
-QStringList changedEntries(const QMap<QString, QString> &before,
-                           const QMap<QString, QString> &after)
-{
-    QStringList out;
-    for (auto it = before.begin(); it != before.end(); ++it) {
-        if (after.value(it.key()) != it.value())
-            out << it.key();
-    }
-    for (auto it = after.begin(); it != after.end(); ++it) {
-        if (!before.contains(it.key()))
-            out << it.key();
-    }
-    return out;
-}
-
 // Entries a replace in cells may need to rewrite.
 bool mayChange(const QString &entry)
 {
@@ -244,7 +229,7 @@ void SheetAppCorpusTest::corpus()
     // Only the parts the change needed were rewritten.
     const QMap<QString, QString> after = testsupport::zipEntryHashes(file);
     QVERIFY(!after.isEmpty());
-    const QStringList changed = changedEntries(before, after);
+    const QStringList changed = testsupport::changedEntries(before, after);
     for (const QString &entry : changed)
         QVERIFY2(mayChange(entry), qPrintable(entry));
     if (out.replaced == 0)

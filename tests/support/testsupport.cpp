@@ -77,6 +77,22 @@ QMap<QString, QString> zipEntryHashes(const QString &path, QString *error)
     return result;
 }
 
+QStringList changedEntries(const QMap<QString, QString> &before,
+                           const QMap<QString, QString> &after)
+{
+    QStringList out;
+    for (auto it = before.begin(); it != before.end(); ++it) {
+        if (after.value(it.key()) != it.value())
+            out << it.key();
+    }
+    for (auto it = after.begin(); it != after.end(); ++it) {
+        if (!before.contains(it.key()))
+            out << it.key();
+    }
+    out.sort();
+    return out;
+}
+
 QString corpusDir()
 {
     QString dir = qEnvironmentVariable("TRELVIX_CORPUS_DIR");

@@ -30,6 +30,11 @@ QVariant cellValue(const QJsonObject &dump, const QString &sheet, const QString 
 // Zip entry name -> sha256 of its inflated content, read by Python's zipfile.
 QMap<QString, QString> zipEntryHashes(const QString &path, QString *error = nullptr);
 
+// Entries whose inflated bytes differ between two hash maps, or that appear or
+// disappear, in name order.
+QStringList changedEntries(const QMap<QString, QString> &before,
+                           const QMap<QString, QString> &after);
+
 // Folder of real-world workbooks, or an empty string when it is not there.
 QString corpusDir();
 // Every workbook of the corpus (absolute paths), sorted.
