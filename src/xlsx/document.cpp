@@ -467,8 +467,7 @@ bool DocumentData::loadWorksheet(int index, QString *error)
     return true;
 }
 
-bool DocumentData::buildPackage(QByteArray *out, QHash<QString, QByteArray> *sheetBytes,
-                                QString *error)
+bool DocumentData::buildPackage(QIODevice *out, QString *error)
 {
     bool removeChain = wantRemoveCalcChain && !calcChainRid.isEmpty();
     bool fullCalc = wantFullCalc;
@@ -618,50 +617,58 @@ bool DocumentData::buildPackage(QByteArray *out, QHash<QString, QByteArray> *she
         }
         parts.insert(QStringLiteral("[Content_Types].xml"), applySplices(contentTypesXml, ct));
     }
-    // Worksheets.
-    QHash<QString, QByteArray> newEntries;
-    QStringList newOrder;
+    // Worksheets: rewritten ones are streamed into their entries.
+    QHash<QString, const WorksheetData *> rewrittenSheets;
+    QVector<const SheetEntry *> newSheets;
     for (const SheetEntry &e : sheets) {
-        if (e.isNew) {
-            newEntries.insert(e.entryName, e.ws ? e.ws->data()->serialize() : newSheetXml());
-            newOrder.append(e.entryName);
-            sheetBytes->insert(e.entryName, newEntries.value(e.entryName));
-        } else if (e.ws && e.ws->d->modified) {
-            parts.insert(e.entryName, e.ws->data()->serialize());
-            sheetBytes->insert(e.entryName, parts.value(e.entryName));
-        }
+        if (e.isNew)
+            newSheets.append(&e);
+        else if (e.ws && e.ws->d->modified)
+            rewrittenSheets.insert(e.entryName, e.ws->data());
     }
-    ZipWriter w;
-    if (!w.begin(error))
-        return false;
     QString why;
+    auto fail = [&]() {
+        if (error)
+            *error = QStringLiteral("%1: %2").arg(label(), why);
+        return false;
+    };
+    ZipWriter w;
+    if (!w.begin(out, &why))
+        return fail();
+    auto writeSheet = [&](const QString &name, const WorksheetData *wd, const QDateTime &when,
+                          quint32 externalAttr) {
+        if (!w.openEntry(name, when, kDeflateLevel, &why, externalAttr))
+            return false;
+        const QByteArray fresh = wd ? QByteArray() : newSheetXml();
+        if (wd)
+            wd->serialize([&w](const char *p, qint64 n) { return w.writeEntry(p, n); });
+        else
+            w.writeEntry(fresh.constData(), fresh.size());
+        return w.closeEntry(&why);
+    };
     for (int i = 0; i < zip.entries().size(); ++i) {
         const ZipEntry &e = zip.entries()[i];
         if (removeChain && !calcChainEntry.isEmpty() && e.name == calcChainEntry)
             continue;
+        const auto sheet = rewrittenSheets.constFind(e.name);
         const auto it = parts.constFind(e.name);
-        const bool ok = it != parts.constEnd() ? w.addData(e.name, *it, e.dateTime, kDeflateLevel,
-                                                           &why, e.externalAttr)
-                                               : w.addRaw(e, zip.rawData(i), &why);
-        if (!ok) {
-            if (error)
-                *error = QStringLiteral("%1: %2").arg(label(), why);
-            return false;
-        }
+        bool ok;
+        if (sheet != rewrittenSheets.constEnd())
+            ok = writeSheet(e.name, *sheet, e.dateTime, e.externalAttr);
+        else if (it != parts.constEnd())
+            ok = w.addData(e.name, *it, e.dateTime, kDeflateLevel, &why, e.externalAttr);
+        else
+            ok = w.addRaw(e, zip.rawData(i), &why);
+        if (!ok)
+            return fail();
     }
-    for (const QString &name : newOrder) {
-        if (!w.addData(name, newEntries.value(name), QDateTime::currentDateTime(), kDeflateLevel,
-                       &why)) {
-            if (error)
-                *error = QStringLiteral("%1: %2").arg(label(), why);
-            return false;
-        }
+    for (const SheetEntry *e : newSheets) {
+        if (!writeSheet(e->entryName, e->ws ? e->ws->data() : nullptr, QDateTime::currentDateTime(),
+                        0))
+            return fail();
     }
-    if (!w.finish(out, &why)) {
-        if (error)
-            *error = QStringLiteral("%1: %2").arg(label(), why);
-        return false;
-    }
+    if (!w.finish(&why))
+        return fail();
     return true;
 }
 
@@ -926,15 +933,19 @@ bool Document::saveAs(const QString &path, QString *error)
             *error = QStringLiteral("%1: a workbook needs at least one sheet").arg(path);
         return false;
     }
-    QByteArray bytes;
-    QHash<QString, QByteArray> sheetBytes;
-    if (!d->buildPackage(&bytes, &sheetBytes, error))
-        return false;
     QSaveFile f(path);
-    if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size() || !f.commit()) {
+    if (!f.open(QIODevice::WriteOnly)) {
         if (error)
             *error = QStringLiteral("%1: cannot write (%2)").arg(path, f.errorString());
+        return false;
+    }
+    if (!d->buildPackage(&f, error)) {
         f.cancelWriting();
+        return false;
+    }
+    if (!f.commit()) {
+        if (error)
+            *error = QStringLiteral("%1: cannot write (%2)").arg(path, f.errorString());
         return false;
     }
     // The saved package becomes the document's source; loaded worksheets stay valid.
@@ -944,8 +955,23 @@ bool Document::saveAs(const QString &path, QString *error)
     d->rewrittenParts.clear();
     d->wantFullCalc = d->wantRemoveCalcChain = false;
     d->formulaEdited = d->valueEdited = false;
+    // Rewritten worksheets are read again from the saved package on first use.
+    for (SheetEntry &e : old)
+        if (e.ws && (e.ws->d->modified || e.isNew))
+            e.ws->d->release();
     QString err;
-    if (!d->loadPackage(bytes, path, &err)) {
+    QByteArray bytes;
+    QFile saved(path);
+    if (!saved.open(QIODevice::ReadOnly)) {
+        err = QStringLiteral("%1: cannot read the saved file again (%2)")
+                  .arg(path, saved.errorString());
+    } else {
+        bytes = saved.readAll();
+        saved.close();
+        if (bytes.isEmpty())
+            err = QStringLiteral("%1: the saved file reads back empty").arg(path);
+    }
+    if (bytes.isEmpty() || !d->loadPackage(bytes, path, &err)) {
         if (error)
             *error = err;
         d->open = false;
@@ -956,11 +982,7 @@ bool Document::saveAs(const QString &path, QString *error)
             continue;
         WorksheetData *wd = old[i].ws->d.get();
         wd->entryName = d->sheets[i].entryName;
-        if (wd->modified || old[i].isNew) {
-            wd->xml = sheetBytes.value(wd->entryName);
-            wd->stale = true;
-            wd->modified = false;
-        }
+        wd->modified = false;
         d->sheets[i].ws = std::move(old[i].ws);
     }
     return true;

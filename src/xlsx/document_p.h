@@ -6,8 +6,10 @@
 #include "xlsx/zip_p.h"
 
 #include <QHash>
+#include <QIODevice>
 #include <QVector>
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -100,8 +102,13 @@ public:
     // Writes the cell as <c r s t><child>content</child></c>, keeping its style.
     bool writeCell(int row, int col, const char *type, const char *child, const QByteArray &content,
                    QString *error);
-    // The rewritten part.
+    // The rewritten part, handed to `sink` in pieces; false when the sink fails.
+    using ByteSink = std::function<bool(const char *, qint64)>;
+    bool serialize(const ByteSink &sink) const;
     QByteArray serialize() const;
+    // Drops the parsed state and the source: the part is read again from the package on
+    // first use.
+    void release();
     QString label() const;
 };
 
@@ -149,8 +156,8 @@ public:
     QString sharedString(int i) const;
     void loadStyles() const;
     bool loadWorksheet(int index, QString *error);
-    // Writes the package; *sheetBytes receives the new content of rewritten worksheets.
-    bool buildPackage(QByteArray *out, QHash<QString, QByteArray> *sheetBytes, QString *error);
+    // Writes the package into an open, seekable device.
+    bool buildPackage(QIODevice *out, QString *error);
     QString label() const { return path; }
 };
 

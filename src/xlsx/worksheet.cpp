@@ -585,23 +585,33 @@ bool WorksheetData::prepareEdit(int row, int col, QString *error)
     return true;
 }
 
-QByteArray WorksheetData::serialize() const
+bool WorksheetData::serialize(const ByteSink &sink) const
 {
+    // The new part is the source with patches applied: each patch replaces [begin, end) of the
+    // source with a span of `extra` (rewritten and added cells) or with one of `texts`.
     struct Patch
     {
         quint32 begin, end;
-        QByteArray text;
+        quint32 from, size; // the bytes, in `extra` or in texts[text]
+        qint32 text;        // -1: in `extra`
     };
     std::vector<Patch> patches;
+    std::vector<QByteArray> texts;
+    auto addText = [&](quint32 begin, quint32 end, const QByteArray &text) {
+        patches.push_back({begin, end, 0, quint32(text.size()), qint32(texts.size())});
+        texts.push_back(text);
+    };
+    auto addCell = [&](quint32 begin, quint32 end, const CellRec &c) {
+        patches.push_back({begin, end, c.begin, c.end - c.begin, -1});
+    };
     // Rewritten cells that existed, and new cells by row.
     QHash<int, QVector<const CellRec *>> newByRow;
     for (const CellRec &c : cells) {
         if (!(c.flags & CellRec::InExtra))
             continue;
-        const QByteArray text(extra.constData() + c.begin, int(c.end - c.begin));
         const auto it = originalSpans.constFind(key(c.row, c.col));
         if (it != originalSpans.constEnd())
-            patches.push_back({quint32(it->begin), quint32(it->end), text});
+            addCell(quint32(it->begin), quint32(it->end), c);
         else
             newByRow[c.row].append(&c);
     }
@@ -612,10 +622,15 @@ QByteArray WorksheetData::serialize() const
         const auto it = originalSpans.constFind(key(c.row, c.col));
         return it != originalSpans.constEnd() ? quint32(it->begin) : 0;
     };
+    auto cellBytes = [&](const CellRec *c) {
+        return QByteArray::fromRawData(extra.constData() + c->begin, int(c->end - c->begin));
+    };
     QHash<int, int> rowIndex;
-    for (int i = 0; i < int(rows.size()); ++i)
-        if (!rowIndex.contains(rows[size_t(i)].row))
-            rowIndex.insert(rows[size_t(i)].row, i);
+    if (!newByRow.isEmpty()) {
+        for (int i = 0; i < int(rows.size()); ++i)
+            if (!rowIndex.contains(rows[size_t(i)].row))
+                rowIndex.insert(rows[size_t(i)].row, i);
+    }
     QMap<int, QByteArray> newRows;
     for (auto it = newByRow.begin(); it != newByRow.end(); ++it) {
         const int r = it.key();
@@ -623,7 +638,7 @@ QByteArray WorksheetData::serialize() const
         if (ri == rowIndex.constEnd()) {
             QByteArray x = "<" + prefix + "row r=\"" + QByteArray::number(r) + "\">";
             for (const CellRec *c : it.value())
-                x += QByteArray(extra.constData() + c->begin, int(c->end - c->begin));
+                x += cellBytes(c);
             x += "</" + prefix + "row>";
             newRows.insert(r, x);
             continue;
@@ -635,15 +650,15 @@ QByteArray WorksheetData::serialize() const
                 x.remove(int(row.spans.begin - row.begin), int(row.spans.size()));
             x += ">";
             for (const CellRec *c : it.value())
-                x += QByteArray(extra.constData() + c->begin, int(c->end - c->begin));
+                x += cellBytes(c);
             x += "</" + prefix + "row>";
-            patches.push_back({row.begin, row.end, x});
+            addText(row.begin, row.end, x);
             continue;
         }
         if (!row.spans.isEmpty())
-            patches.push_back({quint32(row.spans.begin), quint32(row.spans.end), QByteArray()});
-        // Insert each new cell before the first original cell of the row to its right.
-        QMap<quint32, QByteArray> inserts;
+            addText(quint32(row.spans.begin), quint32(row.spans.end), QByteArray());
+        // Insert each new cell before the first original cell of the row to its right; new
+        // cells at one place keep their column order (the sort below is stable).
         const int first =
             int(std::lower_bound(cells.begin(), cells.end(), r,
                                  [](const CellRec &c, int rr) { return c.row < rr; }) -
@@ -657,10 +672,8 @@ QByteArray WorksheetData::serialize() const
                     pos = qMin(pos, ob);
                 }
             }
-            inserts[pos] += QByteArray(extra.constData() + nc->begin, int(nc->end - nc->begin));
+            addCell(pos, pos, *nc);
         }
-        for (auto in = inserts.begin(); in != inserts.end(); ++in)
-            patches.push_back({in.key(), in.key(), in.value()});
     }
     if (!newRows.isEmpty()) {
         if (sheetDataEmpty) {
@@ -669,7 +682,7 @@ QByteArray WorksheetData::serialize() const
             for (const QByteArray &r : newRows)
                 x += r;
             x += "</" + prefix + "sheetData>";
-            patches.push_back({quint32(sheetDataTag.begin), quint32(sheetDataTag.end), x});
+            addText(quint32(sheetDataTag.begin), quint32(sheetDataTag.end), x);
         } else {
             QMap<quint32, QByteArray> inserts;
             for (auto it = newRows.begin(); it != newRows.end(); ++it) {
@@ -680,7 +693,7 @@ QByteArray WorksheetData::serialize() const
                 inserts[pos] += it.value();
             }
             for (auto in = inserts.begin(); in != inserts.end(); ++in)
-                patches.push_back({in.key(), in.key(), in.value()});
+                addText(in.key(), in.key(), in.value());
         }
     }
     if (hasDimension) {
@@ -695,26 +708,55 @@ QByteArray WorksheetData::serialize() const
         const CellRange old = CellRange::fromString(
             QString::fromUtf8(xml.constData() + dimensionRef.begin, int(dimensionRef.size())));
         if (old != used)
-            patches.push_back({quint32(dimensionRef.begin), quint32(dimensionRef.end),
-                               used.toString().toLatin1()});
+            addText(quint32(dimensionRef.begin), quint32(dimensionRef.end),
+                    used.toString().toLatin1());
     }
     std::stable_sort(patches.begin(), patches.end(), [](const Patch &a, const Patch &b) {
         return a.begin != b.begin ? a.begin < b.begin : a.end < b.end;
     });
-    QByteArray out;
-    qint64 grow = 0;
-    for (const Patch &p : patches)
-        grow += p.text.size() - (p.end - p.begin);
-    out.reserve(int(qMax<qint64>(0, xml.size() + grow)));
+
+    // Small pieces are gathered into chunks before they reach the sink.
+    constexpr int kChunk = 256 * 1024;
+    QByteArray chunk;
+    chunk.reserve(kChunk);
+    bool ok = true;
+    auto put = [&](const char *p, qint64 n) {
+        if (!ok || n <= 0)
+            return;
+        if (chunk.size() + n > kChunk && !chunk.isEmpty()) {
+            ok = sink(chunk.constData(), chunk.size());
+            chunk.resize(0);
+        }
+        if (n >= kChunk)
+            ok = ok && sink(p, n);
+        else
+            chunk.append(p, int(n));
+    };
     quint32 pos = 0;
     for (const Patch &p : patches) {
         if (p.begin < pos)
             continue; // cannot happen: patches never overlap
-        out.append(xml.constData() + pos, int(p.begin - pos));
-        out += p.text;
+        put(xml.constData() + pos, p.begin - pos);
+        if (p.text < 0)
+            put(extra.constData() + p.from, p.size);
+        else
+            put(texts[size_t(p.text)].constData(), p.size);
         pos = p.end;
     }
-    out.append(xml.constData() + pos, int(xml.size() - pos));
+    put(xml.constData() + pos, xml.size() - pos);
+    if (ok && !chunk.isEmpty())
+        ok = sink(chunk.constData(), chunk.size());
+    return ok;
+}
+
+QByteArray WorksheetData::serialize() const
+{
+    QByteArray out;
+    out.reserve(xml.size() + extra.size());
+    serialize([&out](const char *p, qint64 n) {
+        out.append(p, int(n));
+        return true;
+    });
     return out;
 }
 
@@ -723,12 +765,26 @@ QByteArray WorksheetData::serialize() const
 Worksheet::Worksheet(std::unique_ptr<WorksheetData> data) : d(std::move(data)) {}
 Worksheet::~Worksheet() = default;
 
+void WorksheetData::release()
+{
+    xml = QByteArray();
+    extra = QByteArray();
+    std::vector<CellRec>().swap(cells);
+    std::vector<RowRec>().swap(rows);
+    arrays.clear();
+    shared.clear();
+    originalSpans.clear();
+    stale = true;
+}
+
 WorksheetData *Worksheet::data() const
 {
     if (d->stale) {
         d->stale = false;
         QString error;
-        if (!d->parse(&error))
+        if (d->xml.isNull() && d->doc && !d->doc->zip.read(d->entryName, &d->xml, &error))
+            qWarning("%s", qPrintable(error));
+        else if (!d->parse(&error))
             qWarning("%s", qPrintable(error));
     }
     return d.get();

@@ -33,7 +33,7 @@ QByteArray withoutZip64(const QByteArray &extra)
     return out;
 }
 
-bool writeEntry(QuaZipFile *f, bool opened, const QByteArray &data, const QString &name,
+bool writeWhole(QuaZipFile *f, bool opened, const QByteArray &data, const QString &name,
                 QString *error)
 {
     bool ok = opened && f->write(data) == data.size();
@@ -210,6 +210,7 @@ bool ZipArchive::read(int i, QByteArray *out, QString *error) const
 ZipWriter::ZipWriter() = default;
 ZipWriter::~ZipWriter()
 {
+    m_entry.reset();
     if (m_zip && m_zip->isOpen())
         m_zip->close();
 }
@@ -218,7 +219,12 @@ bool ZipWriter::begin(QString *error)
 {
     m_buffer.reset(new QBuffer);
     m_buffer->open(QIODevice::ReadWrite);
-    m_zip.reset(new QuaZip(m_buffer.get()));
+    return begin(m_buffer.get(), error);
+}
+
+bool ZipWriter::begin(QIODevice *device, QString *error)
+{
+    m_zip.reset(new QuaZip(device));
     m_zip->setUtf8Enabled(true);
     m_zip->setDataDescriptorWritingEnabled(false);
     m_zip->setAutoClose(false);
@@ -242,7 +248,7 @@ bool ZipWriter::addRaw(const ZipEntry &entry, const QByteArray &raw, QString *er
     QuaZipFile f(m_zip.get());
     const bool opened = f.open(QIODevice::WriteOnly, info, nullptr, entry.crc, entry.method,
                                entry.method == 0 ? 0 : Z_DEFAULT_COMPRESSION, true);
-    return writeEntry(&f, opened, raw, entry.name, error);
+    return writeWhole(&f, opened, raw, entry.name, error);
 }
 
 bool ZipWriter::addData(const QString &name, const QByteArray &data, const QDateTime &when,
@@ -253,10 +259,48 @@ bool ZipWriter::addData(const QString &name, const QByteArray &data, const QDate
     info.externalAttr = externalAttr;
     QuaZipFile f(m_zip.get());
     const bool opened = f.open(QIODevice::WriteOnly, info, nullptr, 0, Z_DEFLATED, level);
-    return writeEntry(&f, opened, data, name, error);
+    return writeWhole(&f, opened, data, name, error);
 }
 
-bool ZipWriter::finish(QByteArray *out, QString *error)
+bool ZipWriter::openEntry(const QString &name, const QDateTime &when, int level, QString *error,
+                          quint32 externalAttr)
+{
+    QuaZipNewInfo info(name);
+    info.dateTime = when.isValid() ? when : QDateTime(QDate(1980, 1, 1), QTime(0, 0));
+    info.externalAttr = externalAttr;
+    m_entry.reset(new QuaZipFile(m_zip.get()));
+    m_entryName = name;
+    m_entryOk = m_entry->open(QIODevice::WriteOnly, info, nullptr, 0, Z_DEFLATED, level);
+    if (!m_entryOk) {
+        m_entry.reset();
+        if (error)
+            *error = QStringLiteral("cannot write entry %1").arg(name);
+    }
+    return m_entryOk;
+}
+
+bool ZipWriter::writeEntry(const char *data, qint64 size)
+{
+    if (m_entryOk && size > 0)
+        m_entryOk = m_entry->write(data, size) == size;
+    return m_entryOk;
+}
+
+bool ZipWriter::closeEntry(QString *error)
+{
+    bool ok = m_entryOk && m_entry;
+    if (m_entry) {
+        m_entry->close();
+        ok = ok && m_entry->getZipError() == ZIP_OK;
+        m_entry.reset();
+    }
+    m_entryOk = false;
+    if (!ok && error)
+        *error = QStringLiteral("cannot write entry %1").arg(m_entryName);
+    return ok;
+}
+
+bool ZipWriter::finish(QString *error)
 {
     m_zip->close();
     if (m_zip->getZipError() != ZIP_OK) {
@@ -264,7 +308,14 @@ bool ZipWriter::finish(QByteArray *out, QString *error)
             *error = QStringLiteral("cannot finish the zip archive");
         return false;
     }
-    *out = m_buffer->data();
+    return true;
+}
+
+bool ZipWriter::finish(QByteArray *out, QString *error)
+{
+    if (!finish(error))
+        return false;
+    *out = m_buffer ? m_buffer->data() : QByteArray();
     return true;
 }
 

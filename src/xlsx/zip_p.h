@@ -12,7 +12,9 @@
 #include <memory>
 
 class QBuffer;
+class QIODevice;
 class QuaZip;
+class QuaZipFile;
 
 namespace xlsx {
 
@@ -62,18 +64,31 @@ class ZipWriter
 public:
     ZipWriter();
     ~ZipWriter();
+    // Writes the archive into memory (finish(QByteArray *, ...) hands it over) ...
     bool begin(QString *error);
+    // ... or straight into an open, seekable device, which stays open.
+    bool begin(QIODevice *device, QString *error);
     // Copies an entry as its compressed bytes.
     bool addRaw(const ZipEntry &entry, const QByteArray &raw, QString *error);
     // Adds an entry, deflating data (level 0..9, or -1 for zlib's default).
     bool addData(const QString &name, const QByteArray &data, const QDateTime &when, int level,
                  QString *error, quint32 externalAttr = 0);
-    // Ends the archive; *out receives the file bytes.
+    // Adds a deflated entry whose data comes in pieces: openEntry, any number of
+    // writeEntry calls, then closeEntry (which reports any failure of the pieces).
+    bool openEntry(const QString &name, const QDateTime &when, int level, QString *error,
+                   quint32 externalAttr = 0);
+    bool writeEntry(const char *data, qint64 size);
+    bool closeEntry(QString *error);
+    // Ends the archive; *out receives the file bytes (memory archives only).
     bool finish(QByteArray *out, QString *error);
+    bool finish(QString *error);
 
 private:
     std::unique_ptr<QBuffer> m_buffer;
     std::unique_ptr<QuaZip> m_zip;
+    std::unique_ptr<QuaZipFile> m_entry;
+    QString m_entryName;
+    bool m_entryOk = false;
 };
 
 // Deflate level of rewritten parts: level 3 writes a 100k-row sheet in about 40% of the
