@@ -96,6 +96,8 @@ public:
     bool checkEditable(int row, int col, QString *error) const;
     // Replaces or adds the cell (row, col) with the given XML (already carrying r and s).
     bool putCell(int row, int col, const QByteArray &cellXml, QString *error);
+    // Puts the record of a cell written into `extra` in place of the cell's old one.
+    void store(const CellRec &rec);
     QByteArray startTag(int row, int col, int style, const char *type) const;
     bool expandShared(int si, QString *error);
     bool prepareEdit(int row, int col, QString *error);

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstring>
 
 namespace xlsx {
 namespace {
@@ -477,7 +478,6 @@ bool WorksheetData::checkEditable(int row, int col, QString *error) const
 
 bool WorksheetData::putCell(int row, int col, const QByteArray &cellXml, QString *error)
 {
-    const int i = find(row, col);
     CellRec rec;
     const quint32 offset = quint32(extra.size());
     extra += cellXml;
@@ -504,6 +504,14 @@ bool WorksheetData::putCell(int row, int col, const QByteArray &cellXml, QString
     rec.fBegin += offset;
     rec.fEnd += offset;
     rec.flags |= CellRec::InExtra;
+    store(rec);
+    return true;
+}
+
+void WorksheetData::store(const CellRec &rec)
+{
+    const int row = rec.row, col = rec.col;
+    const int i = find(row, col);
     if (i >= 0) {
         CellRec &old = cells[size_t(i)];
         if (!(old.flags & CellRec::InExtra) && !originalSpans.contains(key(row, col)))
@@ -521,7 +529,6 @@ bool WorksheetData::putCell(int row, int col, const QByteArray &cellXml, QString
     if (rec.flags & CellRec::HasFormula)
         ++formulaCount;
     modified = true;
-    return true;
 }
 
 bool WorksheetData::expandShared(int si, QString *error)
@@ -878,16 +885,128 @@ QVector<CellRange> Worksheet::arrayFormulaRanges() const
     return out;
 }
 
+namespace {
+
+// Appends the decimal digits of v.
+void appendNumber(QByteArray *out, quint32 v)
+{
+    char buf[12];
+    int n = 0;
+    do {
+        buf[n++] = char('0' + v % 10);
+        v /= 10;
+    } while (v);
+    while (n)
+        out->append(buf[--n]);
+}
+
+CellType typeOfAttr(const char *type)
+{
+    if (!type)
+        return CellType::Number;
+    static const struct
+    {
+        const char *name;
+        CellType type;
+    } types[] = {{"s", CellType::SharedString},    {"inlineStr", CellType::InlineString},
+                 {"str", CellType::FormulaString}, {"b", CellType::Boolean},
+                 {"e", CellType::Error},           {"d", CellType::IsoDate}};
+    for (const auto &t : types)
+        if (strcmp(t.name, type) == 0)
+            return t.type;
+    return CellType::Number;
+}
+
+} // namespace
+
 bool WorksheetData::writeCell(int row, int col, const char *type, const char *child,
                               const QByteArray &content, QString *error)
 {
-    const int i = find(row, col);
+    int i = find(row, col);
     const int style = i >= 0 ? cells[size_t(i)].style : 0;
     if (!prepareEdit(row, col, error))
         return false;
-    QByteArray x = startTag(row, col, style, type);
-    x += "<" + prefix + child + ">" + content + "</" + prefix + child + "></" + prefix + "c>";
-    return putCell(row, col, x, error);
+    i = find(row, col);
+    // The element is written straight into the edit buffer; its record follows from the
+    // layout written.
+    const quint32 at = quint32(extra.size());
+    extra += '<';
+    extra += prefix;
+    extra += "c r=\"";
+    {
+        char ref[16];
+        int n = 0;
+        for (int c = col; c > 0; c = (c - 1) / 26)
+            ref[n++] = char('A' + (c - 1) % 26);
+        while (n)
+            extra += ref[--n];
+    }
+    appendNumber(&extra, quint32(row));
+    extra += '"';
+    if (style > 0) {
+        extra += " s=\"";
+        appendNumber(&extra, quint32(style));
+        extra += '"';
+    }
+    if (type) {
+        extra += " t=\"";
+        extra += type;
+        extra += '"';
+    }
+    extra += "><";
+    extra += prefix;
+    extra += child;
+    extra += '>';
+    const quint32 contentBegin = quint32(extra.size());
+    extra += content;
+    const quint32 contentEnd = quint32(extra.size());
+    extra += "</";
+    extra += prefix;
+    extra += child;
+    extra += "></";
+    extra += prefix;
+    extra += "c>";
+
+    CellRec rec;
+    rec.row = row;
+    rec.col = col;
+    rec.style = style;
+    rec.flags = CellRec::InExtra;
+    rec.begin = at;
+    rec.end = quint32(extra.size());
+    if (strcmp(child, "f") == 0) {
+        rec.flags |= CellRec::HasFormula;
+        rec.fkind = quint8(FormulaKind::Normal);
+        rec.fBegin = contentBegin;
+        rec.fEnd = contentEnd;
+        rec.type = quint8(CellType::Empty);
+    } else {
+        rec.flags |= CellRec::HasValue;
+        rec.vBegin = contentBegin;
+        rec.vEnd = contentEnd;
+        rec.type = quint8(typeOfAttr(type));
+    }
+    // A rewritten cell whose earlier edit left room enough takes that place again.
+    if (i >= 0) {
+        const CellRec &old = cells[size_t(i)];
+        const quint32 size = rec.end - rec.begin;
+        if ((old.flags & CellRec::InExtra) && old.end - old.begin >= size) {
+            const quint32 delta = at - old.begin;
+            memmove(extra.data() + old.begin, extra.constData() + at, size);
+            extra.resize(int(at));
+            rec.begin -= delta;
+            rec.end -= delta;
+            if (rec.flags & CellRec::HasFormula) {
+                rec.fBegin -= delta;
+                rec.fEnd -= delta;
+            } else {
+                rec.vBegin -= delta;
+                rec.vEnd -= delta;
+            }
+        }
+    }
+    store(rec);
+    return true;
 }
 
 bool Worksheet::setString(int row, int column, const QString &text, QString *error)

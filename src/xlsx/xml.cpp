@@ -453,8 +453,49 @@ QByteArray escapeOfficeText(const QString &text)
     return escapeUtf8(s.toUtf8(), false);
 }
 
+namespace {
+
+// The text of an item that is exactly one <t> element (any prefix, no attribute but
+// xml:space) holding character data only; false for any other shape.
+bool plainStringItem(const char *begin, const char *end, QString *out)
+{
+    const char *p = begin;
+    if (end - p < 4 || *p != '<')
+        return false;
+    const char *nb = ++p;
+    while (p < end && isNameChar(*p))
+        ++p;
+    const char *ne = p;
+    if (ne - nb < 1 || ne[-1] != 't' || (ne - nb > 1 && ne[-2] != ':'))
+        return false;
+    static const char preserve[] = " xml:space=\"preserve\"";
+    const size_t np = sizeof preserve - 1;
+    if (size_t(end - p) > np && memcmp(p, preserve, np) == 0)
+        p += np;
+    if (p >= end || *p != '>')
+        return false;
+    const char *tb = ++p;
+    const char *te = static_cast<const char *>(memchr(tb, '<', size_t(end - tb)));
+    if (!te)
+        return false;
+    // "</" name ">" must end the item.
+    const qint64 nameLen = ne - nb;
+    if (end - te != nameLen + 3 || te[1] != '/' || memcmp(te + 2, nb, size_t(nameLen)) != 0 ||
+        end[-1] != '>')
+        return false;
+    QString text;
+    if (!decodeXmlText(tb, te, &text))
+        return false;
+    *out = decodeOfficeEscapes(text);
+    return true;
+}
+
+} // namespace
+
 bool flattenStringItem(const char *begin, const char *end, QString *out)
 {
+    if (plainStringItem(begin, end, out))
+        return true;
     // The fragment has no root of its own: scan it inside a synthetic one.
     QByteArray wrapped;
     wrapped.reserve(int(end - begin) + 16);
