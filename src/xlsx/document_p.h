@@ -15,26 +15,35 @@
 
 namespace xlsx {
 
+// The formula of a cell, and where an edited cell stood in the source: kept apart from
+// CellRec because most cells have neither.
+struct CellMore
+{
+    quint32 fBegin = 0, fEnd = 0;       // <f> content
+    qint32 si = -1;                     // "si" of a shared formula
+    quint32 origBegin = 0, origEnd = 0; // the element in the source (origEnd 0: none)
+};
+
 // One <c> element. Spans are byte offsets into the worksheet's source (or, for edited
 // cells, into its buffer of rewritten cells).
 struct CellRec
 {
     qint32 row = 0;
-    qint32 col = 0;
+    quint16 col = 0;
+    quint8 type = 0;              // CellType
+    quint8 flags = 0;             // the flags below; the FormulaKind in the upper four bits
     quint32 begin = 0, end = 0;   // the whole element
     quint32 vBegin = 0, vEnd = 0; // <v> content, or <is> content for inline strings
-    quint32 fBegin = 0, fEnd = 0; // <f> content
     qint32 style = 0;
-    qint32 si = -1;
-    quint8 type = 0;  // CellType
-    quint8 fkind = 0; // FormulaKind
-    quint8 flags = 0;
+    quint32 more = 0; // 1 + index into WorksheetData::more, or 0
     enum : quint8
     {
         InExtra = 1,
         HasValue = 2,
         HasFormula = 4
     };
+    FormulaKind fkind() const { return FormulaKind(flags >> 4); }
+    void setFkind(FormulaKind k) { flags = quint8((flags & 0x0f) | (quint8(k) << 4)); }
 };
 
 struct RowRec
@@ -43,7 +52,7 @@ struct RowRec
     quint32 begin = 0, tagEnd = 0; // start tag
     quint32 closeBegin = 0;        // "</row>" (or the "/>" of an empty row)
     quint32 end = 0;
-    Span spans; // the spans="..." attribute with its leading blank, if any
+    quint32 spansBegin = 0, spansEnd = 0; // the spans="..." attribute with its leading blank
     bool selfClosing = false;
 };
 
@@ -67,6 +76,7 @@ public:
     QByteArray extra;
     QByteArray prefix; // "x:" when SpreadsheetML elements are prefixed
     std::vector<CellRec> cells;
+    std::vector<CellMore> more;
     std::vector<RowRec> rows;
     bool hasSheetData = false;
     bool sheetDataEmpty = false; // <sheetData/>
@@ -77,7 +87,6 @@ public:
     bool isProtected = false;
     QVector<FormulaGroup> arrays;
     QHash<int, FormulaGroup> shared;
-    QHash<quint64, Span> originalSpans; // edited cells that existed in the source
     QStringList tablePartIds;
     bool modified = false;
     bool stale = false; // xml was replaced by a save and is parsed again on first use
@@ -85,6 +94,13 @@ public:
 
     bool parse(QString *error);
     int find(int row, int col) const;
+    // Range spanned by the cells present; A1 when there are none.
+    CellRange usedRange() const;
+    const CellMore &moreOf(const CellRec &rec) const
+    {
+        static const CellMore none;
+        return rec.more ? more[rec.more - 1] : none;
+    }
     Cell toCell(const CellRec &rec) const;
     // The index a shared-string cell refers to, or -1.
     int sharedStringIndex(const CellRec &rec) const;
@@ -96,8 +112,9 @@ public:
     bool checkEditable(int row, int col, QString *error) const;
     // Replaces or adds the cell (row, col) with the given XML (already carrying r and s).
     bool putCell(int row, int col, const QByteArray &cellXml, QString *error);
-    // Puts the record of a cell written into `extra` in place of the cell's old one.
-    void store(const CellRec &rec);
+    // Puts the record of a cell written into `extra` (with its formula, if it has one) in
+    // place of the cell's old one.
+    void store(CellRec rec, const CellMore *formula);
     QByteArray startTag(int row, int col, int style, const char *type) const;
     bool expandShared(int si, QString *error);
     bool prepareEdit(int row, int col, QString *error);

@@ -10,9 +10,28 @@
 namespace xlsx {
 namespace {
 
-inline quint64 key(int row, int col)
+// Counts the start tags of cells and rows (an upper bound of the elements: tags in
+// comments count too), so that their records are allocated once.
+void countTags(const QByteArray &xml, const QByteArray &prefix, size_t *cellTags, size_t *rowTags)
 {
-    return (quint64(quint32(row)) << 16) | quint32(col);
+    const char *p = xml.constData();
+    const char *const end = p + xml.size();
+    const size_t np = size_t(prefix.size());
+    auto delimiter = [end](const char *q) {
+        return q < end &&
+               (*q == ' ' || *q == '>' || *q == '/' || *q == '\t' || *q == '\n' || *q == '\r');
+    };
+    *cellTags = *rowTags = 0;
+    while ((p = static_cast<const char *>(memchr(p, '<', size_t(end - p))))) {
+        ++p;
+        if (size_t(end - p) < np + 2 || (np && memcmp(p, prefix.constData(), np) != 0))
+            continue;
+        const char *q = p + np;
+        if (*q == 'c' && delimiter(q + 1))
+            ++*cellTags;
+        else if (*q == 'r' && end - q > 3 && q[1] == 'o' && q[2] == 'w' && delimiter(q + 3))
+            ++*rowTags;
+    }
 }
 
 // Parses "B12" from raw bytes; false when it is not a cell reference.
@@ -90,24 +109,26 @@ CellRange rangeAttr(const XmlScanner &s, const XmlAttr *a)
 
 // Parses one <c> element whose start tag is `t`; advances the scanner past it.
 bool parseCell(XmlScanner &s, const XmlToken &t, int rowNumber, int prevCol, CellRec *rec,
-               FormulaGroup *group, int *groupKind, QString *error)
+               CellMore *formula, FormulaGroup *group, int *groupKind, QString *error)
 {
     *groupKind = 0;
     const char *d = s.data();
     rec->begin = quint32(t.whole.begin);
     if (const XmlAttr *r = s.attr(t, "r")) {
-        if (!parseRef(d + r->value.begin, d + r->value.end, &rec->row, &rec->col)) {
+        int col = 0;
+        if (!parseRef(d + r->value.begin, d + r->value.end, &rec->row, &col)) {
             *error = QStringLiteral("bad cell reference \"%1\"")
                          .arg(QString::fromUtf8(s.bytes(r->value)));
             return false;
         }
+        rec->col = quint16(col);
     } else {
         rec->row = rowNumber;
-        rec->col = prevCol + 1;
-        if (rec->col > kMaxColumns || rec->row < 1) {
+        if (prevCol + 1 > kMaxColumns || rec->row < 1) {
             *error = QStringLiteral("cell outside the sheet");
             return false;
         }
+        rec->col = quint16(prevCol + 1);
     }
     bool ok = true;
     if (const XmlAttr *st = s.attr(t, "s"))
@@ -144,15 +165,15 @@ bool parseCell(XmlScanner &s, const XmlToken &t, int rowNumber, int prevCol, Cel
             hasValue = true;
         } else if (s.localIs(c.name, "f")) {
             rec->flags |= CellRec::HasFormula;
-            rec->fBegin = rec->fEnd = quint32(c.whole.end);
+            formula->fBegin = formula->fEnd = quint32(c.whole.end);
             const XmlAttr *ft = s.attr(c, "t");
             const XmlAttr *ref = s.attr(c, "ref");
             const XmlAttr *si = s.attr(c, "si");
             FormulaKind kind = FormulaKind::Normal;
             if (ft && s.equals(ft->value, "shared") && si) {
                 bool okSi = false;
-                rec->si = parseInt(d + si->value.begin, d + si->value.end, &okSi);
-                if (!okSi || rec->si < 0) {
+                formula->si = parseInt(d + si->value.begin, d + si->value.end, &okSi);
+                if (!okSi || formula->si < 0) {
                     *error = QStringLiteral("bad shared formula index");
                     return false;
                 }
@@ -164,11 +185,11 @@ bool parseCell(XmlScanner &s, const XmlToken &t, int rowNumber, int prevCol, Cel
                 XmlToken x;
                 while (s.next(&x) && !(x.kind == XmlToken::EndTag && s.depth() == depth))
                     ;
-                rec->fEnd = quint32(x.whole.begin);
+                formula->fEnd = quint32(x.whole.begin);
             }
-            if (kind == FormulaKind::SharedMaster && rec->fEnd == rec->fBegin)
+            if (kind == FormulaKind::SharedMaster && formula->fEnd == formula->fBegin)
                 kind = FormulaKind::SharedMember; // a master without text: treat as member
-            rec->fkind = quint8(kind);
+            rec->setFkind(kind);
             if (kind == FormulaKind::SharedMaster || kind == FormulaKind::ArrayMaster) {
                 group->row = rec->row;
                 group->col = rec->col;
@@ -202,7 +223,7 @@ bool WorksheetData::parse(QString *error)
     rows.clear();
     arrays.clear();
     shared.clear();
-    originalSpans.clear();
+    more.clear();
     extra.clear();
     tablePartIds.clear();
     hasSheetData = sheetDataEmpty = hasDimension = isProtected = false;
@@ -226,6 +247,12 @@ bool WorksheetData::parse(QString *error)
     {
         const Span local = s.localName(t.name);
         prefix = QByteArray(xml.constData() + t.name.begin, int(local.begin - t.name.begin));
+    }
+    {
+        size_t cellTags = 0, rowTags = 0;
+        countTags(xml, prefix, &cellTags, &rowTags);
+        cells.reserve(cellTags);
+        rows.reserve(rowTags);
     }
     int rowNumber = 0;
     bool sorted = true;
@@ -277,8 +304,10 @@ bool WorksheetData::parse(QString *error)
                 } else {
                     row.row = rowNumber + 1;
                 }
-                if (const XmlAttr *sp = s.attr(r, "spans"))
-                    row.spans = sp->whole;
+                if (const XmlAttr *sp = s.attr(r, "spans")) {
+                    row.spansBegin = quint32(sp->whole.begin);
+                    row.spansEnd = quint32(sp->whole.end);
+                }
                 rowNumber = row.row;
                 if (r.selfClosing) {
                     row.closeBegin = quint32(r.whole.end - 2);
@@ -298,16 +327,20 @@ bool WorksheetData::parse(QString *error)
                         s.depth() != (c.selfClosing ? 3 : 4))
                         continue;
                     CellRec rec;
+                    CellMore f;
                     FormulaGroup g;
                     int gk = 0;
                     QString why;
-                    if (!parseCell(s, c, row.row, prevCol, &rec, &g, &gk, &why))
+                    if (!parseCell(s, c, row.row, prevCol, &rec, &f, &g, &gk, &why))
                         return fail(s.failed() ? s.error() : why);
                     prevCol = rec.col;
-                    if (rec.flags & CellRec::HasFormula)
+                    if (rec.flags & CellRec::HasFormula) {
                         ++formulaCount;
-                    if (gk == 1 && !shared.contains(rec.si))
-                        shared.insert(rec.si, g);
+                        more.push_back(f);
+                        rec.more = quint32(more.size());
+                    }
+                    if (gk == 1 && !shared.contains(f.si))
+                        shared.insert(f.si, g);
                     else if (gk == 2)
                         arrays.append(g);
                     if (rec.row < lastRow || (rec.row == lastRow && rec.col <= lastCol))
@@ -350,22 +383,22 @@ QString WorksheetData::formulaText(const CellRec &rec) const
     if (!(rec.flags & CellRec::HasFormula))
         return QString();
     const char *b = base(rec);
-    if (FormulaKind(rec.fkind) == FormulaKind::SharedMember) {
-        const auto it = shared.constFind(rec.si);
+    if (rec.fkind() == FormulaKind::SharedMember) {
+        const auto it = shared.constFind(moreOf(rec).si);
         if (it == shared.constEnd())
             return QString();
         const int mi = find(it->row, it->col);
         if (mi < 0)
             return QString();
         const CellRec &m = cells[size_t(mi)];
-        if (FormulaKind(m.fkind) != FormulaKind::SharedMaster)
+        if (m.fkind() != FormulaKind::SharedMaster)
             return QString();
         QString text;
-        decodeXmlText(base(m) + m.fBegin, base(m) + m.fEnd, &text);
+        decodeXmlText(base(m) + moreOf(m).fBegin, base(m) + moreOf(m).fEnd, &text);
         return shiftFormula(text, rec.row - m.row, rec.col - m.col);
     }
     QString text;
-    decodeXmlText(b + rec.fBegin, b + rec.fEnd, &text);
+    decodeXmlText(b + moreOf(rec).fBegin, b + moreOf(rec).fEnd, &text);
     return text;
 }
 
@@ -421,12 +454,12 @@ Cell WorksheetData::toCell(const CellRec &rec) const
             break;
         }
     }
-    c.formulaKind = FormulaKind(rec.fkind);
+    c.formulaKind = rec.fkind();
     if (rec.flags & CellRec::HasFormula) {
         c.formula = formulaText(rec);
-        c.sharedIndex = rec.si;
+        c.sharedIndex = moreOf(rec).si;
         if (c.formulaKind == FormulaKind::SharedMaster)
-            c.formulaRange = shared.value(rec.si).ref;
+            c.formulaRange = shared.value(c.sharedIndex).ref;
     }
     for (const FormulaGroup &g : arrays) {
         if (g.ref.contains(rec.row, rec.col)) {
@@ -479,6 +512,7 @@ bool WorksheetData::checkEditable(int row, int col, QString *error) const
 bool WorksheetData::putCell(int row, int col, const QByteArray &cellXml, QString *error)
 {
     CellRec rec;
+    CellMore f;
     const quint32 offset = quint32(extra.size());
     extra += cellXml;
     // Re-read the new element from the edit buffer.
@@ -492,7 +526,7 @@ bool WorksheetData::putCell(int row, int col, const QByteArray &cellXml, QString
     FormulaGroup g;
     int gk = 0;
     QString why;
-    if (!parseCell(s, t, row, col - 1, &rec, &g, &gk, &why)) {
+    if (!parseCell(s, t, row, col - 1, &rec, &f, &g, &gk, &why)) {
         if (error)
             *error = QStringLiteral("%1: internal error writing a cell: %2").arg(label(), why);
         return false;
@@ -501,24 +535,49 @@ bool WorksheetData::putCell(int row, int col, const QByteArray &cellXml, QString
     rec.end += offset;
     rec.vBegin += offset;
     rec.vEnd += offset;
-    rec.fBegin += offset;
-    rec.fEnd += offset;
+    f.fBegin += offset;
+    f.fEnd += offset;
     rec.flags |= CellRec::InExtra;
-    store(rec);
+    store(rec, (rec.flags & CellRec::HasFormula) ? &f : nullptr);
     return true;
 }
 
-void WorksheetData::store(const CellRec &rec)
+void WorksheetData::store(CellRec rec, const CellMore *formula)
 {
     const int row = rec.row, col = rec.col;
     const int i = find(row, col);
+    CellMore m;
+    if (formula) {
+        m.fBegin = formula->fBegin;
+        m.fEnd = formula->fEnd;
+        m.si = formula->si;
+    }
+    quint32 slot = 0;
     if (i >= 0) {
-        CellRec &old = cells[size_t(i)];
-        if (!(old.flags & CellRec::InExtra) && !originalSpans.contains(key(row, col)))
-            originalSpans.insert(key(row, col), Span{old.begin, old.end});
+        const CellRec &old = cells[size_t(i)];
+        slot = old.more;
+        if (!(old.flags & CellRec::InExtra)) {
+            m.origBegin = old.begin;
+            m.origEnd = old.end;
+        } else if (slot) {
+            m.origBegin = more[slot - 1].origBegin;
+            m.origEnd = more[slot - 1].origEnd;
+        }
         if (old.flags & CellRec::HasFormula)
             --formulaCount;
-        old = rec;
+    }
+    rec.more = 0;
+    if ((rec.flags & CellRec::HasFormula) || m.origEnd) {
+        if (!slot) {
+            more.push_back(m);
+            slot = quint32(more.size());
+        } else {
+            more[slot - 1] = m;
+        }
+        rec.more = slot;
+    }
+    if (i >= 0) {
+        cells[size_t(i)] = rec;
     } else {
         auto it = std::lower_bound(cells.begin(), cells.end(), std::make_pair(row, col),
                                    [](const CellRec &c, const std::pair<int, int> &k) {
@@ -539,7 +598,7 @@ bool WorksheetData::expandShared(int si, QString *error)
     // Every member with its own text, its cached value kept.
     QVector<QPair<int, int>> members;
     for (const CellRec &c : cells)
-        if ((c.flags & CellRec::HasFormula) && c.si == si)
+        if ((c.flags & CellRec::HasFormula) && moreOf(c).si == si)
             members.append(qMakePair(c.row, c.col));
     QVector<QByteArray> rewritten;
     for (const auto &m : members) {
@@ -579,9 +638,9 @@ bool WorksheetData::prepareEdit(int row, int col, QString *error)
         const CellRec &c = cells[size_t(i)];
         if (c.flags & CellRec::HasFormula) {
             doc->formulaEdited = true;
-            if (FormulaKind(c.fkind) == FormulaKind::SharedMaster && !expandShared(c.si, error))
+            if (c.fkind() == FormulaKind::SharedMaster && !expandShared(moreOf(c).si, error))
                 return false;
-            if (FormulaKind(c.fkind) == FormulaKind::ArrayMaster) {
+            if (c.fkind() == FormulaKind::ArrayMaster) {
                 for (int k = 0; k < arrays.size(); ++k)
                     if (arrays[k].row == row && arrays[k].col == col)
                         arrays.remove(k--);
@@ -613,12 +672,18 @@ bool WorksheetData::serialize(const ByteSink &sink) const
     };
     // Rewritten cells that existed, and new cells by row.
     QHash<int, QVector<const CellRec *>> newByRow;
+    {
+        size_t edited = 0;
+        for (const CellRec &c : cells)
+            edited += (c.flags & CellRec::InExtra) ? 1 : 0;
+        patches.reserve(edited + 16);
+    }
     for (const CellRec &c : cells) {
         if (!(c.flags & CellRec::InExtra))
             continue;
-        const auto it = originalSpans.constFind(key(c.row, c.col));
-        if (it != originalSpans.constEnd())
-            addCell(quint32(it->begin), quint32(it->end), c);
+        const CellMore &m = moreOf(c);
+        if (m.origEnd)
+            addCell(m.origBegin, m.origEnd, c);
         else
             newByRow[c.row].append(&c);
     }
@@ -626,8 +691,7 @@ bool WorksheetData::serialize(const ByteSink &sink) const
     auto originalBegin = [&](const CellRec &c) -> quint32 {
         if (!(c.flags & CellRec::InExtra))
             return c.begin;
-        const auto it = originalSpans.constFind(key(c.row, c.col));
-        return it != originalSpans.constEnd() ? quint32(it->begin) : 0;
+        return moreOf(c).origBegin;
     };
     auto cellBytes = [&](const CellRec *c) {
         return QByteArray::fromRawData(extra.constData() + c->begin, int(c->end - c->begin));
@@ -653,8 +717,8 @@ bool WorksheetData::serialize(const ByteSink &sink) const
         const RowRec &row = rows[size_t(*ri)];
         if (row.selfClosing) {
             QByteArray x(xml.constData() + row.begin, int(row.closeBegin - row.begin));
-            if (!row.spans.isEmpty())
-                x.remove(int(row.spans.begin - row.begin), int(row.spans.size()));
+            if (row.spansEnd > row.spansBegin)
+                x.remove(int(row.spansBegin - row.begin), int(row.spansEnd - row.spansBegin));
             x += ">";
             for (const CellRec *c : it.value())
                 x += cellBytes(c);
@@ -662,8 +726,8 @@ bool WorksheetData::serialize(const ByteSink &sink) const
             addText(row.begin, row.end, x);
             continue;
         }
-        if (!row.spans.isEmpty())
-            addText(quint32(row.spans.begin), quint32(row.spans.end), QByteArray());
+        if (row.spansEnd > row.spansBegin)
+            addText(row.spansBegin, row.spansEnd, QByteArray());
         // Insert each new cell before the first original cell of the row to its right; new
         // cells at one place keep their column order (the sort below is stable).
         const int first =
@@ -704,14 +768,7 @@ bool WorksheetData::serialize(const ByteSink &sink) const
         }
     }
     if (hasDimension) {
-        CellRange used(1, 1, 1, 1);
-        if (!cells.empty()) {
-            used = CellRange(cells.front().row, kMaxColumns, cells.back().row, 1);
-            for (const CellRec &c : cells) {
-                used.firstColumn = qMin(used.firstColumn, c.col);
-                used.lastColumn = qMax(used.lastColumn, c.col);
-            }
-        }
+        const CellRange used = usedRange();
         const CellRange old = CellRange::fromString(
             QString::fromUtf8(xml.constData() + dimensionRef.begin, int(dimensionRef.size())));
         if (old != used)
@@ -778,9 +835,9 @@ void WorksheetData::release()
     extra = QByteArray();
     std::vector<CellRec>().swap(cells);
     std::vector<RowRec>().swap(rows);
+    std::vector<CellMore>().swap(more);
     arrays.clear();
     shared.clear();
-    originalSpans.clear();
     stale = true;
 }
 
@@ -856,16 +913,21 @@ int Worksheet::indexOf(int row, int column) const
     return data()->find(row, column);
 }
 
-CellRange Worksheet::usedRange() const
+CellRange WorksheetData::usedRange() const
 {
-    if (data()->cells.empty())
+    if (cells.empty())
         return CellRange(1, 1, 1, 1);
-    CellRange r(data()->cells.front().row, kMaxColumns, data()->cells.back().row, 1);
-    for (const CellRec &c : data()->cells) {
-        r.firstColumn = qMin(r.firstColumn, c.col);
-        r.lastColumn = qMax(r.lastColumn, c.col);
+    CellRange r(cells.front().row, kMaxColumns, cells.back().row, 1);
+    for (const CellRec &c : cells) {
+        r.firstColumn = qMin(r.firstColumn, int(c.col));
+        r.lastColumn = qMax(r.lastColumn, int(c.col));
     }
     return r;
+}
+
+CellRange Worksheet::usedRange() const
+{
+    return data()->usedRange();
 }
 
 bool Worksheet::hasFormulas() const
@@ -968,17 +1030,19 @@ bool WorksheetData::writeCell(int row, int col, const char *type, const char *ch
     extra += "c>";
 
     CellRec rec;
+    CellMore f;
     rec.row = row;
-    rec.col = col;
+    rec.col = quint16(col);
     rec.style = style;
     rec.flags = CellRec::InExtra;
     rec.begin = at;
     rec.end = quint32(extra.size());
-    if (strcmp(child, "f") == 0) {
+    const bool isFormula = strcmp(child, "f") == 0;
+    if (isFormula) {
         rec.flags |= CellRec::HasFormula;
-        rec.fkind = quint8(FormulaKind::Normal);
-        rec.fBegin = contentBegin;
-        rec.fEnd = contentEnd;
+        rec.setFkind(FormulaKind::Normal);
+        f.fBegin = contentBegin;
+        f.fEnd = contentEnd;
         rec.type = quint8(CellType::Empty);
     } else {
         rec.flags |= CellRec::HasValue;
@@ -996,16 +1060,16 @@ bool WorksheetData::writeCell(int row, int col, const char *type, const char *ch
             extra.resize(int(at));
             rec.begin -= delta;
             rec.end -= delta;
-            if (rec.flags & CellRec::HasFormula) {
-                rec.fBegin -= delta;
-                rec.fEnd -= delta;
+            if (isFormula) {
+                f.fBegin -= delta;
+                f.fEnd -= delta;
             } else {
                 rec.vBegin -= delta;
                 rec.vEnd -= delta;
             }
         }
     }
-    store(rec);
+    store(rec, isFormula ? &f : nullptr);
     return true;
 }
 
@@ -1070,10 +1134,11 @@ bool Worksheet::expandSharedFormula(int row, int column, QString *error)
     if (i < 0)
         return true;
     const CellRec &c = data()->cells[size_t(i)];
-    if (!(c.flags & CellRec::HasFormula) || c.si < 0)
+    const int si = data()->moreOf(c).si;
+    if (!(c.flags & CellRec::HasFormula) || si < 0)
         return true;
     data()->doc->formulaEdited = true;
-    return data()->expandShared(c.si, error);
+    return data()->expandShared(si, error);
 }
 
 bool Worksheet::isModified() const
