@@ -353,7 +353,8 @@ bool DocumentData::loadPackage(const QByteArray &bytes, const QString &label, QS
     if (sheets.empty())
         return fail(QStringLiteral("%1: the workbook has no sheets").arg(wbLabel));
     sstLoaded = false;
-    sst.clear();
+    sstXml.clear();
+    sstItems.clear();
     stylesLoaded = false;
     lockedXf.clear();
     return true;
@@ -364,47 +365,35 @@ bool DocumentData::loadSharedStrings(QString *error) const
     if (sstLoaded)
         return true;
     sstLoaded = true;
-    sst.clear();
+    sstXml.clear();
+    sstItems.clear();
     if (sstEntry.isEmpty() || zip.find(sstEntry) < 0)
         return true;
-    QByteArray xml;
-    if (!zip.read(sstEntry, &xml, error))
+    if (!zip.read(sstEntry, &sstXml, error))
         return false;
-    const QString lbl = QStringLiteral("%1: part /%2").arg(label(), sstEntry);
-    QXmlStreamReader r(xml);
-    QString current;
-    int phonetic = 0;
-    bool inSi = false;
-    while (!r.atEnd()) {
-        const auto tok = r.readNext();
-        if (tok == QXmlStreamReader::DTD) {
-            if (error)
-                *error = QStringLiteral("%1: document type declarations are not accepted").arg(lbl);
-            sst.clear();
-            return false;
+    // The items stay undecoded: a string is flattened when a cell asks for it.
+    XmlScanner s(sstXml.constData(), sstXml.size());
+    XmlToken t;
+    while (s.next(&t)) {
+        if (t.kind != XmlToken::StartTag || !s.localIs(t.name, "si"))
+            continue;
+        const quint32 begin = quint32(t.whole.end);
+        quint32 end = begin;
+        if (!t.selfClosing) {
+            const int depth = s.depth();
+            XmlToken x;
+            while (s.next(&x) && !(x.kind == XmlToken::EndTag && s.depth() == depth - 1))
+                ;
+            end = quint32(x.whole.begin);
         }
-        if (tok == QXmlStreamReader::StartElement) {
-            if (r.name() == QLatin1String("si")) {
-                inSi = true;
-                current.clear();
-            } else if (r.name() == QLatin1String("rPh")) {
-                ++phonetic;
-            } else if (r.name() == QLatin1String("t") && inSi && phonetic == 0) {
-                current += r.readElementText(QXmlStreamReader::IncludeChildElements);
-            }
-        } else if (tok == QXmlStreamReader::EndElement) {
-            if (r.name() == QLatin1String("si")) {
-                inSi = false;
-                sst.append(decodeOfficeEscapes(current));
-            } else if (r.name() == QLatin1String("rPh")) {
-                --phonetic;
-            }
-        }
+        sstItems.push_back({begin, end});
     }
-    if (r.hasError()) {
+    if (s.failed()) {
         if (error)
-            *error = QStringLiteral("%1: malformed XML (%2)").arg(lbl, r.errorString());
-        sst.clear();
+            *error = QStringLiteral("%1: part /%2: malformed XML (%3)")
+                         .arg(label(), sstEntry, s.error());
+        sstXml.clear();
+        sstItems.clear();
         return false;
     }
     return true;
@@ -413,7 +402,13 @@ bool DocumentData::loadSharedStrings(QString *error) const
 QString DocumentData::sharedString(int i) const
 {
     loadSharedStrings(nullptr);
-    return i >= 0 && i < sst.size() ? sst[i] : QString();
+    if (i < 0 || size_t(i) >= sstItems.size())
+        return QString();
+    const SstItem &item = sstItems[size_t(i)];
+    QString text;
+    if (!flattenStringItem(sstXml.constData() + item.begin, sstXml.constData() + item.end, &text))
+        return QString();
+    return text;
 }
 
 void DocumentData::loadStyles() const

@@ -9,6 +9,7 @@
 #include <QIODevice>
 #include <QVector>
 
+#include <deque>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -76,7 +77,7 @@ public:
     QByteArray extra;
     QByteArray prefix; // "x:" when SpreadsheetML elements are prefixed
     std::vector<CellRec> cells;
-    std::vector<CellMore> more;
+    std::deque<CellMore> more;
     std::vector<RowRec> rows;
     bool hasSheetData = false;
     bool sheetDataEmpty = false; // <sheetData/>
@@ -160,7 +161,12 @@ public:
     QString calcChainEntry;
     QString calcChainRid;
     mutable bool sstLoaded = false;
-    mutable QVector<QString> sst;
+    struct SstItem
+    {
+        quint32 begin, end; // content of an <si> in sstXml
+    };
+    mutable QByteArray sstXml;
+    mutable std::vector<SstItem> sstItems;
     mutable bool stylesLoaded = false;
     mutable QVector<bool> lockedXf;
     bool wantFullCalc = false;

@@ -835,7 +835,7 @@ void WorksheetData::release()
     extra = QByteArray();
     std::vector<CellRec>().swap(cells);
     std::vector<RowRec>().swap(rows);
-    std::vector<CellMore>().swap(more);
+    std::deque<CellMore>().swap(more);
     arrays.clear();
     shared.clear();
     stale = true;
