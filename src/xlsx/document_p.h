@@ -115,10 +115,12 @@ public:
     bool putCell(int row, int col, const QByteArray &cellXml, QString *error);
     // Puts the record of a cell written into `extra` (with its formula, if it has one) in
     // place of the cell's old one.
-    void store(CellRec rec, const CellMore *formula);
+    // `index`: the cell's position, -1 when it has none, -2 to look it up.
+    void store(CellRec rec, const CellMore *formula, int index = -2);
     QByteArray startTag(int row, int col, int style, const char *type) const;
     bool expandShared(int si, QString *error);
-    bool prepareEdit(int row, int col, QString *error);
+    // `index`: the cell's position, or -1.
+    bool prepareEdit(int row, int col, int index, QString *error);
     // Writes the cell as <c r s t><child>content</child></c>, keeping its style.
     bool writeCell(int row, int col, const char *type, const char *child, const QByteArray &content,
                    QString *error);

@@ -542,10 +542,11 @@ bool WorksheetData::putCell(int row, int col, const QByteArray &cellXml, QString
     return true;
 }
 
-void WorksheetData::store(CellRec rec, const CellMore *formula)
+void WorksheetData::store(CellRec rec, const CellMore *formula, int i)
 {
     const int row = rec.row, col = rec.col;
-    const int i = find(row, col);
+    if (i == -2)
+        i = find(row, col);
     CellMore m;
     if (formula) {
         m.fBegin = formula->fBegin;
@@ -629,11 +630,10 @@ bool WorksheetData::expandShared(int si, QString *error)
     return true;
 }
 
-bool WorksheetData::prepareEdit(int row, int col, QString *error)
+bool WorksheetData::prepareEdit(int row, int col, int i, QString *error)
 {
     if (!checkEditable(row, col, error))
         return false;
-    const int i = find(row, col);
     if (i >= 0) {
         const CellRec &c = cells[size_t(i)];
         if (c.flags & CellRec::HasFormula) {
@@ -949,19 +949,6 @@ QVector<CellRange> Worksheet::arrayFormulaRanges() const
 
 namespace {
 
-// Appends the decimal digits of v.
-void appendNumber(QByteArray *out, quint32 v)
-{
-    char buf[12];
-    int n = 0;
-    do {
-        buf[n++] = char('0' + v % 10);
-        v /= 10;
-    } while (v);
-    while (n)
-        out->append(buf[--n]);
-}
-
 CellType typeOfAttr(const char *type)
 {
     if (!type)
@@ -984,36 +971,54 @@ CellType typeOfAttr(const char *type)
 bool WorksheetData::writeCell(int row, int col, const char *type, const char *child,
                               const QByteArray &content, QString *error)
 {
-    int i = find(row, col);
+    // Rewriting members of a shared formula before the edit leaves every position as it is.
+    const int i = find(row, col);
     const int style = i >= 0 ? cells[size_t(i)].style : 0;
-    if (!prepareEdit(row, col, error))
+    if (!prepareEdit(row, col, i, error))
         return false;
-    i = find(row, col);
     // The element is written straight into the edit buffer; its record follows from the
     // layout written.
     const quint32 at = quint32(extra.size());
-    extra += '<';
-    extra += prefix;
-    extra += "c r=\"";
     {
-        char ref[16];
+        // "<" prefix "c r=\"" ref "\" s=\"" style "\" t=\"" type "\">"
+        char head[64];
         int n = 0;
-        for (int c = col; c > 0; c = (c - 1) / 26)
-            ref[n++] = char('A' + (c - 1) % 26);
-        while (n)
-            extra += ref[--n];
-    }
-    appendNumber(&extra, quint32(row));
-    extra += '"';
-    if (style > 0) {
-        extra += " s=\"";
-        appendNumber(&extra, quint32(style));
-        extra += '"';
-    }
-    if (type) {
-        extra += " t=\"";
-        extra += type;
-        extra += '"';
+        auto put = [&](const char *text) {
+            while (*text)
+                head[n++] = *text++;
+        };
+        auto putNumber = [&](quint32 v) {
+            char digits[10];
+            int k = 0;
+            do {
+                digits[k++] = char('0' + v % 10);
+                v /= 10;
+            } while (v);
+            while (k)
+                head[n++] = digits[--k];
+        };
+        put("c r=\"");
+        char letters[4];
+        int k = 0;
+        for (int c = col; c > 0 && k < 4; c = (c - 1) / 26)
+            letters[k++] = char('A' + (c - 1) % 26);
+        while (k)
+            head[n++] = letters[--k];
+        putNumber(quint32(row));
+        head[n++] = '"';
+        if (style > 0) {
+            put(" s=\"");
+            putNumber(quint32(style));
+            head[n++] = '"';
+        }
+        if (type && strlen(type) < 16) {
+            put(" t=\"");
+            put(type);
+            head[n++] = '"';
+        }
+        extra += '<';
+        extra += prefix;
+        extra.append(head, n);
     }
     extra += "><";
     extra += prefix;
@@ -1069,7 +1074,7 @@ bool WorksheetData::writeCell(int row, int col, const char *type, const char *ch
             }
         }
     }
-    store(rec, isFormula ? &f : nullptr);
+    store(rec, isFormula ? &f : nullptr, i);
     return true;
 }
 
