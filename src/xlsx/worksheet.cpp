@@ -210,6 +210,116 @@ bool parseCell(XmlScanner &s, const XmlToken &t, int rowNumber, int prevCol, Cel
     return true;
 }
 
+// Reads a cell element at `pos` when it has one of the plain shapes <c .../>, <c ...></c> and
+// <c ...><v>text</v></c>, with no attribute but r, s and t and no entity anywhere: returns
+// the position after it, or 0 (nothing read) for any other shape, which the scanner then
+// reads (and judges).
+qint64 plainCell(const QByteArray &xml, qint64 pos, const QByteArray &prefix, int rowNumber,
+                 int prevCol, CellRec *rec)
+{
+    const char *const base = xml.constData();
+    const char *const end = base + xml.size();
+    const char *p = base + pos;
+    const qint64 np = prefix.size();
+    const char *const pfx = prefix.constData();
+    auto at = [&](const char *q, const char *text, qint64 n) {
+        return end - q >= n && memcmp(q, text, size_t(n)) == 0;
+    };
+    if (end - p < np + 3 || p[0] != '<' || !at(p + 1, pfx, np) || p[1 + np] != 'c' ||
+        p[2 + np] != ' ')
+        return 0;
+    const char *q = p + 2 + np;
+    const char *ref = nullptr, *refEnd = nullptr;
+    int style = 0;
+    CellType type = CellType::Number;
+    bool sawS = false, sawT = false;
+    while (q < end && *q == ' ') {
+        ++q;
+        const char name = q < end ? *q : 0;
+        if (end - q < 4 || q[1] != '=' || q[2] != '"')
+            return 0;
+        const char *vb = q + 3;
+        const char *ve = static_cast<const char *>(memchr(vb, '"', size_t(end - vb)));
+        if (!ve)
+            return 0;
+        for (const char *k = vb; k < ve; ++k)
+            if (*k == '&' || *k == '<')
+                return 0;
+        if (name == 'r' && !ref) {
+            ref = vb;
+            refEnd = ve;
+        } else if (name == 's' && !sawS) {
+            sawS = true;
+            bool ok = false;
+            style = parseInt(vb, ve, &ok);
+            if (!ok || style < 0)
+                return 0;
+        } else if (name == 't' && !sawT) {
+            sawT = true;
+            static const struct
+            {
+                const char *text;
+                CellType type;
+            } types[] = {{"s", CellType::SharedString},    {"inlineStr", CellType::InlineString},
+                         {"str", CellType::FormulaString}, {"b", CellType::Boolean},
+                         {"e", CellType::Error},           {"d", CellType::IsoDate},
+                         {"n", CellType::Number}};
+            for (const auto &t : types)
+                if (size_t(ve - vb) == strlen(t.text) && memcmp(vb, t.text, size_t(ve - vb)) == 0)
+                    type = t.type;
+        } else {
+            return 0;
+        }
+        q = ve + 1;
+    }
+    int row = rowNumber, col = prevCol + 1;
+    if (ref) {
+        if (!parseRef(ref, refEnd, &row, &col))
+            return 0;
+    } else if (col > kMaxColumns || row < 1) {
+        return 0;
+    }
+    CellRec r;
+    r.row = row;
+    r.col = quint16(col);
+    r.style = style;
+    r.begin = quint32(pos);
+    if (at(q, "/>", 2)) {
+        r.end = quint32(q + 2 - base);
+        r.type = quint8(CellType::Empty);
+        *rec = r;
+        return r.end;
+    }
+    if (q >= end || *q != '>')
+        return 0;
+    ++q;
+    // "</" prefix "c>"
+    auto closeAt = [&](const char *k, char local) {
+        return end - k >= np + 4 && k[0] == '<' && k[1] == '/' && at(k + 2, pfx, np) &&
+               k[2 + np] == local && k[3 + np] == '>';
+    };
+    if (closeAt(q, 'c')) {
+        r.end = quint32(q + 4 + np - base);
+        r.type = quint8(CellType::Empty);
+        *rec = r;
+        return r.end;
+    }
+    if (!(end - q >= np + 3 && q[0] == '<' && at(q + 1, pfx, np) && q[1 + np] == 'v' &&
+          q[2 + np] == '>'))
+        return 0;
+    const char *vb = q + 3 + np;
+    const char *ve = static_cast<const char *>(memchr(vb, '<', size_t(end - vb)));
+    if (!ve || memchr(vb, '&', size_t(ve - vb)) || !closeAt(ve, 'v') || !closeAt(ve + 4 + np, 'c'))
+        return 0;
+    r.vBegin = quint32(vb - base);
+    r.vEnd = quint32(ve - base);
+    r.end = quint32(ve + 8 + 2 * np - base);
+    r.type = quint8(type);
+    r.flags = CellRec::HasValue;
+    *rec = r;
+    return r.end;
+}
+
 } // namespace
 
 QString WorksheetData::label() const
@@ -317,22 +427,33 @@ bool WorksheetData::parse(QString *error)
                 }
                 int prevCol = 0;
                 XmlToken c;
-                while (s.next(&c)) {
-                    if (c.kind == XmlToken::EndTag && s.depth() == 2) {
-                        row.closeBegin = quint32(c.whole.begin);
-                        row.end = quint32(c.whole.end);
-                        break;
-                    }
-                    if (c.kind != XmlToken::StartTag || !s.localIs(c.name, "c") ||
-                        s.depth() != (c.selfClosing ? 3 : 4))
-                        continue;
+                for (;;) {
                     CellRec rec;
                     CellMore f;
                     FormulaGroup g;
                     int gk = 0;
-                    QString why;
-                    if (!parseCell(s, c, row.row, prevCol, &rec, &f, &g, &gk, &why))
-                        return fail(s.failed() ? s.error() : why);
+                    // Cells of the common plain shapes are read here; any other goes through
+                    // the scanner.
+                    const qint64 after = s.depth() == 3 ? plainCell(xml, s.position(), prefix,
+                                                                    row.row, prevCol, &rec)
+                                                        : 0;
+                    if (after > 0) {
+                        s.skipTo(after);
+                    } else {
+                        if (!s.next(&c))
+                            break;
+                        if (c.kind == XmlToken::EndTag && s.depth() == 2) {
+                            row.closeBegin = quint32(c.whole.begin);
+                            row.end = quint32(c.whole.end);
+                            break;
+                        }
+                        if (c.kind != XmlToken::StartTag || !s.localIs(c.name, "c") ||
+                            s.depth() != (c.selfClosing ? 3 : 4))
+                            continue;
+                        QString why;
+                        if (!parseCell(s, c, row.row, prevCol, &rec, &f, &g, &gk, &why))
+                            return fail(s.failed() ? s.error() : why);
+                    }
                     prevCol = rec.col;
                     if (rec.flags & CellRec::HasFormula) {
                         ++formulaCount;

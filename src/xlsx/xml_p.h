@@ -53,6 +53,11 @@ public:
     QString error() const { return m_error; }
     bool failed() const { return !m_error.isEmpty(); }
     int depth() const { return m_stack.size(); }
+    // Where the next token starts.
+    qint64 position() const { return m_pos; }
+    // Moves past a whole element that starts at position() and ends before `to`, read and
+    // checked by the caller (it declares no namespace).
+    void skipTo(qint64 to) { m_pos = to; }
 
     // The namespace URI bound to the prefix of a qualified name (the default namespace when
     // it has none), as raw bytes.

@@ -23,6 +23,8 @@ private slots:
     void rewriteSameCell();
     void stringItems_data();
     void stringItems();
+    void cellShapes_data();
+    void cellShapes();
     void zipEntryInPieces();
 
 private:
@@ -280,6 +282,86 @@ void TestRewrite::stringItems()
     QCOMPARE(flattenStringItem(item.constData(), item.constData() + item.size(), &out), ok);
     if (ok)
         QCOMPARE(out, text);
+}
+
+void TestRewrite::cellShapes_data()
+{
+    // One row of cells; what is read of the cell at column 2 (or the error).
+    QTest::addColumn<QByteArray>("row");
+    QTest::addColumn<int>("type");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("style");
+    QTest::addColumn<QString>("error");
+    const int num = int(CellType::Number), str = int(CellType::FormulaString);
+    QTest::newRow("plain number") << QByteArray("<c r=\"B1\" s=\"2\"><v>1.5</v></c>") << num
+                                  << QStringLiteral("1.5") << 2 << QString();
+    QTest::newRow("attributes in another order")
+        << QByteArray("<c t=\"e\" s=\"1\" r=\"B1\"><v>#N/A</v></c>") << int(CellType::Error)
+        << QStringLiteral("#N/A") << 1 << QString();
+    QTest::newRow("shared string")
+        << QByteArray("<c r=\"B1\" t=\"s\"><v>0</v></c>") << int(CellType::SharedString)
+        << QStringLiteral("first") << 0 << QString();
+    QTest::newRow("empty element") << QByteArray("<c r=\"B1\" s=\"3\"></c>") << int(CellType::Empty)
+                                   << QString() << 3 << QString();
+    QTest::newRow("self-closing") << QByteArray("<c r=\"B1\" s=\"3\"/>") << int(CellType::Empty)
+                                  << QString() << 3 << QString();
+    QTest::newRow("no reference") << QByteArray("<c r=\"A1\"><v>1</v></c><c t=\"str\"><v>x</v></c>")
+                                  << str << QStringLiteral("x") << 0 << QString();
+    QTest::newRow("single quotes") << QByteArray("<c r='B1' t='str'><v>q</v></c>") << str
+                                   << QStringLiteral("q") << 0 << QString();
+    QTest::newRow("entity in value") << QByteArray("<c r=\"B1\" t=\"str\"><v>a&amp;b</v></c>")
+                                     << str << QStringLiteral("a&b") << 0 << QString();
+    QTest::newRow("blanks inside") << QByteArray("<c r=\"B1\" t=\"str\">\n <v>w</v>\n</c>") << str
+                                   << QStringLiteral("w") << 0 << QString();
+    QTest::newRow("unknown type") << QByteArray("<c r=\"B1\" t=\"zz\"><v>7</v></c>") << num
+                                  << QStringLiteral("7") << 0 << QString();
+    QTest::newRow("other attribute") << QByteArray("<c r=\"B1\" cm=\"1\"><v>8</v></c>") << num
+                                     << QStringLiteral("8") << 0 << QString();
+    QTest::newRow("cell-like element deeper in the row")
+        << QByteArray("<c r=\"B1\"><v>2</v></c><extLst><c r=\"C1\"><v>3</v></c></extLst>") << num
+        << QStringLiteral("2") << 0 << QString();
+    QTest::newRow("duplicate attribute")
+        << QByteArray("<c r=\"B1\" s=\"1\" s=\"2\"><v>1</v></c>") << 0 << QString() << 0
+        << QStringLiteral("duplicate attribute");
+    QTest::newRow("bad style") << QByteArray("<c r=\"B1\" s=\"x\"><v>1</v></c>") << 0 << QString()
+                               << 0 << QStringLiteral("bad style index");
+    QTest::newRow("bad reference") << QByteArray("<c r=\"1B\"><v>1</v></c>") << 0 << QString() << 0
+                                   << QStringLiteral("bad cell reference");
+    QTest::newRow("unclosed value") << QByteArray("<c r=\"B1\"><v>1</c>") << 0 << QString() << 0
+                                    << QStringLiteral("mismatched end tag");
+}
+
+void TestRewrite::cellShapes()
+{
+    QFETCH(QByteArray, row);
+    QFETCH(int, type);
+    QFETCH(QString, text);
+    QFETCH(int, style);
+    QFETCH(QString, error);
+    const QString path =
+        m_tmp.filePath(QStringLiteral("shape_%1.xlsx").arg(QTest::currentDataTag()));
+    const QByteArray strings =
+        pkgtest::xmlHead() +
+        "<sst xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\"><si><t>first"
+        "</t></si></sst>";
+    QVERIFY(pkgtest::writePackage(path, {pkgtest::sheetXml("<row r=\"1\">" + row + "</row>")},
+                                  strings));
+    Document doc;
+    QString why;
+    QVERIFY2(doc.open(path, &why), qPrintable(why));
+    Worksheet *ws = doc.worksheet(0, &why);
+    if (!error.isEmpty()) {
+        QVERIFY(!ws);
+        QVERIFY2(why.contains(error), qPrintable(why));
+        return;
+    }
+    QVERIFY2(ws, qPrintable(why));
+    const Cell c = ws->cell(1, 2);
+    QVERIFY(c.exists);
+    QCOMPARE(int(c.type), type);
+    QCOMPARE(c.text, text);
+    QCOMPARE(c.style, style);
+    QVERIFY(!ws->hasCell(1, 3));
 }
 
 void TestRewrite::zipEntryInPieces()
