@@ -41,7 +41,8 @@ struct CellRec
     {
         InExtra = 1,
         HasValue = 2,
-        HasFormula = 4
+        HasFormula = 4,
+        Bare = 8 // in `extra` is only the content of <v>, <is> or <f>; see appendBareCell
     };
     FormulaKind fkind() const { return FormulaKind(flags >> 4); }
     void setFkind(FormulaKind k) { flags = quint8((flags & 0x0f) | (quint8(k) << 4)); }
@@ -124,6 +125,9 @@ public:
     // Writes the cell as <c r s t><child>content</child></c>, keeping its style.
     bool writeCell(int row, int col, const char *type, const char *child, const QByteArray &content,
                    QString *error);
+    // Appends the element of a Bare cell: <c r s t><child>content</child></c>, with <f> for a
+    // formula, <is> for an inline string, <v> for any other value.
+    void appendBareCell(const CellRec &c, QByteArray *out) const;
     // The rewritten part, handed to `sink` in pieces; false when the sink fails.
     using ByteSink = std::function<bool(const char *, qint64)>;
     bool serialize(const ByteSink &sink) const;

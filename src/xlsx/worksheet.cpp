@@ -779,8 +779,8 @@ bool WorksheetData::serialize(const ByteSink &sink) const
     struct Patch
     {
         quint32 begin, end;
-        quint32 from, size; // the bytes, in `extra` or in texts[text]
-        qint32 text;        // -1: in `extra`
+        quint32 from, size; // the bytes, in `extra` or in texts[text]; a bare cell's index
+        qint32 text;        // -1: in `extra`; -2: the element of a bare cell
     };
     std::vector<Patch> patches;
     std::vector<QByteArray> texts;
@@ -789,7 +789,10 @@ bool WorksheetData::serialize(const ByteSink &sink) const
         texts.push_back(text);
     };
     auto addCell = [&](quint32 begin, quint32 end, const CellRec &c) {
-        patches.push_back({begin, end, c.begin, c.end - c.begin, -1});
+        if (c.flags & CellRec::Bare)
+            patches.push_back({begin, end, quint32(&c - cells.data()), 0, -2});
+        else
+            patches.push_back({begin, end, c.begin, c.end - c.begin, -1});
     };
     // Rewritten cells that existed, and new cells by row.
     QHash<int, QVector<const CellRec *>> newByRow;
@@ -815,6 +818,11 @@ bool WorksheetData::serialize(const ByteSink &sink) const
         return moreOf(c).origBegin;
     };
     auto cellBytes = [&](const CellRec *c) {
+        if (c->flags & CellRec::Bare) {
+            QByteArray x;
+            appendBareCell(*c, &x);
+            return x;
+        }
         return QByteArray::fromRawData(extra.constData() + c->begin, int(c->end - c->begin));
     };
     QHash<int, int> rowIndex;
@@ -922,7 +930,20 @@ bool WorksheetData::serialize(const ByteSink &sink) const
         if (p.begin < pos)
             continue; // cannot happen: patches never overlap
         put(xml.constData() + pos, p.begin - pos);
-        if (p.text < 0)
+        if (p.text == -2) {
+            // Written into the chunk; passed on whole when it grows past its size.
+            const CellRec &c = cells[p.from];
+            if (ok && chunk.size() + qint64(c.end - c.begin) + 128 + 6 * prefix.size() > kChunk &&
+                !chunk.isEmpty()) {
+                ok = sink(chunk.constData(), chunk.size());
+                chunk.resize(0);
+            }
+            appendBareCell(c, &chunk);
+            if (ok && chunk.size() >= kChunk) {
+                ok = sink(chunk.constData(), chunk.size());
+                chunk.resize(0);
+            }
+        } else if (p.text == -1)
             put(extra.constData() + p.from, p.size);
         else
             put(texts[size_t(p.text)].constData(), p.size);
@@ -1089,6 +1110,65 @@ CellType typeOfAttr(const char *type)
 
 } // namespace
 
+void WorksheetData::appendBareCell(const CellRec &c, QByteArray *out) const
+{
+    const bool formula = c.flags & CellRec::HasFormula;
+    const CellType type = CellType(c.type);
+    const char *child = formula ? "f" : type == CellType::InlineString ? "is" : "v";
+    static const char *const types[] = {nullptr, "s", "inlineStr", "str", nullptr, "b", "e", "d"};
+    const char *t = formula || c.type >= sizeof types / sizeof *types ? nullptr : types[c.type];
+    // "<" prefix "c r=\"" ref "\" s=\"" style "\" t=\"" type "\">"
+    char head[64];
+    int n = 0;
+    auto put = [&](const char *text) {
+        while (*text)
+            head[n++] = *text++;
+    };
+    auto putNumber = [&](quint32 v) {
+        char digits[10];
+        int k = 0;
+        do {
+            digits[k++] = char('0' + v % 10);
+            v /= 10;
+        } while (v);
+        while (k)
+            head[n++] = digits[--k];
+    };
+    put("c r=\"");
+    char letters[4];
+    int k = 0;
+    for (int col = c.col; col > 0 && k < 4; col = (col - 1) / 26)
+        letters[k++] = char('A' + (col - 1) % 26);
+    while (k)
+        head[n++] = letters[--k];
+    putNumber(quint32(c.row));
+    head[n++] = '"';
+    if (c.style > 0) {
+        put(" s=\"");
+        putNumber(quint32(c.style));
+        head[n++] = '"';
+    }
+    if (t) {
+        put(" t=\"");
+        put(t);
+        head[n++] = '"';
+    }
+    out->append('<');
+    out->append(prefix);
+    out->append(head, n);
+    out->append("><");
+    out->append(prefix);
+    out->append(child);
+    out->append('>');
+    out->append(extra.constData() + c.begin, int(c.end - c.begin));
+    out->append("</");
+    out->append(prefix);
+    out->append(child);
+    out->append("></");
+    out->append(prefix);
+    out->append("c>");
+}
+
 bool WorksheetData::writeCell(int row, int col, const char *type, const char *child,
                               const QByteArray &content, QString *error)
 {
@@ -1097,103 +1177,38 @@ bool WorksheetData::writeCell(int row, int col, const char *type, const char *ch
     const int style = i >= 0 ? cells[size_t(i)].style : 0;
     if (!prepareEdit(row, col, i, error))
         return false;
-    // The element is written straight into the edit buffer; its record follows from the
-    // layout written.
-    const quint32 at = quint32(extra.size());
-    {
-        // "<" prefix "c r=\"" ref "\" s=\"" style "\" t=\"" type "\">"
-        char head[64];
-        int n = 0;
-        auto put = [&](const char *text) {
-            while (*text)
-                head[n++] = *text++;
-        };
-        auto putNumber = [&](quint32 v) {
-            char digits[10];
-            int k = 0;
-            do {
-                digits[k++] = char('0' + v % 10);
-                v /= 10;
-            } while (v);
-            while (k)
-                head[n++] = digits[--k];
-        };
-        put("c r=\"");
-        char letters[4];
-        int k = 0;
-        for (int c = col; c > 0 && k < 4; c = (c - 1) / 26)
-            letters[k++] = char('A' + (c - 1) % 26);
-        while (k)
-            head[n++] = letters[--k];
-        putNumber(quint32(row));
-        head[n++] = '"';
-        if (style > 0) {
-            put(" s=\"");
-            putNumber(quint32(style));
-            head[n++] = '"';
-        }
-        if (type && strlen(type) < 16) {
-            put(" t=\"");
-            put(type);
-            head[n++] = '"';
-        }
-        extra += '<';
-        extra += prefix;
-        extra.append(head, n);
-    }
-    extra += "><";
-    extra += prefix;
-    extra += child;
-    extra += '>';
-    const quint32 contentBegin = quint32(extra.size());
-    extra += content;
-    const quint32 contentEnd = quint32(extra.size());
-    extra += "</";
-    extra += prefix;
-    extra += child;
-    extra += "></";
-    extra += prefix;
-    extra += "c>";
-
+    // Only the content goes into the edit buffer: the element around it follows from the
+    // record and is written when the part is.
     CellRec rec;
     CellMore f;
     rec.row = row;
     rec.col = quint16(col);
     rec.style = style;
-    rec.flags = CellRec::InExtra;
-    rec.begin = at;
-    rec.end = quint32(extra.size());
+    rec.flags = CellRec::InExtra | CellRec::Bare;
     const bool isFormula = strcmp(child, "f") == 0;
-    if (isFormula) {
-        rec.flags |= CellRec::HasFormula;
+    rec.type = quint8(isFormula ? CellType::Empty : typeOfAttr(type));
+    rec.flags |= isFormula ? CellRec::HasFormula : CellRec::HasValue;
+    if (isFormula)
         rec.setFkind(FormulaKind::Normal);
-        f.fBegin = contentBegin;
-        f.fEnd = contentEnd;
-        rec.type = quint8(CellType::Empty);
-    } else {
-        rec.flags |= CellRec::HasValue;
-        rec.vBegin = contentBegin;
-        rec.vEnd = contentEnd;
-        rec.type = quint8(typeOfAttr(type));
-    }
-    // A rewritten cell whose earlier edit left room enough takes that place again.
+    // A rewritten cell whose earlier content left room enough takes that place again.
+    quint32 at = quint32(extra.size());
     if (i >= 0) {
         const CellRec &old = cells[size_t(i)];
-        const quint32 size = rec.end - rec.begin;
-        if ((old.flags & CellRec::InExtra) && old.end - old.begin >= size) {
-            const quint32 delta = at - old.begin;
-            memmove(extra.data() + old.begin, extra.constData() + at, size);
-            extra.resize(int(at));
-            rec.begin -= delta;
-            rec.end -= delta;
-            if (isFormula) {
-                f.fBegin -= delta;
-                f.fEnd -= delta;
-            } else {
-                rec.vBegin -= delta;
-                rec.vEnd -= delta;
-            }
+        if ((old.flags & CellRec::Bare) && old.end - old.begin >= quint32(content.size())) {
+            at = old.begin;
+            memcpy(extra.data() + at, content.constData(), size_t(content.size()));
         }
+    }
+    if (at == quint32(extra.size()))
+        extra += content;
+    rec.begin = at;
+    rec.end = at + quint32(content.size());
+    if (isFormula) {
+        f.fBegin = rec.begin;
+        f.fEnd = rec.end;
+    } else {
+        rec.vBegin = rec.begin;
+        rec.vEnd = rec.end;
     }
     store(rec, isFormula ? &f : nullptr, i);
     return true;
