@@ -81,23 +81,26 @@ int parseInt(const char *p, const char *end, bool *ok)
     return int(neg ? -v : v);
 }
 
+// The "t" attribute of each CellType (none for numbers and empty cells).
+const char *const kTypeAttrs[] = {nullptr, "s", "inlineStr", "str", nullptr, "b", "e", "d"};
+
+// The type a "t" attribute value names; numbers for no value, "n" or an unknown one.
+CellType typeOfAttr(const char *value, size_t size)
+{
+    if (!value)
+        return CellType::Number;
+    for (size_t i = 0; i < sizeof kTypeAttrs / sizeof *kTypeAttrs; ++i)
+        if (kTypeAttrs[i] && strlen(kTypeAttrs[i]) == size &&
+            memcmp(kTypeAttrs[i], value, size) == 0)
+            return CellType(i);
+    return CellType::Number;
+}
+
 CellType typeFromAttr(const XmlScanner &s, const XmlAttr *t)
 {
-    if (!t || s.equals(t->value, "n"))
+    if (!t)
         return CellType::Number;
-    if (s.equals(t->value, "s"))
-        return CellType::SharedString;
-    if (s.equals(t->value, "inlineStr"))
-        return CellType::InlineString;
-    if (s.equals(t->value, "str"))
-        return CellType::FormulaString;
-    if (s.equals(t->value, "b"))
-        return CellType::Boolean;
-    if (s.equals(t->value, "e"))
-        return CellType::Error;
-    if (s.equals(t->value, "d"))
-        return CellType::IsoDate;
-    return CellType::Number;
+    return typeOfAttr(s.data() + t->value.begin, size_t(t->value.size()));
 }
 
 CellRange rangeAttr(const XmlScanner &s, const XmlAttr *a)
@@ -256,17 +259,7 @@ qint64 plainCell(const QByteArray &xml, qint64 pos, const QByteArray &prefix, in
                 return 0;
         } else if (name == 't' && !sawT) {
             sawT = true;
-            static const struct
-            {
-                const char *text;
-                CellType type;
-            } types[] = {{"s", CellType::SharedString},    {"inlineStr", CellType::InlineString},
-                         {"str", CellType::FormulaString}, {"b", CellType::Boolean},
-                         {"e", CellType::Error},           {"d", CellType::IsoDate},
-                         {"n", CellType::Number}};
-            for (const auto &t : types)
-                if (size_t(ve - vb) == strlen(t.text) && memcmp(vb, t.text, size_t(ve - vb)) == 0)
-                    type = t.type;
+            type = typeOfAttr(vb, size_t(ve - vb));
         } else {
             return 0;
         }
@@ -727,9 +720,7 @@ bool WorksheetData::expandShared(int si, QString *error)
         const CellRec &c = cells[size_t(find(m.first, m.second))];
         const QString text = formulaText(c);
         const char *b = base(c);
-        static const char *const types[] = {nullptr, "s", "inlineStr", "str",
-                                            nullptr, "b", "e",         "d"};
-        const char *type = (c.flags & CellRec::HasValue) ? types[c.type] : nullptr;
+        const char *type = (c.flags & CellRec::HasValue) ? kTypeAttrs[c.type] : nullptr;
         QByteArray x = startTag(c.row, c.col, c.style,
                                 CellType(c.type) == CellType::InlineString ? "inlineStr" : type);
         x += "<" + prefix + "f>" + escapeXml(text) + "</" + prefix + "f>";
@@ -1091,23 +1082,6 @@ QVector<CellRange> Worksheet::arrayFormulaRanges() const
 
 namespace {
 
-CellType typeOfAttr(const char *type)
-{
-    if (!type)
-        return CellType::Number;
-    static const struct
-    {
-        const char *name;
-        CellType type;
-    } types[] = {{"s", CellType::SharedString},    {"inlineStr", CellType::InlineString},
-                 {"str", CellType::FormulaString}, {"b", CellType::Boolean},
-                 {"e", CellType::Error},           {"d", CellType::IsoDate}};
-    for (const auto &t : types)
-        if (strcmp(t.name, type) == 0)
-            return t.type;
-    return CellType::Number;
-}
-
 } // namespace
 
 void WorksheetData::appendBareCell(const CellRec &c, QByteArray *out) const
@@ -1115,8 +1089,8 @@ void WorksheetData::appendBareCell(const CellRec &c, QByteArray *out) const
     const bool formula = c.flags & CellRec::HasFormula;
     const CellType type = CellType(c.type);
     const char *child = formula ? "f" : type == CellType::InlineString ? "is" : "v";
-    static const char *const types[] = {nullptr, "s", "inlineStr", "str", nullptr, "b", "e", "d"};
-    const char *t = formula || c.type >= sizeof types / sizeof *types ? nullptr : types[c.type];
+    const char *t =
+        formula || c.type >= sizeof kTypeAttrs / sizeof *kTypeAttrs ? nullptr : kTypeAttrs[c.type];
     // "<" prefix "c r=\"" ref "\" s=\"" style "\" t=\"" type "\">"
     char head[64];
     int n = 0;
@@ -1186,7 +1160,7 @@ bool WorksheetData::writeCell(int row, int col, const char *type, const char *ch
     rec.style = style;
     rec.flags = CellRec::InExtra | CellRec::Bare;
     const bool isFormula = strcmp(child, "f") == 0;
-    rec.type = quint8(isFormula ? CellType::Empty : typeOfAttr(type));
+    rec.type = quint8(isFormula ? CellType::Empty : typeOfAttr(type, type ? strlen(type) : 0));
     rec.flags |= isFormula ? CellRec::HasFormula : CellRec::HasValue;
     if (isFormula)
         rec.setFkind(FormulaKind::Normal);
