@@ -369,9 +369,20 @@ static bool isEscapeAt(const QString &s, int i)
     return true;
 }
 
+// True when "_x" occurs in the text (where an escape could start).
+static bool mayHoldEscape(const QString &text)
+{
+    const ushort *p = text.utf16();
+    const ushort *const end = p + text.size();
+    for (; p + 1 < end; ++p)
+        if (*p == '_' && p[1] == 'x')
+            return true;
+    return false;
+}
+
 QString decodeOfficeEscapes(const QString &text)
 {
-    if (!text.contains(QLatin1String("_x")))
+    if (!mayHoldEscape(text))
         return text;
     QString out;
     out.reserve(text.size());
@@ -393,9 +404,21 @@ QString decodeOfficeEscapes(const QString &text)
 // where a parser would normalise them).
 static QByteArray escapeUtf8(const QByteArray &u, bool whitespace)
 {
+    // Most texts have nothing to escape: they are passed on as they are.
+    int first = 0;
+    for (; first < u.size(); ++first) {
+        const char c = u[first];
+        if (c == '<' || c == '>' || c == '&' || c == '"' ||
+            (whitespace && (c == '\r' || c == '\t' || c == '\n')))
+            break;
+    }
+    if (first == u.size())
+        return u;
     QByteArray out;
-    out.reserve(u.size() + 8);
-    for (char c : u) {
+    out.reserve(u.size() + 16);
+    out.append(u.constData(), first);
+    for (const char *p = u.constData() + first, *e = u.constData() + u.size(); p < e; ++p) {
+        const char c = *p;
         switch (c) {
         case '<':
             out += "&lt;";
@@ -431,6 +454,17 @@ QByteArray escapeXml(const QString &text)
 
 QByteArray escapeOfficeText(const QString &text)
 {
+    // Texts with no character to write as _xHHHH_ (and no text that reads as one) go as
+    // they are.
+    bool plain = true;
+    for (int i = 0; i < text.size() && plain; ++i) {
+        const ushort u = text[i].unicode();
+        plain = u >= 0x20 ? !(u >= 0xD800 && u <= 0xDFFF) && u != 0xFFFE && u != 0xFFFF &&
+                                !(u == '_' && isEscapeAt(text, i))
+                          : u == '\t' || u == '\n';
+    }
+    if (plain)
+        return escapeUtf8(text.toUtf8(), false);
     QString s;
     s.reserve(text.size());
     for (int i = 0; i < text.size(); ++i) {
