@@ -25,6 +25,8 @@ private slots:
     void stringItems();
     void cellShapes_data();
     void cellShapes();
+    void escapedTexts_data();
+    void escapedTexts();
     void zipEntryInPieces();
 
 private:
@@ -362,6 +364,38 @@ void TestRewrite::cellShapes()
     QCOMPARE(c.text, text);
     QCOMPARE(c.style, style);
     QVERIFY(!ws->hasCell(1, 3));
+}
+
+void TestRewrite::escapedTexts_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QByteArray>("escaped");
+    QTest::newRow("plain") << QStringLiteral("abc 中文") << QByteArray("abc 中文");
+    QTest::newRow("markup") << QStringLiteral("a<b>&\"c'") << QByteArray("a&lt;b&gt;&amp;&quot;c'");
+    QTest::newRow("tab and line feed") << QStringLiteral("a\tb\nc") << QByteArray("a\tb\nc");
+    QTest::newRow("carriage return") << QStringLiteral("a\r\nb") << QByteArray("a_x000D_\nb");
+    QTest::newRow("control character")
+        << QString(QChar(1)) + QStringLiteral("<") << QByteArray("_x0001_&lt;");
+    QTest::newRow("text that reads as an escape")
+        << QStringLiteral("_x0041_ and _x00") << QByteArray("_x005F_x0041_ and _x00");
+    QTest::newRow("surrogate pair")
+        << QString::fromUtf8("\xF0\x9F\x98\x80&") << QByteArray("\xF0\x9F\x98\x80&amp;");
+    QTest::newRow("lone surrogate")
+        << QString(QChar(0xD800)) + QStringLiteral("x") << QByteArray("_xD800_x");
+    QTest::newRow("noncharacter") << QString(QChar(0xFFFF)) << QByteArray("_xFFFF_");
+}
+
+void TestRewrite::escapedTexts()
+{
+    QFETCH(QString, text);
+    QFETCH(QByteArray, escaped);
+    QCOMPARE(escapeOfficeText(text), escaped);
+    // And back through a string item.
+    const QByteArray item = "<t>" + escaped + "</t>";
+    QString back;
+    QVERIFY(flattenStringItem(item.constData(), item.constData() + item.size(), &back));
+    if (!text.contains(QChar(0xD800)))
+        QCOMPARE(back, text);
 }
 
 void TestRewrite::zipEntryInPieces()
