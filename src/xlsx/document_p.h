@@ -131,7 +131,6 @@ public:
     // The rewritten part, handed to `sink` in pieces; false when the sink fails.
     using ByteSink = std::function<bool(const char *, qint64)>;
     bool serialize(const ByteSink &sink) const;
-    QByteArray serialize() const;
     // Drops the parsed state and the source: the part is read again from the package on
     // first use.
     void release();

@@ -946,17 +946,6 @@ bool WorksheetData::serialize(const ByteSink &sink) const
     return ok;
 }
 
-QByteArray WorksheetData::serialize() const
-{
-    QByteArray out;
-    out.reserve(xml.size() + extra.size());
-    serialize([&out](const char *p, qint64 n) {
-        out.append(p, int(n));
-        return true;
-    });
-    return out;
-}
-
 // ---------------------------------------------------------------------------
 
 Worksheet::Worksheet(std::unique_ptr<WorksheetData> data) : d(std::move(data)) {}
