@@ -168,28 +168,6 @@ CallResult RangeObject::replace(const QVariantList &args)
     if (pattern.isEmpty())
         return CallResult::ofValue(false);
 
-    // The cells present in the range, by their position in the sheet, in the
-    // order asked for. Editing a cell that exists keeps every position.
-    struct Place
-    {
-        int index;
-        int row;
-        int column;
-    };
-    std::vector<Place> places;
-    const int count = ws->cellCount();
-    places.reserve(size_t(count));
-    for (int i = 0; i < count; ++i) {
-        const xlsx::CellHead h = ws->headAt(i);
-        if (m_range.contains(h.row, h.column))
-            places.push_back({i, h.row, h.column});
-    }
-    if (searchOrder == 2) {
-        std::stable_sort(places.begin(), places.end(), [](const Place &a, const Place &b) {
-            return a.column != b.column ? a.column < b.column : a.row < b.row;
-        });
-    }
-
     // Cells that cannot match are passed over without decoding them: numbers
     // when the pattern asks for a character no number shows, and every further
     // cell of a shared string that already failed to match.
@@ -198,45 +176,59 @@ CallResult RangeObject::replace(const QVariantList &args)
     const bool locked = ws->isProtected();
     QVector<xlsx::TableInfo> tables = ws->tables();
     bool changed = false;
-    for (const Place &place : places) {
-        const xlsx::CellHead head = ws->headAt(place.index);
+    const auto visit = [&](int index, const xlsx::CellHead &head) {
+        if (!m_range.contains(head.row, head.column))
+            return;
         const int sst = head.sharedString;
         if (!head.hasFormula) {
             if (head.type == xlsx::CellType::Number && !numbersCanMatch)
-                continue;
+                return;
             if (head.type == xlsx::CellType::Empty || head.type == xlsx::CellType::Boolean ||
                 head.type == xlsx::CellType::Error)
-                continue;
+                return;
             if (sst >= 0 && size_t(sst) < sharedMisses.size() && sharedMisses[size_t(sst)])
-                continue;
+                return;
         }
         if (locked && doc->isStyleLocked(head.style))
-            continue; // a protected sheet's locked cells are not changed
-        const xlsx::Cell cell = ws->cellAt(place.index);
-        const CellEdit edit = replaceInCell(cell, pattern, replacement, lookAt);
+            return; // a protected sheet's locked cells are not changed
+        const CellEdit edit = replaceInCell(ws->cellAt(index), pattern, replacement, lookAt);
         if (edit.kind == CellEdit::None) {
             if (!head.hasFormula && sst >= 0) {
                 if (size_t(sst) >= sharedMisses.size())
                     sharedMisses.resize(size_t(sst) + 1, false);
                 sharedMisses[size_t(sst)] = true;
             }
-            continue;
+            return;
         }
-        const QString where = xlsx::CellRef(place.row, place.column).toString();
-        if (edit.kind == CellEdit::Refused) {
-            qWarning().noquote() << QStringLiteral("Range.Replace: %1, sheet \"%2\", cell %3 left "
-                                                   "unchanged: %4")
-                                        .arg(m_book->path, ws->name(), where, edit.reason);
-            continue;
-        }
-        QString why;
-        if (writeCell(ws, &tables, place.row, place.column, edit.kind, edit.text, &why)) {
+        QString why = edit.reason;
+        if (edit.kind != CellEdit::Refused &&
+            writeCell(ws, &tables, head.row, head.column, edit.kind, edit.text, &why)) {
             changed = true;
-        } else {
-            qWarning().noquote() << QStringLiteral("Range.Replace: %1, sheet \"%2\", cell %3 left "
-                                                   "unchanged: %4")
-                                        .arg(m_book->path, ws->name(), where, why);
+            return;
         }
+        qWarning().noquote() << QStringLiteral("Range.Replace: %1, sheet \"%2\", cell %3 left "
+                                               "unchanged: %4")
+                                    .arg(m_book->path, ws->name(),
+                                         xlsx::CellRef(head.row, head.column).toString(), why);
+    };
+
+    // Cells are visited by their position in the sheet, which is row by row;
+    // editing a cell that exists keeps every position.
+    const int count = ws->cellCount();
+    if (searchOrder == 1) {
+        for (int i = 0; i < count; ++i)
+            visit(i, ws->headAt(i));
+    } else {
+        std::vector<std::pair<int, int>> byColumn; // (column, position)
+        for (int i = 0; i < count; ++i) {
+            const xlsx::CellHead h = ws->headAt(i);
+            if (m_range.contains(h.row, h.column))
+                byColumn.emplace_back(h.column, i);
+        }
+        // Positions grow with the row within a column.
+        std::sort(byColumn.begin(), byColumn.end());
+        for (const auto &cp : byColumn)
+            visit(cp.second, ws->headAt(cp.second));
     }
     return CallResult::ofValue(changed);
 }
