@@ -411,6 +411,15 @@ QString DocumentData::sharedString(int i) const
     return text;
 }
 
+QByteArray DocumentData::sharedStringXml(int i) const
+{
+    loadSharedStrings(nullptr);
+    if (i < 0 || size_t(i) >= sstItems.size())
+        return QByteArray();
+    const SstItem &item = sstItems[size_t(i)];
+    return QByteArray::fromRawData(sstXml.constData() + item.begin, int(item.end - item.begin));
+}
+
 void DocumentData::loadStyles() const
 {
     if (stylesLoaded)

@@ -184,6 +184,8 @@ public:
     bool loadPackage(const QByteArray &bytes, const QString &label, QString *error);
     bool loadSharedStrings(QString *error) const;
     QString sharedString(int i) const;
+    // The stored XML of shared string item i (the content of its <si>).
+    QByteArray sharedStringXml(int i) const;
     void loadStyles() const;
     bool loadWorksheet(int index, QString *error);
     // Writes the package into an open, seekable device.

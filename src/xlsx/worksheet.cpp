@@ -1012,6 +1012,31 @@ CellHead Worksheet::headAt(int i) const
     return h;
 }
 
+bool Worksheet::textMayContain(int i, const QByteArray &utf8) const
+{
+    const WorksheetData *wd = data();
+    if (i < 0 || i >= int(wd->cells.size()) || utf8.isEmpty())
+        return true;
+    const CellRec &rec = wd->cells[size_t(i)];
+    if (!(rec.flags & CellRec::HasValue))
+        return true;
+    QByteArray item;
+    if (rec.type == quint8(CellType::InlineString)) {
+        const char *b = wd->base(rec);
+        item = QByteArray::fromRawData(b + rec.vBegin, int(rec.vEnd - rec.vBegin));
+    } else if (rec.type == quint8(CellType::SharedString)) {
+        item = wd->doc->sharedStringXml(wd->sharedStringIndex(rec));
+    } else {
+        return true;
+    }
+    // The text is the content of the one <t> of a plain item, stored as it is
+    // when nothing in it is escaped: then a miss in the bytes is a miss in the
+    // text. Rich text, phonetic runs and escapes are left to the caller.
+    if (item.count('<') != 2 || item.contains('&') || item.contains("_x"))
+        return true;
+    return item.contains(utf8);
+}
+
 Cell Worksheet::cell(int row, int column) const
 {
     const int i = data()->find(row, column);

@@ -47,6 +47,8 @@ class TextLogicTest : public QObject
 private slots:
     void findAll_data();
     void findAll();
+    void exactLiteral_data();
+    void exactLiteral();
     void matchesWhole_data();
     void matchesWhole();
     void replaceKeepsUnmatchedText_data();
@@ -134,6 +136,31 @@ void TextLogicTest::findAll()
     QFETCH(QString, expected);
     const WildcardPattern p(what, matchCase);
     QCOMPARE(spanText(p.findAll(text)), spanText(spans(expected)));
+}
+
+void TextLogicTest::exactLiteral_data()
+{
+    QTest::addColumn<QString>("what");
+    QTest::addColumn<bool>("matchCase");
+    QTest::addColumn<QString>("literal");
+
+    QTest::newRow("caseless script, any case") << "北京" << false << "北京";
+    QTest::newRow("digits and signs, any case") << "-12.5" << false << "-12.5";
+    QTest::newRow("latin letters, any case") << "ORD-" << false << "";
+    QTest::newRow("latin letters, case") << "ORD-" << true << "ORD-";
+    QTest::newRow("fullwidth latin, any case") << "ＡＢ" << false << "";
+    QTest::newRow("fullwidth digits, any case") << "１２" << false << "";
+    QTest::newRow("wildcard") << "北*" << true << "";
+    QTest::newRow("escaped wildcard") << "~*" << true << "*";
+    QTest::newRow("empty") << "" << true << "";
+}
+
+void TextLogicTest::exactLiteral()
+{
+    QFETCH(QString, what);
+    QFETCH(bool, matchCase);
+    QFETCH(QString, literal);
+    QCOMPARE(WildcardPattern(what, matchCase).exactLiteral(), literal);
 }
 
 void TextLogicTest::matchesWhole_data()

@@ -22,6 +22,8 @@ private slots:
     void writers();
     void variants_data();
     void variants();
+    void textPrecheck_data();
+    void textPrecheck();
     void usedRange_data();
     void usedRange();
     void cellRefs_data();
@@ -257,6 +259,57 @@ void TestRead::variants()
     const int i = ws->indexOf(r.row, r.column);
     QVERIFY(i >= 0);
     QCOMPARE(ws->cellAt(i).text, text);
+    // The byte-level pre-check of searches never rules out a text the cell
+    // holds, however it is stored (runs, escapes, phonetic runs, prefixes).
+    for (int k = 0; k + 2 <= text.size(); ++k)
+        QVERIFY2(ws->textMayContain(i, text.mid(k, 2).toUtf8()), qPrintable(text.mid(k, 2)));
+}
+
+void TestRead::textPrecheck_data()
+{
+    QTest::addColumn<QByteArray>("cell");
+    QTest::addColumn<QByteArray>("needle");
+    QTest::addColumn<bool>("may");
+
+    QTest::newRow("plain inline, absent")
+        << QByteArray("<is><t>上海</t></is>") << QByteArray("北京") << false;
+    QTest::newRow("plain inline, present")
+        << QByteArray("<is><t>在北京</t></is>") << QByteArray("北京") << true;
+    QTest::newRow("inline runs split the text")
+        << QByteArray("<is><r><t>北</t></r><r><t>京</t></r></is>") << QByteArray("北京") << true;
+    QTest::newRow("inline with an entity")
+        << QByteArray("<is><t>a&amp;b</t></is>") << QByteArray("a&b") << true;
+    QTest::newRow("inline with an office escape")
+        << QByteArray("<is><t>a_x0042_</t></is>") << QByteArray("aB") << true;
+    QTest::newRow("plain shared, absent") << QByteArray("s:0") << QByteArray("two") << false;
+    QTest::newRow("plain shared, present") << QByteArray("s:0") << QByteArray("one") << true;
+    QTest::newRow("shared runs split the text") << QByteArray("s:1") << QByteArray("北京") << true;
+    QTest::newRow("a number") << QByteArray("n:12") << QByteArray("x") << true;
+}
+
+void TestRead::textPrecheck()
+{
+    QFETCH(QByteArray, cell);
+    QFETCH(QByteArray, needle);
+    QFETCH(bool, may);
+    const QByteArray sst =
+        "<sst xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\" count=\"2\" "
+        "uniqueCount=\"2\"><si><t>北京 one</t></si><si><r><t>北</t></r><r><t>京</t></r></si></sst>";
+    QByteArray c;
+    if (cell.startsWith("s:"))
+        c = "<c r=\"A1\" t=\"s\"><v>" + cell.mid(2) + "</v></c>";
+    else if (cell.startsWith("n:"))
+        c = "<c r=\"A1\"><v>" + cell.mid(2) + "</v></c>";
+    else
+        c = "<c r=\"A1\" t=\"inlineStr\">" + cell + "</c>";
+    const QString path = m_tmp.filePath(QStringLiteral("precheck.xlsx"));
+    QVERIFY(pkgtest::writePackage(path, {pkgtest::sheetXml("<row r=\"1\">" + c + "</row>")}, sst));
+    Document doc;
+    QString error;
+    QVERIFY2(doc.open(path, &error), qPrintable(error));
+    Worksheet *ws = doc.worksheet(0, &error);
+    QVERIFY2(ws, qPrintable(error));
+    QCOMPARE(ws->textMayContain(0, needle), may);
 }
 
 void TestRead::usedRange_data()

@@ -56,14 +56,32 @@ bool WildcardPattern::couldMatchOnly(const QString &alphabet) const
     return true;
 }
 
-bool WildcardPattern::foldedForSearch(const QString &text, QString *out) const
+namespace {
+
+// No other character is the same as `c` when case is ignored.
+bool isCaseless(QChar c)
 {
-    if (m_matchCase) {
-        *out = text;
-        return true;
+    const ushort u = c.unicode();
+    if (u < 0x80)
+        return !c.isLetter();
+    // Scripts from U+3000 on have no case, but for the fullwidth Latin forms.
+    return u >= 0x3000 && !(u >= 0xFF00 && u <= 0xFFEF) && !c.isSurrogate() && c.toLower() == c &&
+           c.toUpper() == c && c.toCaseFolded() == c;
+}
+
+} // namespace
+
+QString WildcardPattern::exactLiteral() const
+{
+    if (!m_plain || m_literal.isEmpty())
+        return QString();
+    if (!m_matchCase) {
+        for (QChar c : m_literal) {
+            if (!isCaseless(c))
+                return QString();
+        }
     }
-    *out = text.toCaseFolded();
-    return out->size() == text.size();
+    return m_literal;
 }
 
 QVector<WildcardPattern::Unit> WildcardPattern::units(const QString &text) const
@@ -158,9 +176,8 @@ bool WildcardPattern::matchesWhole(const QString &text) const
 {
     if (isEmpty())
         return false;
-    QString folded;
-    if (m_plain && foldedForSearch(text, &folded))
-        return folded == m_literal;
+    if (m_plain)
+        return text.compare(m_literal, caseSensitivity()) == 0;
     const QVector<Unit> u = units(text);
     int s = 0;
     int e = 0;
@@ -172,11 +189,13 @@ QVector<TextMatch> WildcardPattern::findAll(const QString &text) const
     QVector<TextMatch> out;
     if (isEmpty())
         return out;
-    QString folded;
-    if (m_plain && foldedForSearch(text, &folded)) {
+    if (m_plain) {
         // Literals only: every occurrence, left to right, without overlap.
+        // Qt's case-insensitive search folds each character as it compares.
         const int n = m_literal.size();
-        for (int at = folded.indexOf(m_literal); at >= 0; at = folded.indexOf(m_literal, at + n))
+        const Qt::CaseSensitivity cs = caseSensitivity();
+        for (int at = text.indexOf(m_literal, 0, cs); at >= 0;
+             at = text.indexOf(m_literal, at + n, cs))
             out.append({at, at + n});
         return out;
     }

@@ -28,6 +28,10 @@ public:
     // False when no text made only of the characters of `alphabet` can match
     // (the pattern asks for some other character).
     bool couldMatchOnly(const QString &alphabet) const;
+    // The text every match must contain exactly as it is written, when there
+    // is one: the whole of a pattern without wildcards that either matches
+    // case-sensitively or has no character with a case. Empty otherwise.
+    QString exactLiteral() const;
 
     // The whole of `text` matches.
     bool matchesWhole(const QString &text) const;
@@ -59,9 +63,10 @@ private:
     bool findFrom(const QVector<Unit> &u, int from, bool anchored, int *startUnit,
                   int *endUnit) const;
 
-    // Text to search in: the text itself, or its case folding when that keeps
-    // every position; false when only the general matcher can do it.
-    bool foldedForSearch(const QString &text, QString *out) const;
+    Qt::CaseSensitivity caseSensitivity() const
+    {
+        return m_matchCase ? Qt::CaseSensitive : Qt::CaseInsensitive;
+    }
 
     QVector<Element> m_elements;
     bool m_matchCase;

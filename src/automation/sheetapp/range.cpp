@@ -172,6 +172,9 @@ CallResult RangeObject::replace(const QVariantList &args)
     // when the pattern asks for a character no number shows, and every further
     // cell of a shared string that already failed to match.
     const bool numbersCanMatch = pattern.couldMatchOnly(QStringLiteral("0123456789.-+E"));
+    // Strings that cannot hold the pattern's text are told apart from their
+    // stored bytes, without decoding them.
+    const QByteArray literal = pattern.exactLiteral().toUtf8();
     std::vector<bool> sharedMisses;
     const bool locked = ws->isProtected();
     QVector<xlsx::TableInfo> tables = ws->tables();
@@ -189,15 +192,25 @@ CallResult RangeObject::replace(const QVariantList &args)
             if (sst >= 0 && size_t(sst) < sharedMisses.size() && sharedMisses[size_t(sst)])
                 return;
         }
-        if (locked && doc->isStyleLocked(head.style))
-            return; // a protected sheet's locked cells are not changed
-        const CellEdit edit = replaceInCell(ws->cellAt(index), pattern, replacement, lookAt);
-        if (edit.kind == CellEdit::None) {
+        const auto missShared = [&]() {
             if (!head.hasFormula && sst >= 0) {
                 if (size_t(sst) >= sharedMisses.size())
                     sharedMisses.resize(size_t(sst) + 1, false);
                 sharedMisses[size_t(sst)] = true;
             }
+        };
+        if (!head.hasFormula && !literal.isEmpty() &&
+            (head.type == xlsx::CellType::InlineString ||
+             head.type == xlsx::CellType::SharedString) &&
+            !ws->textMayContain(index, literal)) {
+            missShared();
+            return;
+        }
+        if (locked && doc->isStyleLocked(head.style))
+            return; // a protected sheet's locked cells are not changed
+        const CellEdit edit = replaceInCell(ws->cellAt(index), pattern, replacement, lookAt);
+        if (edit.kind == CellEdit::None) {
+            missShared();
             return;
         }
         QString why = edit.reason;
