@@ -1020,21 +1020,42 @@ bool Worksheet::textMayContain(int i, const QByteArray &utf8) const
     const CellRec &rec = wd->cells[size_t(i)];
     if (!(rec.flags & CellRec::HasValue))
         return true;
+    const char *p = nullptr;
+    const char *e = nullptr;
     QByteArray item;
     if (rec.type == quint8(CellType::InlineString)) {
         const char *b = wd->base(rec);
-        item = QByteArray::fromRawData(b + rec.vBegin, int(rec.vEnd - rec.vBegin));
+        p = b + rec.vBegin;
+        e = b + rec.vEnd;
     } else if (rec.type == quint8(CellType::SharedString)) {
         item = wd->doc->sharedStringXml(wd->sharedStringIndex(rec));
+        p = item.constData();
+        e = p + item.size();
     } else {
         return true;
     }
     // The text is the content of the one <t> of a plain item, stored as it is
     // when nothing in it is escaped: then a miss in the bytes is a miss in the
     // text. Rich text, phonetic runs and escapes are left to the caller.
-    if (item.count('<') != 2 || item.contains('&') || item.contains("_x"))
+    int tags = 0;
+    for (const char *q = p; q < e; ++q) {
+        if (*q == '<')
+            ++tags;
+        else if (*q == '&' || (*q == '_' && q + 1 < e && q[1] == 'x'))
+            return true;
+    }
+    if (tags != 2)
         return true;
-    return item.contains(utf8);
+    const char *n = utf8.constData();
+    const qsizetype len = utf8.size();
+    for (const char *q = p; e - q >= len; ++q) {
+        q = static_cast<const char *>(memchr(q, n[0], size_t(e - q - len + 1)));
+        if (!q)
+            return false;
+        if (memcmp(q, n, size_t(len)) == 0)
+            return true;
+    }
+    return false;
 }
 
 Cell Worksheet::cell(int row, int column) const
@@ -1205,11 +1226,16 @@ bool WorksheetData::writeCell(int row, int col, const char *type, const char *ch
 bool Worksheet::setString(int row, int column, const QString &text, QString *error)
 {
     const QByteArray &p = data()->prefix;
-    QByteArray t = "<" + p + "t";
-    if (!text.isEmpty() &&
-        (text.front().isSpace() || text.back().isSpace() || text.contains(QLatin1Char('\n'))))
-        t += " xml:space=\"preserve\"";
-    t += ">" + escapeOfficeText(text) + "</" + p + "t>";
+    const QByteArray escaped = escapeOfficeText(text);
+    const bool preserve = !text.isEmpty() && (text.front().isSpace() || text.back().isSpace() ||
+                                              text.contains(QLatin1Char('\n')));
+    // Built in one buffer: this runs for every cell a replace changes.
+    QByteArray t;
+    t.reserve(escaped.size() + 2 * p.size() + 32);
+    t.append('<').append(p).append('t');
+    if (preserve)
+        t.append(" xml:space=\"preserve\"");
+    t.append('>').append(escaped).append("</").append(p).append("t>");
     return data()->writeCell(row, column, "inlineStr", "is", t, error);
 }
 
