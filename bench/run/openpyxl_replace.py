@@ -6,11 +6,8 @@ on a pool of worker processes.
 Prints one line: files=N ok=N seconds=S (the jobs only, the pool included).
 """
 
-import argparse
-import multiprocessing
 import os
 import sys
-import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import workload  # noqa: E402
@@ -35,18 +32,5 @@ def replace_file(path):
         return False
 
 
-def main():
-    ap = argparse.ArgumentParser()
-    ap.add_argument("--jobs", type=int, default=8)
-    ap.add_argument("files", nargs="+")
-    args = ap.parse_args()
-    start = time.perf_counter()
-    with multiprocessing.Pool(args.jobs) as pool:
-        ok = sum(pool.imap_unordered(replace_file, args.files, chunksize=1))
-    seconds = time.perf_counter() - start
-    print("files=%d ok=%d seconds=%.6f" % (len(args.files), ok, seconds))
-    return 0 if ok == len(args.files) else 1
-
-
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(workload.pool_main(replace_file))

@@ -170,3 +170,24 @@ def expected_digest(path):
 
 def cpu_count():
     return os.cpu_count() or 1
+
+
+# --- The command line of the baselines ---------------------------------------
+
+def pool_main(work):
+    """Runs work(path) -> bool for every file named on the command line
+    (--jobs N FILE...) on a pool of processes and prints the result line."""
+    import argparse
+    import multiprocessing
+    import time
+
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--jobs", type=int, default=8)
+    ap.add_argument("files", nargs="+")
+    args = ap.parse_args()
+    start = time.perf_counter()
+    with multiprocessing.Pool(args.jobs) as pool:
+        ok = sum(pool.imap_unordered(work, args.files, chunksize=1))
+    seconds = time.perf_counter() - start
+    print("files=%d ok=%d seconds=%.6f" % (len(args.files), ok, seconds))
+    return 0 if ok == len(args.files) else 1
