@@ -10,7 +10,6 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QElapsedTimer>
-#include <QInputMethodEvent>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTableWidget>
@@ -24,33 +23,6 @@ static const char usage[] =
     "(the files must share one folder; the window runs at most 8 jobs at once)";
 
 namespace {
-
-// Types `text` into `target`: ASCII as key presses, Return between lines, and
-// every other run of characters committed the way an input method does.
-void typeInto(QWidget *target, const QString &text)
-{
-    QString composed;
-    const auto commit = [&]() {
-        if (composed.isEmpty())
-            return;
-        QInputMethodEvent event;
-        event.setCommitString(composed);
-        QApplication::sendEvent(target, &event);
-        composed.clear();
-    };
-    for (const QChar ch : text) {
-        if (ch.unicode() >= 0x80) {
-            composed += ch;
-            continue;
-        }
-        commit();
-        if (ch == QLatin1Char('\n'))
-            QTest::keyClick(target, Qt::Key_Return);
-        else
-            QTest::keyClicks(target, QString(ch));
-    }
-    commit();
-}
 
 // The number in a status text such as " 成功(12)"; -1 when there is none.
 int countIn(const QString &text)
@@ -127,8 +99,8 @@ int main(int argc, char **argv)
     }
     auto *s1 = uidriver::child<QPlainTextEdit>(&win, "plainTextEdit_s1");
     auto *s2 = uidriver::child<QPlainTextEdit>(&win, "plainTextEdit_s2");
-    typeInto(s1, keys.join(QLatin1Char('\n')));
-    typeInto(s2, values.join(QLatin1Char('\n')));
+    uidriver::typeText(s1, keys.join(QLatin1Char('\n')));
+    uidriver::typeText(s2, values.join(QLatin1Char('\n')));
     if (s1->toPlainText() != keys.join(QLatin1Char('\n')) ||
         s2->toPlainText() != values.join(QLatin1Char('\n'))) {
         std::fprintf(stderr, "the editors do not hold the typed replacements\n");

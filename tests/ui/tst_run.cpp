@@ -31,24 +31,6 @@ using testsupport::dumpWorkbook;
 
 namespace {
 
-// Types `text` into `target` key by key; characters beyond ASCII arrive as
-// key events carrying their text, as an input method would deliver them.
-void typeText(QWidget *target, const QString &text)
-{
-    for (const QChar ch : text) {
-        if (ch == QLatin1Char('\n')) {
-            QTest::keyClick(target, Qt::Key_Return);
-        } else if (ch.unicode() < 0x80) {
-            QTest::keyClicks(target, QString(ch));
-        } else {
-            QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, QString(ch));
-            QApplication::sendEvent(target, &press);
-            QKeyEvent release(QEvent::KeyRelease, 0, Qt::NoModifier, QString(ch));
-            QApplication::sendEvent(target, &release);
-        }
-    }
-}
-
 // Three sheets; "Data" (the second) is active.
 QJsonObject bookSpec()
 {
@@ -77,21 +59,11 @@ struct InstanceCounter
     int started = 0;
 };
 
-class CountedApp : public automation::Dispatch
+// Passes every call on to an object of another server.
+class Forwarding : public automation::Dispatch
 {
 public:
-    CountedApp(automation::DispatchPtr inner, InstanceCounter *c)
-        : m_inner(std::move(inner)), m_c(c)
-    {
-        QMutexLocker lock(&m_c->mutex);
-        ++m_c->started;
-        m_c->peak = qMax(m_c->peak, ++m_c->live);
-    }
-    ~CountedApp() override
-    {
-        QMutexLocker lock(&m_c->mutex);
-        --m_c->live;
-    }
+    explicit Forwarding(automation::DispatchPtr inner) : m_inner(std::move(inner)) {}
     QString typeName() const override { return m_inner->typeName(); }
     automation::CallResult invoke(const QByteArray &m, const QVariantList &a) override
     {
@@ -102,21 +74,40 @@ public:
         return m_inner->setProperty(n, v, e);
     }
 
-private:
+protected:
     automation::DispatchPtr m_inner;
+};
+
+class CountedApp : public Forwarding
+{
+public:
+    CountedApp(automation::DispatchPtr inner, InstanceCounter *c)
+        : Forwarding(std::move(inner)), m_c(c)
+    {
+        QMutexLocker lock(&m_c->mutex);
+        ++m_c->started;
+        m_c->peak = qMax(m_c->peak, ++m_c->live);
+    }
+    ~CountedApp() override
+    {
+        QMutexLocker lock(&m_c->mutex);
+        --m_c->live;
+    }
+
+private:
     InstanceCounter *m_c;
 };
 
 // Forwards every call to an object of the embedded application; a workbook
 // collection's Open waits, after it has answered, until `gate` lets it go, so
 // that two jobs are sure to hold their workbooks at the same time.
-class Gated : public automation::Dispatch
+class Gated : public Forwarding
 {
 public:
-    Gated(automation::DispatchPtr inner, QSemaphore *gate) : m_inner(std::move(inner)), m_gate(gate)
+    Gated(automation::DispatchPtr inner, QSemaphore *gate)
+        : Forwarding(std::move(inner)), m_gate(gate)
     {
     }
-    QString typeName() const override { return m_inner->typeName(); }
     automation::CallResult invoke(const QByteArray &m, const QVariantList &a) override
     {
         automation::CallResult r = m_inner->invoke(m, a);
@@ -129,13 +120,8 @@ public:
         }
         return r;
     }
-    bool setProperty(const QByteArray &n, const QVariant &v, QString *e) override
-    {
-        return m_inner->setProperty(n, v, e);
-    }
 
 private:
-    automation::DispatchPtr m_inner;
     QSemaphore *m_gate;
 };
 
@@ -250,8 +236,8 @@ void TestRun::typeKeys(const QString &keys, const QString &values)
     auto *s2 = w<QPlainTextEdit>("plainTextEdit_s2");
     s1->clear();
     s2->clear();
-    typeText(s1, keys);
-    typeText(s2, values);
+    uidriver::typeText(s1, keys);
+    uidriver::typeText(s2, values);
 }
 
 void TestRun::typeCell(int r, int c, const QString &text)
@@ -260,10 +246,10 @@ void TestRun::typeCell(int r, int c, const QString &text)
     table->setFocus();
     table->setCurrentCell(r, c);
     // The first key opens the cell's editor, which then has the focus.
-    typeText(table->viewport(), text.left(1));
+    uidriver::typeText(table->viewport(), text.left(1));
     QWidget *editor = QApplication::focusWidget();
     QVERIFY(editor && editor != table);
-    typeText(editor, text.mid(1));
+    uidriver::typeText(editor, text.mid(1));
     QTest::keyClick(editor, Qt::Key_Return);
 }
 

@@ -11,12 +11,14 @@
 #include <QDialog>
 #include <QDir>
 #include <QFileDialog>
+#include <QInputMethodEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QStatusBar>
 #include <QTimer>
 #include <QUrl>
+#include <QtTest>
 
 #include <algorithm>
 #include <functional>
@@ -119,6 +121,33 @@ inline std::function<void(QMessageBox *)> closeBox(BoxSeen *seen)
         seen->standardButtons = box->standardButtons();
         box->buttons().first()->click();
     };
+}
+
+// Types `text` into `target`: ASCII as key presses, Return between lines, and
+// every other run of characters committed the way an input method does.
+inline void typeText(QWidget *target, const QString &text)
+{
+    QString composed;
+    const auto commit = [&]() {
+        if (composed.isEmpty())
+            return;
+        QInputMethodEvent event;
+        event.setCommitString(composed);
+        QApplication::sendEvent(target, &event);
+        composed.clear();
+    };
+    for (const QChar ch : text) {
+        if (ch.unicode() >= 0x80) {
+            composed += ch;
+            continue;
+        }
+        commit();
+        if (ch == QLatin1Char('\n'))
+            QTest::keyClick(target, Qt::Key_Return);
+        else
+            QTest::keyClicks(target, QString(ch));
+    }
+    commit();
 }
 
 // The status bar's labels, left to right.
