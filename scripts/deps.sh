@@ -8,6 +8,8 @@ packages=(
   qtbase5-dev qtbase5-dev-tools libquazip1-qt5-dev zlib1g-dev
   python3 python3-openpyxl python3-xlsxwriter
   fonts-noto-cjk xvfb xauth time
+  qttranslations5-l10n libdeflate-dev
+  libreoffice-calc-nogui libreoffice-dev libreoffice-dev-common python3-xlrd
 )
 
 missing=()
