@@ -1020,6 +1020,8 @@ bool Document::saveAs(const QString &path, QString *error)
     if (!f.open(error))
         return false;
     if (!d->buildPackage(f.device(), error)) {
+        if (error && !f.writeError().isEmpty())
+            *error = QStringLiteral("%1: cannot save: %2").arg(path, f.writeError());
         f.cancel();
         return false;
     }

@@ -306,6 +306,11 @@ bool SaveFile::commit(QString *error)
     return true;
 }
 
+QString SaveFile::writeError() const
+{
+    return d->device && d->device->failure() ? fileErrorText(d->device->failure()) : QString();
+}
+
 void SaveFile::cancel()
 {
     d->closeAndRemove();

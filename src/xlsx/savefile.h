@@ -35,6 +35,8 @@ public:
     bool commit(QString *error);
     // Removes the temporary; the target stays as it was.
     void cancel();
+    // Why a write to device() failed ("no space left on the device"); empty when none did.
+    QString writeError() const;
 
     // The target as given, or the file a symbolic link points to.
     QString targetPath() const;

@@ -643,7 +643,7 @@ bool toUtf8Xml(QByteArray *xml, QString *why)
         const int units = (x.size() - skip) / 2;
         text.resize(units);
         const uchar *p = reinterpret_cast<const uchar *>(x.constData()) + skip;
-        const bool le = codecName[7] == 'L';
+        const bool le = codecName[6] == 'L';
         for (int i = 0; i < units; ++i, p += 2)
             text[i] = QChar(le ? ushort(p[0] | (p[1] << 8)) : ushort((p[0] << 8) | p[1]));
     } else {
