@@ -271,20 +271,27 @@ bool SaveFile::commit(QString *error)
     };
     if (d->device->failure())
         return failWith(d->device->failure());
-    if (::fdatasync(d->fd) != 0)
-        return failWith(errno);
-    if (d->existed) {
-        struct stat now;
-        if (::fstat(d->fd, &now) == 0 &&
-            (now.st_uid != d->original.st_uid || now.st_gid != d->original.st_gid)) {
-            // Owner and group where this process may set them, else the group alone.
-            if (::fchown(d->fd, d->original.st_uid, d->original.st_gid) != 0)
-                (void)::fchown(d->fd, uid_t(-1), d->original.st_gid);
-        }
-        if (::fchmod(d->fd, d->original.st_mode & 07777) != 0)
-            return failWith(errno);
-    }
+    // The file now at the temporary's name: another program may have written it there.
     const QByteArray temp = QFile::encodeName(d->temp);
+    const int written = ::open(temp.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (written < 0)
+        return failWith(errno);
+    struct stat now;
+    int fault = ::fstat(written, &now) != 0 ? errno : !S_ISREG(now.st_mode) ? EISDIR : 0;
+    if (!fault && ::fdatasync(written) != 0)
+        fault = errno;
+    if (!fault && d->existed) {
+        if (now.st_uid != d->original.st_uid || now.st_gid != d->original.st_gid) {
+            // Owner and group where this process may set them, else the group alone.
+            if (::fchown(written, d->original.st_uid, d->original.st_gid) != 0)
+                (void)::fchown(written, uid_t(-1), d->original.st_gid);
+        }
+        if (::fchmod(written, d->original.st_mode & 07777) != 0)
+            fault = errno;
+    }
+    ::close(written);
+    if (fault)
+        return failWith(fault);
     if (::rename(temp.constData(), QFile::encodeName(d->target).constData()) != 0)
         return failWith(errno);
     d->temp.clear();
