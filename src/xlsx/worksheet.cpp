@@ -614,7 +614,11 @@ bool WorksheetData::checkEditable(int row, int col, QString *error) const
     }
     if (!hasSheetData) {
         if (error)
-            *error = QStringLiteral("%1: the worksheet has no sheetData").arg(label());
+            *error = entryName.isEmpty()
+                         ? QStringLiteral("%1: sheet \"%2\" has no part in the package, so it "
+                                          "cannot take cells")
+                               .arg(doc ? doc->label() : QString(), name)
+                         : QStringLiteral("%1: the worksheet has no sheetData").arg(label());
         return false;
     }
     for (const FormulaGroup &g : arrays) {

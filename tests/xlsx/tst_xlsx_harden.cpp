@@ -424,6 +424,8 @@ void TestHarden::accepted()
             Worksheet *ws = doc.worksheet(i, &error);
             QVERIFY2(ws, qPrintable(error));
             QCOMPARE(ws->cellCount(), 0);
+            QVERIFY(!ws->setString(1, 1, QStringLiteral("x"), &error));
+            QVERIFY2(error.contains(QLatin1String("no part")), qPrintable(error));
         }
         Worksheet *first = doc.worksheet(0, &error);
         QVERIFY2(first, qPrintable(error));
