@@ -2,6 +2,7 @@
 
 #include "automation/dispatch.h"
 #include "automation/sheetapp/sheetapp.h"
+#include "xlsx/document.h"
 
 #include <QDir>
 #include <QFile>
@@ -18,6 +19,7 @@ namespace fuzzjob {
 namespace {
 
 QTemporaryDir *folder = nullptr;
+QStringList warnings; // of the running job
 
 void finding(const char *what, const QString &detail)
 {
@@ -87,7 +89,9 @@ Choices choicesOf(unsigned char byte)
 
 void initialize()
 {
-    qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
+    qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &message) {
+        warnings.append(message);
+    });
     folder = new QTemporaryDir;
     if (!folder->isValid())
         abort();
@@ -101,7 +105,9 @@ void run(const QByteArray &bytes, const Choices &ch)
         if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(bytes) != bytes.size())
             abort();
     }
+    warnings.clear();
     bool saved = false;
+    bool written = false; // every Value write was taken
     {
         DispatchPtr app = sheetapp::createApplication();
         app->setProperty("DisplayAlerts", false, nullptr);
@@ -142,6 +148,7 @@ void run(const QByteArray &bytes, const Choices &ch)
             CallResult r;
             call(book, "Save", {}, &r);
             saved = r.ok && r.value.toBool();
+            written = ch.positions && !chosen.isEmpty() && chosen.first();
         }
         call(app, "Quit");
     }
@@ -149,6 +156,10 @@ void run(const QByteArray &bytes, const Choices &ch)
     if (!saved) {
         if (readFile(path) != bytes)
             finding("a failed job changed the workbook", path);
+        // The check before the replace caught what the writer got wrong.
+        for (const QString &w : warnings)
+            if (w.contains(QLatin1String("the file was left as it was")))
+                finding("a rewritten part does not read back", w);
         return;
     }
     // The oracle: what was saved opens again, every worksheet with it.
@@ -157,6 +168,30 @@ void run(const QByteArray &bytes, const Choices &ch)
     call(call(app, "Workbooks"), "Open", {path}, &r);
     if (!r.ok)
         finding("a saved workbook does not open again", r.error);
+    // Texts written by position read back as written (a table header may be renamed).
+    if (written && ch.sheets == 0) {
+        xlsx::Document doc;
+        QString error;
+        xlsx::Worksheet *ws =
+            doc.open(path, &error) ? doc.worksheet(doc.activeSheetIndex(), &error) : nullptr;
+        if (!ws)
+            finding("a saved worksheet does not load", error);
+        for (const Pair &p : kCellPairs[ch.pairs]) {
+            const QString put = QString::fromUtf8(p.put);
+            const xlsx::CellRef ref = xlsx::CellRef::fromString(QString::fromUtf8(p.find));
+            if (!QStringList{"text", "end", "block", QStringLiteral("\u4e2d")}.contains(put) ||
+                !ref.isValid())
+                continue;
+            bool header = false;
+            for (const xlsx::TableInfo &t : ws->tables())
+                header = header || (t.ref.firstRow == ref.row && t.ref.firstColumn <= ref.column &&
+                                    ref.column <= t.ref.lastColumn);
+            const QString got = ws->cell(ref.row, ref.column).text;
+            if (!header && got != put)
+                finding("a written text reads back otherwise",
+                        QString::fromUtf8(p.find) + QStringLiteral(": ") + got);
+        }
+    }
     call(app, "Quit");
 }
 
