@@ -9,6 +9,7 @@
 # removed at the end unless something was found or FUZZ_KEEP=1.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+bash "$root/scripts/deps.sh"
 seconds="${1:-600}"
 jobs="${2:-8}"
 build="${FUZZ_BUILD_DIR:-$root/build-fuzz}"

@@ -5,6 +5,7 @@
 # usage: scripts/sanitize.sh [ctest arguments...]
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+bash "$root/scripts/deps.sh"
 build="${ASAN_BUILD_DIR:-$root/build-asan}"
 flags="-fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer"
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTRELVIX_BUILD_BENCH=OFF \
