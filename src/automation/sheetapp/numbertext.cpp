@@ -73,13 +73,21 @@ QString numberText(double value)
     return out;
 }
 
+QString shownNumberText(double value)
+{
+    if (!std::isfinite(value))
+        return QString();
+    const double rounded = QString::number(value, 'g', 15).toDouble();
+    return numberText(rounded);
+}
+
 QString numberLiteralText(const QString &literal)
 {
     bool ok = false;
     const double v = literal.trimmed().toDouble(&ok);
     if (!ok || !std::isfinite(v))
         return QString();
-    return numberText(v);
+    return shownNumberText(v);
 }
 
 bool isPlainNumber(const QString &text, double *value)
@@ -146,6 +154,8 @@ bool isPlainNumber(const QString &text, double *value)
     firstExp -= lead;
     while (all.endsWith(QLatin1Char('0')))
         all.chop(1);
+    if (all.size() > 15)
+        return false; // more digits than the application keeps
     const Decimal d = shortestDecimal(v);
     if (all.isEmpty()) {
         if (!d.digits.isEmpty())
