@@ -26,17 +26,29 @@ bool Worksheet::setArrayFormula(int row, int column, const QString &formula, QSt
             *error = QStringLiteral("%1: empty formula").arg(w->label());
         return false;
     }
+    // The range of the array anchored here stays; the anchor is taken out of it while its
+    // text changes, as the rest of the range keeps its values.
+    CellRange range(CellRef(row, column));
+    for (int k = 0; k < w->arrays.size(); ++k) {
+        if (w->arrays[k].row == row && w->arrays[k].col == column) {
+            range = w->arrays[k].ref;
+            w->arrays.remove(k--);
+        }
+    }
     const int i = w->find(row, column);
     const int style = i >= 0 ? w->cells[size_t(i)].style : 0;
-    if (!w->prepareEdit(row, column, i, error))
+    if (!w->prepareEdit(row, column, i, error)) {
+        if (range.rowCount() * range.columnCount() > 1)
+            w->arrays.append({row, column, range});
         return false;
-    const QByteArray ref = CellRef(row, column).toString().toLatin1();
+    }
+    const QByteArray ref = range.toString().toLatin1();
     QByteArray x = w->startTag(row, column, style, nullptr);
     x += "<" + w->prefix + "f t=\"array\" ref=\"" + ref + "\">" + escapeXml(f) + "</" + w->prefix +
          "f></" + w->prefix + "c>";
     if (!w->putCell(row, column, x, error))
         return false;
-    w->arrays.append({row, column, CellRange(CellRef(row, column))});
+    w->arrays.append({row, column, range});
     w->doc->formulaEdited = true;
     return true;
 }

@@ -139,7 +139,8 @@ public:
     bool setFormula(int row, int column, const QString &formula, QString *error = nullptr);
     // An error constant ("#N/A", "#DIV/0!", ...).
     bool setError(int row, int column, const QString &error, QString *errorMessage = nullptr);
-    // A one-cell array formula (t="array" ref of the cell itself), without "=".
+    // An array formula (t="array"), without "=": a one-cell one, or the new text of the
+    // multi-cell array formula whose top-left cell (row, column) is (its range stays).
     bool setArrayFormula(int row, int column, const QString &formula, QString *error = nullptr);
     // Removes the value (and formula) of the cell; its style stays. Nothing to do for a cell
     // that is not there.

@@ -189,13 +189,8 @@ bool SheetWriter::renameColumn(const xlsx::TableInfo &table, int tc, const QStri
                                   .arg(where));
             if (f == c.formula)
                 continue;
-            const bool array = c.formulaKind == xlsx::FormulaKind::ArrayMaster;
-            if (array &&
-                static_cast<long long>(c.formulaRange.rowCount()) * c.formulaRange.columnCount() >
-                    1)
-                return refuse(
-                    QStringLiteral("the multi-cell array formula in %1 uses it").arg(where));
-            plan.cells.append({s, c.row, c.column, array, f});
+            plan.cells.append(
+                {s, c.row, c.column, c.formulaKind == xlsx::FormulaKind::ArrayMaster, f});
         }
     }
     const QVector<xlsx::DefinedName> names = m_doc->definedNames();
