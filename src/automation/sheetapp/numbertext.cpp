@@ -77,8 +77,21 @@ QString shownNumberText(double value)
 {
     if (!std::isfinite(value))
         return QString();
-    const double rounded = QString::number(value, 'g', 15).toDouble();
-    return numberText(rounded);
+    const QString exact = numberText(value);
+    // Up to 15 significant digits the shortest text is already the shown one.
+    int digits = 0;
+    bool leading = true;
+    for (const QChar c : exact) {
+        if (c == QLatin1Char('E'))
+            break;
+        if (c < QLatin1Char('0') || c > QLatin1Char('9') || (leading && c == QLatin1Char('0')))
+            continue;
+        leading = false;
+        ++digits;
+    }
+    if (digits <= 15)
+        return exact;
+    return numberText(QString::number(value, 'g', 15).toDouble());
 }
 
 QString numberLiteralText(const QString &literal)
