@@ -174,6 +174,11 @@ public:
     mutable std::vector<SstItem> sstItems;
     mutable bool stylesLoaded = false;
     mutable QVector<bool> lockedXf;
+    // Number formats (numberformat.cpp), read on first use.
+    mutable bool numFmtsLoaded = false;
+    mutable QVector<int> xfNumFmtIds;
+    mutable QHash<int, QString> numFmtCodes;
+    mutable int date1904 = -1; // -1: not read yet
     bool wantFullCalc = false;
     bool wantRemoveCalcChain = false;
     bool autoRecalc = true;

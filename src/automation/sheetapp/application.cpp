@@ -267,11 +267,11 @@ CallResult WorkbookObject::invoke(const QByteArray &member, const QVariantList &
         return CallResult::ofObject(std::make_shared<SheetObject>(m_book, index, chart));
     }
     if (member == "Save") {
-        if (!doc->save(&error)) {
-            qWarning().noquote() << "Workbook.Save:" << error;
-            return CallResult::ofValue(false);
-        }
-        return CallResult::ofValue(true);
+        // Like the real member it returns nothing; a save that fails is a failed call. A
+        // workbook with no change leaves its file as it is.
+        if (doc->isModified() && !doc->save(&error))
+            return CallResult::failure(error);
+        return CallResult::ofValue(QVariant());
     }
     return unknownMember(*this, member);
 }
