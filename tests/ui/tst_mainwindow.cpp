@@ -778,7 +778,7 @@ void TstMainWindow::screenshot()
     child<CodeEditor>(&w, "plainTextEdit_s1")->setPlainText("北京|上海\n旧公司名称\nA1");
     child<CodeEditor>(&w, "plainTextEdit_s2")->setPlainText("广州\n新公司名称\n2024年");
     QCoreApplication::processEvents();
-    QVERIFY(w.grab().save(QStringLiteral("/tmp/trelvix_window_tab1.png")));
+    QVERIFY(w.grab().save(QDir::temp().filePath(QStringLiteral("trelvix_window_tab1.png"))));
 
     auto *tabs = child<QTabWidget>(&w, "tabWidget_1");
     tabs->setCurrentIndex(1);
@@ -789,7 +789,7 @@ void TstMainWindow::screenshot()
     table->setItem(0, 1, new QTableWidgetItem(QStringLiteral("广州")));
     table->setItem(0, 2, new QTableWidgetItem(QStringLiteral("深圳")));
     QCoreApplication::processEvents();
-    QVERIFY(w.grab().save(QStringLiteral("/tmp/trelvix_window_tab2.png")));
+    QVERIFY(w.grab().save(QDir::temp().filePath(QStringLiteral("trelvix_window_tab2.png"))));
 }
 
 int main(int argc, char **argv)
