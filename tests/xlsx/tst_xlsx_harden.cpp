@@ -93,7 +93,7 @@ QString runJob(const QString &path, const QString &find, const QString &ref, con
     }
     const auto saved = open.object->invoke("Save", {});
     app->invoke("Quit", {});
-    return saved.value.toBool() ? QString() : QStringLiteral("not saved");
+    return saved.ok ? QString() : saved.error;
 }
 
 struct Mount
