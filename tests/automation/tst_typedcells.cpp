@@ -369,6 +369,10 @@ void TypedCellsTest::formulasComputed_data()
         << indirect << 1 << QStringList{"Qty", "Amount"}
         << json(R"J({"E1":[3],"E4":[3],"B1":["Qty"]})J")
         << json(R"J({"tables":{"Stock":["Name","Qty","Calc"]},"names":{"Tot":"Stock[Qty]"}})J");
+    QTest::newRow("header kept by a value write too")
+        << indirect << 0 << QStringList{"B1", "Amount"}
+        << json(R"J({"E1":[3],"E4":[3],"B1":["Qty"]})J")
+        << json(R"J({"tables":{"Stock":["Name","Qty","Calc"]},"names":{"Tot":"Stock[Qty]"}})J");
 }
 
 void TypedCellsTest::formulasComputed()
