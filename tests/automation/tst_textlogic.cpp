@@ -666,6 +666,11 @@ void TextLogicTest::wellFormedFormula_data()
     QTest::newRow("unclosed bracket") << "T[Qty" << false;
     QTest::newRow("array constant") << "SUM({1,2})" << true;
     QTest::newRow("unclosed array constant") << "SUM({1,2)" << false;
+    QTest::newRow("ends with an operator") << "1+" << false;
+    QTest::newRow("ends with a separator") << "SUM(1,2)," << false;
+    QTest::newRow("starts with an operator") << "*2" << false;
+    QTest::newRow("a second equals sign") << "=1" << false;
+    QTest::newRow("sign and percent") << "-5%" << true;
 }
 
 void TextLogicTest::wellFormedFormula()
