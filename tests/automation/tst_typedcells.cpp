@@ -265,6 +265,8 @@ void TypedCellsTest::valueTyped_data()
         << none << "2024/1/15" << row(R"J(["2024/1/15","s"])J");
     QTest::newRow("other date forms stay text")
         << dateCell << "2024-01-15" << row(R"J(["2024-01-15","s"])J");
+    QTest::newRow("time without seconds into a date cell")
+        << dateCell << "2024/1/15 6:30" << row(R"J(["2024-01-15T06:30:00","d"])J");
     QTest::newRow("time into a time cell")
         << json(R"J({"A1":{"v":0,"fmt":"h:mm:ss"}})J") << "8:30:00" << row(R"J(["08:30:00","d"])J");
     QTest::newRow("Text format keeps the number as text")
