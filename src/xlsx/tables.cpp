@@ -20,7 +20,7 @@ QVector<TablePart> tableParts(const WorksheetData &w)
         return out;
     DocumentData *doc = w.doc;
     QByteArray relsXml;
-    if (doc->zip.find(w.relsEntry) < 0 || !doc->zip.read(w.relsEntry, &relsXml, nullptr))
+    if (doc->zip.find(w.relsEntry) < 0 || !doc->readPart(w.relsEntry, &relsXml, nullptr))
         return out;
     QVector<Relationship> rels;
     if (!parseRelationships(relsXml, QString(), &rels, nullptr))
@@ -34,7 +34,7 @@ QVector<TablePart> tableParts(const WorksheetData &w)
             const auto it = doc->rewrittenParts.constFind(p.entry);
             if (it != doc->rewrittenParts.constEnd())
                 p.xml = *it;
-            else if (doc->zip.find(p.entry) < 0 || !doc->zip.read(p.entry, &p.xml, nullptr))
+            else if (doc->zip.find(p.entry) < 0 || !doc->readPart(p.entry, &p.xml, nullptr))
                 break;
             out.append(p);
             break;

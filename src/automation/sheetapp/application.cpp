@@ -199,8 +199,10 @@ CallResult WorkbooksObject::open(const QVariant &fileName)
     if (fileName.type() != QVariant::String || path.isEmpty())
         return CallResult::failure(QStringLiteral("Workbooks.Open needs a file name"));
     const QFileInfo info(path);
-    if (!info.exists() || !info.isFile())
+    if (!info.exists())
         return CallResult::failure(QStringLiteral("%1: no such file").arg(path));
+    if (!info.isFile())
+        return CallResult::failure(QStringLiteral("%1: not a regular file").arg(path));
     const QString canonical = info.canonicalFilePath();
 
     // A workbook this application already holds is handed out again.

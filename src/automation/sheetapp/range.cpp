@@ -199,7 +199,7 @@ bool RangeObject::writeValue(const QVariant &value, QString *error)
         return false;
     }
     for (const xlsx::CellRange &array : ws->arrayFormulaRanges()) {
-        if (array.rowCount() * array.columnCount() > 1 && intersects(array, m_range)) {
+        if ((array.rowCount() > 1 || array.columnCount() > 1) && intersects(array, m_range)) {
             *error =
                 QStringLiteral("Range.Value: %1 is part of an array formula").arg(array.toString());
             return false;
