@@ -14,6 +14,7 @@
 #include <QThread>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
@@ -240,8 +241,16 @@ QString poolFolder()
     Pool &pool = Pool::get();
     std::lock_guard<std::mutex> lock(pool.mutex);
     if (!pool.folder) {
-        pool.folder = std::make_unique<QTemporaryDir>(QDir::tempPath() +
-                                                      QStringLiteral("/trelvix-lo-XXXXXX"));
+        // Folders left by a run of this program that did not end normally go first.
+        const QDir temp(QDir::tempPath());
+        for (const QString &name : temp.entryList({QStringLiteral("trelvix-lo-*")}, QDir::Dirs)) {
+            bool ok = false;
+            const pid_t owner = pid_t(name.section(QLatin1Char('-'), 2, 2).toLongLong(&ok));
+            if (ok && owner > 0 && ::kill(owner, 0) != 0 && errno == ESRCH)
+                QDir(temp.filePath(name)).removeRecursively();
+        }
+        pool.folder = std::make_unique<QTemporaryDir>(
+            QStringLiteral("%1/trelvix-lo-%2-XXXXXX").arg(QDir::tempPath()).arg(::getpid()));
         if (!pool.folder->isValid())
             return QString();
     }
