@@ -4,6 +4,7 @@
 #pragma once
 
 #include "automation/dispatch.h"
+#include "automation/libreoffice/libreoffice.h"
 #include "xlsx/cellref.h"
 #include "xlsx/document.h"
 
@@ -40,6 +41,13 @@ struct AppState
     bool visible = false;
     bool quit = false;
     QVector<BookPtr> books;
+    // Legacy .xls workbooks, held by LibreOffice.
+    struct LegacyBook
+    {
+        libreoffice::BookPtr book;
+        QString canonicalPath;
+    };
+    QVector<LegacyBook> legacyBooks;
 
     // Closes every workbook without saving.
     void closeAll();
@@ -81,6 +89,7 @@ public:
 
 private:
     automation::CallResult open(const QVariant &fileName);
+    automation::CallResult openLegacy(const QString &path, const QString &canonical);
     AppPtr m_app;
 };
 
