@@ -1012,7 +1012,7 @@ CellHead Worksheet::headAt(int i) const
     return h;
 }
 
-bool Worksheet::textMayContain(int i, const QByteArray &utf8) const
+bool Worksheet::textMayContain(int i, const QByteArray &utf8, bool asciiCaseInsensitive) const
 {
     const WorksheetData *wd = data();
     if (i < 0 || i >= int(wd->cells.size()) || utf8.isEmpty())
@@ -1048,6 +1048,29 @@ bool Worksheet::textMayContain(int i, const QByteArray &utf8) const
         return true;
     const char *n = utf8.constData();
     const qsizetype len = utf8.size();
+    if (asciiCaseInsensitive) {
+        // The only characters outside ASCII that fold to an ASCII letter: the
+        // Kelvin sign (to "k") and the long s (to "s").
+        auto has = [p, e](const char *seq) {
+            const size_t k = strlen(seq);
+            for (const char *q = p; size_t(e - q) >= k; ++q)
+                if (memcmp(q, seq, k) == 0)
+                    return true;
+            return false;
+        };
+        if ((memchr(n, 'k', size_t(len)) && has("\xE2\x84\xAA")) ||
+            (memchr(n, 's', size_t(len)) && has("\xC5\xBF")))
+            return true;
+        auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c | 0x20) : c; };
+        for (const char *q = p; e - q >= len; ++q) {
+            qsizetype k = 0;
+            while (k < len && lower(q[k]) == n[k])
+                ++k;
+            if (k == len)
+                return true;
+        }
+        return false;
+    }
     for (const char *q = p; e - q >= len; ++q) {
         q = static_cast<const char *>(memchr(q, n[0], size_t(e - q - len + 1)));
         if (!q)

@@ -100,8 +100,10 @@ public:
     CellHead headAt(int i) const;
     // False only when the string value of the cell at position i certainly does
     // not contain `utf8` (looked up in the stored bytes, without decoding them);
-    // true for anything else, including cells that are not strings.
-    bool textMayContain(int i, const QByteArray &utf8) const;
+    // true for anything else, including cells that are not strings. With
+    // `asciiCaseInsensitive`, `utf8` is in lower case and ASCII letters match
+    // in either case (as do the characters that fold to them).
+    bool textMayContain(int i, const QByteArray &utf8, bool asciiCaseInsensitive = false) const;
     // The cell at (row, column); Cell::exists is false when there is none.
     Cell cell(int row, int column) const;
     bool hasCell(int row, int column) const;

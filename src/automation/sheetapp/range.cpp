@@ -1,6 +1,7 @@
 #include "automation/sheetapp/application_p.h"
 #include "automation/sheetapp/cellreplace_p.h"
 #include "automation/sheetapp/matcher_p.h"
+#include "automation/sheetapp/replacequeue_p.h"
 
 #include <QDebug>
 
@@ -46,8 +47,8 @@ QString uniqueColumnName(const xlsx::TableInfo &table, int column, const QString
     return name;
 }
 
-// Writes a cell that may be a table header, keeping the table's column name in
-// step with it. Header cells always hold text.
+} // namespace
+
 bool writeCell(xlsx::Worksheet *ws, QVector<xlsx::TableInfo> *tables, int row, int column,
                CellEdit::Kind kind, const QString &text, QString *error)
 {
@@ -83,6 +84,8 @@ bool writeCell(xlsx::Worksheet *ws, QVector<xlsx::TableInfo> *tables, int row, i
     table.columnNames[tc] = name;
     return true;
 }
+
+namespace {
 
 bool intersects(const xlsx::CellRange &a, const xlsx::CellRange &b)
 {
@@ -134,7 +137,8 @@ bool RangeObject::setProperty(const QByteArray &name, const QVariant &value, QSt
 CallResult RangeObject::replace(const QVariantList &args)
 {
     QString error;
-    xlsx::Document *doc = document(&error);
+    // Calls queued on the workbook stay queued: this one joins them.
+    xlsx::Document *doc = document(&error, false);
     if (!doc)
         return CallResult::failure(error);
     xlsx::Worksheet *ws = doc->worksheet(m_sheet, &error);
@@ -163,87 +167,9 @@ CallResult RangeObject::replace(const QVariantList &args)
         return CallResult::failure(
             QStringLiteral("Range.Replace: SearchOrder must be 1 (rows) or 2 (columns)"));
     const bool matchCase = args.size() > 4 && args[4].isValid() && args[4].toBool();
-    const QString replacement = replacementArg.toString();
-    const WildcardPattern pattern(whatArg.toString(), matchCase);
-    if (pattern.isEmpty())
-        return CallResult::ofValue(false);
-
-    // Cells that cannot match are passed over without decoding them: numbers
-    // when the pattern asks for a character no number shows, and every further
-    // cell of a shared string that already failed to match.
-    const bool numbersCanMatch = pattern.couldMatchOnly(QStringLiteral("0123456789.-+E"));
-    // Strings that cannot hold the pattern's text are told apart from their
-    // stored bytes, without decoding them.
-    const QByteArray literal = pattern.exactLiteral().toUtf8();
-    std::vector<bool> sharedMisses;
-    const bool locked = ws->isProtected();
-    QVector<xlsx::TableInfo> tables = ws->tables();
-    bool changed = false;
-    const auto visit = [&](int index, const xlsx::CellHead &head) {
-        if (!m_range.contains(head.row, head.column))
-            return;
-        const int sst = head.sharedString;
-        if (!head.hasFormula) {
-            if (head.type == xlsx::CellType::Number && !numbersCanMatch)
-                return;
-            if (head.type == xlsx::CellType::Empty || head.type == xlsx::CellType::Boolean ||
-                head.type == xlsx::CellType::Error)
-                return;
-            if (sst >= 0 && size_t(sst) < sharedMisses.size() && sharedMisses[size_t(sst)])
-                return;
-        }
-        const auto missShared = [&]() {
-            if (!head.hasFormula && sst >= 0) {
-                if (size_t(sst) >= sharedMisses.size())
-                    sharedMisses.resize(size_t(sst) + 1, false);
-                sharedMisses[size_t(sst)] = true;
-            }
-        };
-        if (!head.hasFormula && !literal.isEmpty() &&
-            (head.type == xlsx::CellType::InlineString ||
-             head.type == xlsx::CellType::SharedString) &&
-            !ws->textMayContain(index, literal)) {
-            missShared();
-            return;
-        }
-        if (locked && doc->isStyleLocked(head.style))
-            return; // a protected sheet's locked cells are not changed
-        const CellEdit edit = replaceInCell(ws->cellAt(index), pattern, replacement, lookAt);
-        if (edit.kind == CellEdit::None) {
-            missShared();
-            return;
-        }
-        QString why = edit.reason;
-        if (edit.kind != CellEdit::Refused &&
-            writeCell(ws, &tables, head.row, head.column, edit.kind, edit.text, &why)) {
-            changed = true;
-            return;
-        }
-        qWarning().noquote() << QStringLiteral("Range.Replace: %1, sheet \"%2\", cell %3 left "
-                                               "unchanged: %4")
-                                    .arg(m_book->path, ws->name(),
-                                         xlsx::CellRef(head.row, head.column).toString(), why);
-    };
-
-    // Cells are visited by their position in the sheet, which is row by row;
-    // editing a cell that exists keeps every position.
-    const int count = ws->cellCount();
-    if (searchOrder == 1) {
-        for (int i = 0; i < count; ++i)
-            visit(i, ws->headAt(i));
-    } else {
-        std::vector<std::pair<int, int>> byColumn; // (column, position)
-        for (int i = 0; i < count; ++i) {
-            const xlsx::CellHead h = ws->headAt(i);
-            if (m_range.contains(h.row, h.column))
-                byColumn.emplace_back(h.column, i);
-        }
-        // Positions grow with the row within a column.
-        std::sort(byColumn.begin(), byColumn.end());
-        for (const auto &cp : byColumn)
-            visit(cp.second, ws->headAt(cp.second));
-    }
-    return CallResult::ofValue(changed);
+    ReplaceCall call(m_sheet, m_range, whatArg.toString(), matchCase, replacementArg.toString(),
+                     lookAt, searchOrder);
+    return CallResult::ofValue(m_book->replaces.replace(doc, m_book->path, std::move(call)));
 }
 
 bool RangeObject::writeValue(const QVariant &value, QString *error)

@@ -3,6 +3,7 @@ set(SHEETAPP_SOURCES
   sheetapp/sheetapp.h
   sheetapp/application.cpp sheetapp/application_p.h
   sheetapp/range.cpp
+  sheetapp/replacequeue.cpp sheetapp/replacequeue_p.h
   sheetapp/cellreplace.cpp sheetapp/cellreplace_p.h
   sheetapp/matcher.cpp sheetapp/matcher_p.h
   sheetapp/numbertext.cpp sheetapp/numbertext_p.h
