@@ -210,6 +210,7 @@ bool ZipArchive::read(int i, QByteArray *out, QString *error) const
 ZipWriter::ZipWriter() = default;
 ZipWriter::~ZipWriter()
 {
+    m_entry.reset();
     if (m_zip && m_zip->isOpen())
         m_zip->close();
 }
@@ -296,26 +297,50 @@ bool ZipWriter::openEntry(const QString &name, const QDateTime &when, int level,
     m_entryLevel = level;
     m_entryAttr = externalAttr;
     m_entryData.clear();
+    m_entry.reset();
     m_entryOk = true;
+    return true;
+}
+
+bool ZipWriter::streamEntry()
+{
+    QuaZipNewInfo info(m_entryName);
+    info.dateTime = m_entryWhen.isValid() ? m_entryWhen : QDateTime(QDate(1980, 1, 1), QTime(0, 0));
+    info.externalAttr = m_entryAttr;
+    m_entry.reset(new QuaZipFile(m_zip.get()));
+    if (!m_entry->open(QIODevice::WriteOnly, info, nullptr, 0, Z_DEFLATED, kStreamDeflateLevel) ||
+        m_entry->write(m_entryData) != m_entryData.size())
+        return false;
+    m_entryData = QByteArray();
     return true;
 }
 
 bool ZipWriter::writeEntry(const char *data, qint64 size)
 {
-    if (m_entryOk && size > 0) {
-        if (quint64(m_entryData.size()) + quint64(size) > kMaxEntrySize)
-            m_entryOk = false;
-        else
-            m_entryData.append(data, int(size));
+    if (!m_entryOk || size <= 0)
+        return m_entryOk;
+    if (m_entry) {
+        m_entryOk = m_entry->write(data, size) == size;
+        return m_entryOk;
     }
+    m_entryData.append(data, int(size));
+    if (m_entryData.size() > kWholeEntryLimit)
+        m_entryOk = streamEntry();
     return m_entryOk;
 }
 
 bool ZipWriter::closeEntry(QString *error)
 {
-    // The entry is deflated whole: one call compresses it best and fastest.
-    bool ok = m_entryOk && addDeflated(m_entryName, m_entryData.constData(), m_entryData.size(),
-                                       m_entryWhen, m_entryLevel, m_entryAttr, error);
+    bool ok = m_entryOk;
+    if (m_entry) {
+        m_entry->close();
+        ok = ok && m_entry->getZipError() == ZIP_OK;
+        m_entry.reset();
+    } else if (ok) {
+        // A small entry is deflated whole: one call compresses it best and fastest.
+        ok = addDeflated(m_entryName, m_entryData.constData(), m_entryData.size(), m_entryWhen,
+                         m_entryLevel, m_entryAttr, error);
+    }
     m_entryData = QByteArray();
     if (!m_entryOk && error)
         *error = QStringLiteral("cannot write entry %1").arg(m_entryName);
