@@ -10,6 +10,12 @@
 namespace xlsx {
 namespace {
 
+// A worksheet whose cell records would take more than this many times the size of its XML,
+// and more than the floor, is refused: only elements far shorter than any cell with a value
+// ("<c/>") come to that.
+constexpr quint64 kMaxRecordsRatio = 4;
+constexpr quint64 kMaxRecordsFloor = 64ull * 1024 * 1024;
+
 // Counts the start tags of cells and rows (an upper bound of the elements: tags in
 // comments count too), so that their records are allocated once.
 void countTags(const QByteArray &xml, const QByteArray &prefix, size_t *cellTags, size_t *rowTags)
@@ -354,6 +360,15 @@ bool WorksheetData::parse(QString *error)
     {
         size_t cellTags = 0, rowTags = 0;
         countTags(xml, prefix, &cellTags, &rowTags);
+        // The records of a cell take more room than the shortest elements ("<c/>"): a sheet
+        // made of those is refused rather than held in many times its own size.
+        const quint64 recordBytes = quint64(cellTags) * sizeof(CellRec);
+        if (recordBytes > kMaxRecordsFloor && recordBytes > kMaxRecordsRatio * quint64(xml.size()))
+            return fail(QStringLiteral("%1 cells in %2 MB of XML would take %3 MB to hold "
+                                       "(refused)")
+                            .arg(cellTags)
+                            .arg(xml.size() >> 20)
+                            .arg(recordBytes >> 20));
         cells.reserve(cellTags);
         rows.reserve(rowTags);
     }
