@@ -1027,65 +1027,53 @@ CellHead Worksheet::headAt(int i) const
     return h;
 }
 
-bool Worksheet::textMayContain(int i, const QByteArray &utf8, bool asciiCaseInsensitive) const
+bool Worksheet::plainStoredText(int i, const char **begin, const char **end) const
 {
     const WorksheetData *wd = data();
-    if (i < 0 || i >= int(wd->cells.size()) || utf8.isEmpty())
-        return true;
+    if (i < 0 || i >= int(wd->cells.size()))
+        return false;
     const CellRec &rec = wd->cells[size_t(i)];
     if (!(rec.flags & CellRec::HasValue))
-        return true;
+        return false;
     const char *p = nullptr;
     const char *e = nullptr;
-    QByteArray item;
     if (rec.type == quint8(CellType::InlineString)) {
         const char *b = wd->base(rec);
         p = b + rec.vBegin;
         e = b + rec.vEnd;
     } else if (rec.type == quint8(CellType::SharedString)) {
-        item = wd->doc->sharedStringXml(wd->sharedStringIndex(rec));
+        const QByteArray item = wd->doc->sharedStringXml(wd->sharedStringIndex(rec));
         p = item.constData();
         e = p + item.size();
     } else {
-        return true;
+        return false;
     }
     // The text is the content of the one <t> of a plain item, stored as it is
-    // when nothing in it is escaped: then a miss in the bytes is a miss in the
-    // text. Rich text, phonetic runs and escapes are left to the caller.
+    // when nothing in it is escaped. Rich text, phonetic runs and escapes are
+    // left to the caller.
     int tags = 0;
     for (const char *q = p; q < e; ++q) {
         if (*q == '<')
             ++tags;
         else if (*q == '&' || (*q == '_' && q + 1 < e && q[1] == 'x'))
-            return true;
+            return false;
     }
     if (tags != 2)
+        return false;
+    *begin = p;
+    *end = e;
+    return true;
+}
+
+bool Worksheet::textMayContain(int i, const QByteArray &utf8) const
+{
+    const char *p = nullptr;
+    const char *e = nullptr;
+    if (utf8.isEmpty() || !plainStoredText(i, &p, &e))
         return true;
+    // Then a miss in the bytes is a miss in the text.
     const char *n = utf8.constData();
     const qsizetype len = utf8.size();
-    if (asciiCaseInsensitive) {
-        // The only characters outside ASCII that fold to an ASCII letter: the
-        // Kelvin sign (to "k") and the long s (to "s").
-        auto has = [p, e](const char *seq) {
-            const size_t k = strlen(seq);
-            for (const char *q = p; size_t(e - q) >= k; ++q)
-                if (memcmp(q, seq, k) == 0)
-                    return true;
-            return false;
-        };
-        if ((memchr(n, 'k', size_t(len)) && has("\xE2\x84\xAA")) ||
-            (memchr(n, 's', size_t(len)) && has("\xC5\xBF")))
-            return true;
-        auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c | 0x20) : c; };
-        for (const char *q = p; e - q >= len; ++q) {
-            qsizetype k = 0;
-            while (k < len && lower(q[k]) == n[k])
-                ++k;
-            if (k == len)
-                return true;
-        }
-        return false;
-    }
     for (const char *q = p; e - q >= len; ++q) {
         q = static_cast<const char *>(memchr(q, n[0], size_t(e - q - len + 1)));
         if (!q)

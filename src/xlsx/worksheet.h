@@ -100,10 +100,12 @@ public:
     CellHead headAt(int i) const;
     // False only when the string value of the cell at position i certainly does
     // not contain `utf8` (looked up in the stored bytes, without decoding them);
-    // true for anything else, including cells that are not strings. With
-    // `asciiCaseInsensitive`, `utf8` is in lower case and ASCII letters match
-    // in either case (as do the characters that fold to them).
-    bool textMayContain(int i, const QByteArray &utf8, bool asciiCaseInsensitive = false) const;
+    // true for anything else, including cells that are not strings.
+    bool textMayContain(int i, const QByteArray &utf8) const;
+    // The stored bytes (UTF-8, with the <t> tags around) of the string value of
+    // the cell at position i, when they hold its text as it is (one plain <t>,
+    // nothing escaped); false for anything else. Valid until the next edit.
+    bool plainStoredText(int i, const char **begin, const char **end) const;
     // The cell at (row, column); Cell::exists is false when there is none.
     Cell cell(int row, int column) const;
     bool hasCell(int row, int column) const;

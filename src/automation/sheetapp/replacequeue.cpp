@@ -5,6 +5,7 @@
 #include <QDebug>
 
 #include <algorithm>
+#include <cstring>
 
 namespace sheetapp {
 
@@ -43,6 +44,52 @@ ReplaceCall::ReplaceCall(int sheet, const xlsx::CellRange &range, const QString 
 }
 
 namespace {
+
+// Whether `bytes` may hold `literal`; with anyCase, `literal` is in lower case
+// and its ASCII letters are found in either case.
+bool bytesMayContain(const char *p, const char *e, const QByteArray &literal, bool anyCase)
+{
+    const char *n = literal.constData();
+    const qsizetype len = literal.size();
+    if (!anyCase) {
+        for (const char *q = p; e - q >= len; ++q) {
+            q = static_cast<const char *>(memchr(q, n[0], size_t(e - q - len + 1)));
+            if (!q)
+                return false;
+            if (memcmp(q, n, size_t(len)) == 0)
+                return true;
+        }
+        return false;
+    }
+    // The only characters outside ASCII that fold to an ASCII letter: the
+    // Kelvin sign (to "k") and the long s (to "s").
+    auto has = [p, e](const char *seq, size_t k) {
+        for (const char *q = p; size_t(e - q) >= k; ++q)
+            if (memcmp(q, seq, k) == 0)
+                return true;
+        return false;
+    };
+    if ((memchr(n, 'k', size_t(len)) && has("\xE2\x84\xAA", 3)) ||
+        (memchr(n, 's', size_t(len)) && has("\xC5\xBF", 2)))
+        return true;
+    for (const char *q = p; e - q >= len; ++q) {
+        qsizetype k = 0;
+        while (k < len && (q[k] >= 'A' && q[k] <= 'Z' ? char(q[k] | 0x20) : q[k]) == n[k])
+            ++k;
+        if (k == len)
+            return true;
+    }
+    return false;
+}
+
+// What is known of one cell's stored string, looked up once for all calls.
+struct StoredText
+{
+    bool looked = false;
+    bool plain = false;
+    const char *begin = nullptr;
+    const char *end = nullptr;
+};
 
 // One sheet being searched or changed.
 struct SheetWalk
@@ -84,7 +131,7 @@ struct SheetWalk
 
     // False when `call` certainly leaves cell i as it is stored now; told
     // from the cell's head and stored bytes, without decoding the cell.
-    bool mayChange(int i, const xlsx::CellHead &head, ReplaceCall &call) const
+    bool mayChange(int i, const xlsx::CellHead &head, ReplaceCall &call, StoredText *stored) const
     {
         if (!call.range.contains(head.row, head.column))
             return false;
@@ -98,12 +145,17 @@ struct SheetWalk
             if (sst >= 0 && size_t(sst) < call.sharedMisses.size() &&
                 call.sharedMisses[size_t(sst)])
                 return false;
-            if (!call.literal.isEmpty() &&
-                (head.type == xlsx::CellType::InlineString ||
-                 head.type == xlsx::CellType::SharedString) &&
-                !ws->textMayContain(i, call.literal, call.literalAnyCase)) {
-                missShared(call, head);
-                return false;
+            if (!call.literal.isEmpty() && (head.type == xlsx::CellType::InlineString ||
+                                            head.type == xlsx::CellType::SharedString)) {
+                if (!stored->looked) {
+                    stored->looked = true;
+                    stored->plain = ws->plainStoredText(i, &stored->begin, &stored->end);
+                }
+                if (stored->plain && !bytesMayContain(stored->begin, stored->end, call.literal,
+                                                      call.literalAnyCase)) {
+                    missShared(call, head);
+                    return false;
+                }
             }
         }
         // A protected sheet's locked cells are not changed.
@@ -140,8 +192,10 @@ struct SheetWalk
         xlsx::Cell cur;
         bool decoded = false;
         bool edited = false;
+        StoredText stored;
         for (ReplaceCall *call : calls) {
-            if (!edited ? !mayChange(i, head, *call) : !call->range.contains(head.row, head.column))
+            if (!edited ? !mayChange(i, head, *call, &stored)
+                        : !call->range.contains(head.row, head.column))
                 continue;
             if (!decoded) {
                 cur = ws->cellAt(i);
@@ -177,7 +231,9 @@ struct SheetWalk
         // values, come out of the calls alike: the first one's writes serve
         // the others.
         const bool reuse = ws->arrayFormulaRanges().isEmpty();
-        std::vector<int> known; // by shared string: 1 + index into outcomes, or 0
+        // By shared string: 0 not seen, -1 seen once, else 1 + index into outcomes. A string
+        // is recorded when it comes again: most that come once never do.
+        std::vector<int> known;
         std::vector<Outcome> outcomes;
         const int count = ws->cellCount();
         for (int i = 0; i < count; ++i) {
@@ -199,6 +255,11 @@ struct SheetWalk
                 known.resize(size_t(sst) + 1, 0);
             const int slot = known[size_t(sst)];
             if (slot == 0) {
+                applyToCell(i, head, calls, nullptr);
+                known[size_t(sst)] = -1;
+                continue;
+            }
+            if (slot < 0) {
                 Outcome outcome;
                 outcome.style = head.style;
                 applyToCell(i, head, calls, &outcome);
@@ -268,15 +329,16 @@ struct SheetWalk
                 return cell;
             };
             bool queued = false;
+            StoredText stored;
             for (ReplaceCall *p : pending) {
-                if (mayChange(i, head, *p) && changes(decode(), head, *p, nullptr)) {
+                if (mayChange(i, head, *p, &stored) && changes(decode(), head, *p, nullptr)) {
                     queued = true;
                     break;
                 }
             }
             if (queued)
                 open->push_back(i);
-            else if (mayChange(i, head, call) && changes(decode(), head, call, refused))
+            else if (mayChange(i, head, call, &stored) && changes(decode(), head, call, refused))
                 return 1;
         }
         return open->empty() ? 0 : -1;
@@ -314,7 +376,8 @@ bool ReplaceQueue::replace(xlsx::Document *doc, const QString &path, ReplaceCall
         verdict = 0;
         for (int i : open) {
             const xlsx::CellHead head = ws->headAt(i);
-            if (walk.mayChange(i, head, call) &&
+            StoredText stored;
+            if (walk.mayChange(i, head, call, &stored) &&
                 SheetWalk::changes(ws->cellAt(i), head, call, &refused)) {
                 verdict = 1;
                 break;
