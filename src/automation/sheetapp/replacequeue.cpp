@@ -1,5 +1,7 @@
 #include "automation/sheetapp/replacequeue_p.h"
 
+#include "automation/sheetapp/cellwrite_p.h"
+
 #include "xlsx/document.h"
 
 #include <QDebug>
@@ -26,7 +28,7 @@ ReplaceCall::ReplaceCall(int sheet, const xlsx::CellRange &range, const QString 
                          bool matchCase, const QString &replacement, int lookAt, int searchOrder)
     : sheet(sheet), range(range), pattern(what, matchCase), replacement(replacement),
       lookAt(lookAt), searchOrder(searchOrder),
-      numbersCanMatch(pattern.couldMatchOnly(QStringLiteral("0123456789.-+E"))),
+      numbersCanMatch(pattern.couldMatchOnly(QStringLiteral("0123456789.-+E/: "))),
       literal(pattern.exactLiteral().toUtf8())
 {
     // A case-insensitive text of ASCII letters and characters without case
@@ -98,17 +100,11 @@ struct SheetWalk
     xlsx::Worksheet *ws;
     const QString &path;
     bool locked;
-    QVector<xlsx::TableInfo> tables;
+    SheetWriter writer;
 
     SheetWalk(xlsx::Document *doc, xlsx::Worksheet *ws, const QString &path)
-        : doc(doc), ws(ws), path(path), locked(ws->isProtected()), tables(ws->tables())
+        : doc(doc), ws(ws), path(path), locked(ws->isProtected()), writer(doc, ws)
     {
-    }
-
-    bool hasHeaderCells() const
-    {
-        return std::any_of(tables.begin(), tables.end(),
-                           [](const xlsx::TableInfo &t) { return t.headerRowCount > 0; });
     }
 
     void warn(const xlsx::CellHead &head, const QString &why) const
@@ -139,8 +135,7 @@ struct SheetWalk
         if (!head.hasFormula) {
             if (head.type == xlsx::CellType::Number && !call.numbersCanMatch)
                 return false;
-            if (head.type == xlsx::CellType::Empty || head.type == xlsx::CellType::Boolean ||
-                head.type == xlsx::CellType::Error)
+            if (head.type == xlsx::CellType::Empty)
                 return false;
             if (sst >= 0 && size_t(sst) < call.sharedMisses.size() &&
                 call.sharedMisses[size_t(sst)])
@@ -164,10 +159,11 @@ struct SheetWalk
 
     // Whether `call` changes `cell` (the stored cell i); learns the shared
     // strings it leaves alone. *refused is set when a match cannot be stored.
-    static bool changes(const xlsx::Cell &cell, const xlsx::CellHead &head, ReplaceCall &call,
-                        bool *refused)
+    bool changes(const xlsx::Cell &cell, const xlsx::CellHead &head, ReplaceCall &call,
+                 bool *refused) const
     {
-        const CellEdit edit = replaceInCell(cell, call.pattern, call.replacement, call.lookAt);
+        const CellEdit edit = replaceInCell(cell, writer.formats().of(head.style), call.pattern,
+                                            call.replacement, call.lookAt);
         if (edit.kind == CellEdit::None)
             missShared(call, head);
         if (edit.kind == CellEdit::Refused && refused)
@@ -180,7 +176,7 @@ struct SheetWalk
     struct Outcome
     {
         int style = 0;
-        std::vector<std::pair<CellEdit::Kind, QString>> writes;
+        std::vector<CellEdit> writes;
         QStringList refusals;
     };
 
@@ -193,26 +189,27 @@ struct SheetWalk
         bool decoded = false;
         bool edited = false;
         StoredText stored;
+        CellFormat format;
         for (ReplaceCall *call : calls) {
             if (!edited ? !mayChange(i, head, *call, &stored)
                         : !call->range.contains(head.row, head.column))
                 continue;
             if (!decoded) {
                 cur = ws->cellAt(i);
+                format = writer.formats().of(head.style);
                 decoded = true;
             }
             const CellEdit edit =
-                replaceInCell(cur, call->pattern, call->replacement, call->lookAt);
+                replaceInCell(cur, format, call->pattern, call->replacement, call->lookAt);
             if (edit.kind == CellEdit::None) {
                 if (!edited)
                     missShared(*call, head);
                 continue;
             }
             QString why = edit.reason;
-            if (edit.kind != CellEdit::Refused &&
-                writeCell(ws, &tables, head.row, head.column, edit.kind, edit.text, &why)) {
+            if (edit.kind != CellEdit::Refused && writer.write(head.row, head.column, edit, &why)) {
                 if (outcome)
-                    outcome->writes.emplace_back(edit.kind, edit.text);
+                    outcome->writes.push_back(edit);
                 cur = ws->cellAt(i); // the next call sees the cell as it is stored now
                 edited = true;
                 continue;
@@ -238,9 +235,7 @@ struct SheetWalk
         const int count = ws->cellCount();
         for (int i = 0; i < count; ++i) {
             const xlsx::CellHead head = ws->headAt(i);
-            if (!head.hasFormula &&
-                (head.type == xlsx::CellType::Empty || head.type == xlsx::CellType::Boolean ||
-                 head.type == xlsx::CellType::Error))
+            if (!head.hasFormula && head.type == xlsx::CellType::Empty)
                 continue;
             const int sst = head.sharedString;
             const bool shared = reuse && !head.hasFormula && sst >= 0 &&
@@ -274,7 +269,7 @@ struct SheetWalk
             }
             for (const auto &w : o.writes) {
                 QString why;
-                if (!writeCell(ws, &tables, head.row, head.column, w.first, w.second, &why))
+                if (!writer.write(head.row, head.column, w, &why))
                     warn(head, why);
             }
             for (const QString &why : o.refusals)
@@ -358,7 +353,9 @@ bool ReplaceQueue::replace(xlsx::Document *doc, const QString &path, ReplaceCall
     if (call.pattern.isEmpty())
         return false;
     SheetWalk walk(doc, ws, path);
-    if (walk.hasHeaderCells()) {
+    const QVector<xlsx::TableInfo> tables = ws->tables();
+    if (std::any_of(tables.begin(), tables.end(),
+                    [](const xlsx::TableInfo &t) { return t.headerRowCount > 0; })) {
         // Renaming one header can rename another: applied now, in order.
         flush(doc, path);
         return walk.applyNow(call);
@@ -378,7 +375,7 @@ bool ReplaceQueue::replace(xlsx::Document *doc, const QString &path, ReplaceCall
             const xlsx::CellHead head = ws->headAt(i);
             StoredText stored;
             if (walk.mayChange(i, head, call, &stored) &&
-                SheetWalk::changes(ws->cellAt(i), head, call, &refused)) {
+                walk.changes(ws->cellAt(i), head, call, &refused)) {
                 verdict = 1;
                 break;
             }

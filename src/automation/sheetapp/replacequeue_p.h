@@ -17,8 +17,6 @@
 
 namespace xlsx {
 class Document;
-class Worksheet;
-struct TableInfo;
 } // namespace xlsx
 
 namespace sheetapp {
@@ -35,7 +33,7 @@ struct ReplaceCall
     QString replacement;
     int lookAt;
     int searchOrder;
-    // False when the pattern asks for a character that no number shows.
+    // False when the pattern asks for a character that no number, date or time shows.
     bool numbersCanMatch;
     // Text every match contains as it is stored (UTF-8), or empty; with
     // literalAnyCase, in lower case and its ASCII letters in any case.
@@ -61,10 +59,5 @@ public:
 private:
     std::vector<ReplaceCall> m_calls;
 };
-
-// Writes a cell that may be a table header, keeping the table's column name in
-// step with it (header cells always hold text).
-bool writeCell(xlsx::Worksheet *ws, QVector<xlsx::TableInfo> *tables, int row, int column,
-               CellEdit::Kind kind, const QString &text, QString *error);
 
 } // namespace sheetapp
