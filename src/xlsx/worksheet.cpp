@@ -326,7 +326,7 @@ QString WorksheetData::label() const
     return QStringLiteral("%1: part /%2").arg(doc ? doc->label() : QString(), entryName);
 }
 
-bool WorksheetData::parse(QString *error)
+bool WorksheetData::parse(QString *error, bool keepCells)
 {
     cells.clear();
     rows.clear();
@@ -369,8 +369,10 @@ bool WorksheetData::parse(QString *error)
                             .arg(cellTags)
                             .arg(xml.size() >> 20)
                             .arg(recordBytes >> 20));
-        cells.reserve(cellTags);
-        rows.reserve(rowTags);
+        if (keepCells) {
+            cells.reserve(cellTags);
+            rows.reserve(rowTags);
+        }
     }
     int rowNumber = 0;
     bool sorted = true;
@@ -435,7 +437,8 @@ bool WorksheetData::parse(QString *error)
                 if (r.selfClosing) {
                     row.closeBegin = quint32(r.whole.end - 2);
                     row.end = quint32(r.whole.end);
-                    rows.push_back(row);
+                    if (keepCells)
+                        rows.push_back(row);
                     continue;
                 }
                 int prevCol = 0;
@@ -470,7 +473,8 @@ bool WorksheetData::parse(QString *error)
                     prevCol = rec.col;
                     if (rec.flags & CellRec::HasFormula) {
                         ++formulaCount;
-                        more.push_back(f);
+                        if (keepCells)
+                            more.push_back(f);
                         rec.more = quint32(more.size());
                     }
                     if (gk == 1 && !shared.contains(f.si))
@@ -481,11 +485,13 @@ bool WorksheetData::parse(QString *error)
                         sorted = false;
                     lastRow = rec.row;
                     lastCol = rec.col;
-                    cells.push_back(rec);
+                    if (keepCells)
+                        cells.push_back(rec);
                 }
                 if (s.failed())
                     return fail(s.error());
-                rows.push_back(row);
+                if (keepCells)
+                    rows.push_back(row);
             }
             if (s.failed())
                 return fail(s.error());
