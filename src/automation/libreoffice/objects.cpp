@@ -90,9 +90,10 @@ CallResult WorkbookObject::invoke(const QByteArray &member, const QVariantList &
     if (member == "Save") {
         if (!m_book->save(&error)) {
             qWarning().noquote() << "Workbook.Save:" << error;
-            return CallResult::ofValue(false);
+            return CallResult::failure(error);
         }
-        return CallResult::ofValue(true);
+        // Save answers nothing; a failed save is a failed call.
+        return CallResult::ofValue(QVariant());
     }
     return sheetapp::unknownMember(*this, member);
 }
