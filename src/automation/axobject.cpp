@@ -124,6 +124,7 @@ void AxObject::warn(const QString &what)
 {
     m_lastError = what;
     qWarning().noquote() << "AxObject:" << what;
+    emit exception(-1, m_control, what, QString());
 }
 
 CallResult AxObject::call(const char *signature, const QVariantList &given)

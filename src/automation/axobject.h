@@ -52,6 +52,10 @@ public:
     // Writes a property of the server object ("DisplayAlerts", "Value").
     bool setProperty(const char *name, const QVariant &value);
 
+signals:
+    // A call failed: emitted with the message (as `desc`) before the failed call returns.
+    void exception(int code, const QString &source, const QString &desc, const QString &help);
+
 private:
     CallResult call(const char *signature, const QVariantList &given);
     void warn(const QString &what);

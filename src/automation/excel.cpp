@@ -65,7 +65,16 @@ Excel::Worksheet *Workbook::ActiveSheet()
 
 bool Workbook::Save()
 {
-    return m_object && m_object->dynamicCall("Save()").toBool();
+    if (!m_object)
+        return false;
+    // Save returns nothing: whether it worked shows only as an exception of the call.
+    bool failed = false;
+    const QMetaObject::Connection c = QObject::connect(
+        m_object.data(), &automation::AxObject::exception,
+        [&failed](int, const QString &, const QString &, const QString &) { failed = true; });
+    m_object->dynamicCall("Save()");
+    QObject::disconnect(c);
+    return !failed;
 }
 
 int Sheets::Count()

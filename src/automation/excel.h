@@ -71,7 +71,8 @@ public:
     QString Path();
     Excel::Sheets *Sheets();
     Excel::Worksheet *ActiveSheet();
-    // Writes the workbook to its file; false when it was not written.
+    // Writes the workbook to its file; false when the call failed (the member itself returns
+    // nothing).
     bool Save();
 };
 

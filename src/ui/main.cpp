@@ -1,4 +1,5 @@
 #include "ui/mainwindow.h"
+#include "ui/translations.h"
 
 #include <QApplication>
 
@@ -7,6 +8,7 @@ int main(int argc, char **argv)
     QApplication a(argc, argv);
     // There is no version resource on this platform: the build supplies it.
     QCoreApplication::setApplicationVersion(QStringLiteral(TRELVIX_VERSION));
+    installQtTranslations(&a);
     MainWindow w;
     w.show();
     return a.exec();

@@ -1,7 +1,9 @@
 #include "ui/mainwindow.h"
 #include "ui_mainwindow.h"
 
+#include <QCloseEvent>
 #include <QDesktopServices>
+#include <QDir>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMessageBox>
@@ -208,7 +210,10 @@ void MainWindow::updateFileCount()
 
 void MainWindow::on_action_triggered()
 {
-    QDesktopServices::openUrl(QUrl::fromLocalFile(QStringLiteral("./help.chm")));
+    // help.chm of the working folder, by its absolute path: the desktop's
+    // opener takes no relative file URL.
+    QDesktopServices::openUrl(
+        QUrl::fromLocalFile(QDir::current().absoluteFilePath(QStringLiteral("help.chm"))));
 }
 
 void MainWindow::on_action_P_triggered()
@@ -221,7 +226,22 @@ void MainWindow::on_action_P_triggered()
 
 void MainWindow::on_action_Quit_triggered()
 {
+    // A run ends first: no workbook is left half-saved.
+    if (running) {
+        quitAfterRun = true;
+        return;
+    }
     std::exit(0);
+}
+
+void MainWindow::closeEvent(QCloseEvent *event)
+{
+    if (running) {
+        closeAfterRun = true;
+        event->ignore();
+        return;
+    }
+    QMainWindow::closeEvent(event);
 }
 
 void MainWindow::on_tabWidget_1_currentChanged(int /*index*/)

@@ -9,10 +9,12 @@
 #include <QString>
 #include <QStringList>
 
+class QCloseEvent;
 class QDragEnterEvent;
 class QDropEvent;
 class QLabel;
 class QTableWidgetItem;
+class QThreadPool;
 
 namespace Ui {
 class MainWindow;
@@ -49,6 +51,11 @@ private:
     QLabel *failLabel = nullptr;
     QLabel *statusLabel = nullptr;
     int runTab = 0;
+    // While a run waits for its jobs: nothing may change the lists, and a
+    // request to close or quit is carried out once every job has ended.
+    bool running = false;
+    bool closeAfterRun = false;
+    bool quitAfterRun = false;
 
 signals:
     void fileNumChangedSignals();
@@ -112,11 +119,16 @@ private:
     void openList1Folder();
     void openList2Folder();
 
+    // Waits until every job of the pool has ended, handling meanwhile all
+    // events but the user's input.
+    void waitForJobs(QThreadPool &pool);
+
     // The jobs of a run, executed on the run's pool threads.
     void replaceJob1(int i, Param par);
     void replaceJob2(QString separator, int i, Param par, QList<QStringList> keyRows);
 
 protected:
+    void closeEvent(QCloseEvent *event) override;
     void dragEnterEvent(QDragEnterEvent *event) override;
     void dropEvent(QDropEvent *event) override;
 };

@@ -46,6 +46,11 @@ DroppedKind kindOf(const QString &localPath)
 
 void MainWindow::dragEnterEvent(QDragEnterEvent *event)
 {
+    // The lists stay as they are while a run's jobs read them.
+    if (running) {
+        event->ignore();
+        return;
+    }
     const QMimeData *data = event->mimeData();
     if (data->urls().isEmpty())
         return;
@@ -57,6 +62,10 @@ void MainWindow::dragEnterEvent(QDragEnterEvent *event)
 
 void MainWindow::dropEvent(QDropEvent *event)
 {
+    if (running) {
+        event->ignore();
+        return;
+    }
     const QList<QUrl> urls = event->mimeData()->urls();
     if (urls.isEmpty())
         return;

@@ -2,8 +2,10 @@
 #include "ui/mainwindow.h"
 
 #include "ui/listfile.h"
+#include "ui/savefailure.h"
 #include "ui_mainwindow.h"
 
+#include <QDebug>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -42,12 +44,15 @@ QString askOpenPath(QWidget *parent)
                                         QStringLiteral("."), QString::fromUtf8(kFileFilter));
 }
 
+// The user reads the reason in Chinese; the library's own words, which name
+// the file and the part, go to the log.
 void warnSaveFailed(QWidget *parent, const QString &path, const QString &error)
 {
-    QMessageBox::warning(
-        parent, QStringLiteral("警告"),
-        QStringLiteral("列表导出失败:\n%1\n%2").arg(QDir::toNativeSeparators(path), error),
-        QMessageBox::Ok, QMessageBox::NoButton);
+    qWarning().noquote() << "list export failed:" << error;
+    QMessageBox::warning(parent, QStringLiteral("警告"),
+                         QStringLiteral("列表导出失败:\n%1\n%2")
+                             .arg(QDir::toNativeSeparators(path), saveFailureReason(path)),
+                         QMessageBox::Ok, QMessageBox::NoButton);
 }
 
 // Status codes of the list files.

@@ -14,6 +14,7 @@
 #include <QMap>
 #include <QMessageBox>
 #include <QSet>
+#include <QSignalBlocker>
 #include <QToolTip>
 #include <QUrl>
 
@@ -103,7 +104,9 @@ void MainWindow::rebuildList2Headers()
     QTableWidget *table = ui->tableWidget_list2;
     table->setColumnCount(files2.size() + 1);
     // Fresh header items and plain file cells, so that no marking of an
-    // earlier run stays behind.
+    // earlier run stays behind. A colour is no edit: the keyword check of
+    // itemChanged must not see it.
+    const QSignalBlocker noEdit(table);
     table->setHorizontalHeaderItem(0, new QTableWidgetItem(QStringLiteral("关键字或位置")));
     for (int i = 0; i < files2.size(); ++i) {
         table->setHorizontalHeaderItem(i + 1,

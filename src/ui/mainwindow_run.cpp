@@ -3,11 +3,14 @@
 #include "ui/mainwindow.h"
 #include "ui_mainwindow.h"
 
+#include <QCoreApplication>
 #include <QDebug>
+#include <QEventLoop>
 #include <QFileInfo>
 #include <QFuture>
 #include <QLabel>
 #include <QMessageBox>
+#include <QSignalBlocker>
 #include <QTextBlock>
 #include <QThreadPool>
 #include <QVector>
@@ -17,6 +20,8 @@ namespace {
 
 // At most this many workbooks are open at once in one run.
 constexpr int maxJobsAtOnce = 8;
+// While a run waits, the window handles its events at least this often.
+constexpr int waitSliceMs = 15;
 
 // Appends a pair for every non-empty part of `keys` split at `separator`.
 void appendPairs(QVector<KeyPair> &pairs, const QString &keys, const QString &separator,
@@ -41,6 +46,8 @@ QStringList blockTexts(const QPlainTextEdit *edit)
 
 void MainWindow::on_pushButton_replace_clicked()
 {
+    if (running)
+        return; // one run at a time
     emit stateChangedSignals(49);
     resetCounters();
     setReplaceControlsEnabled(false);
@@ -148,9 +155,31 @@ void MainWindow::on_pushButton_replace_clicked()
         return;
     }
 
-    // Never run a job on this thread: a job enters its own apartment.
-    pool.waitForDone();
+    waitForJobs(pool);
     futures.clear();
+}
+
+void MainWindow::waitForJobs(QThreadPool &pool)
+{
+    // The window goes on repainting and showing the jobs' reports as they
+    // arrive, while the user's input waits until the run has ended; drops and
+    // close requests, which are not input events, are held off by `running`.
+    // No job ever runs on this thread (a job enters its own apartment), so
+    // the pool is waited on, never a future.
+    running = true;
+    while (!pool.waitForDone(waitSliceMs))
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    // The reports of the last jobs, in the order they were sent.
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    running = false;
+
+    if (quitAfterRun)
+        QMetaObject::invokeMethod(
+            this, [this] { on_action_Quit_triggered(); }, Qt::QueuedConnection);
+    else if (closeAfterRun)
+        QMetaObject::invokeMethod(
+            this, [this] { close(); }, Qt::QueuedConnection);
+    closeAfterRun = quitAfterRun = false;
 }
 
 void MainWindow::replaceJob1(int i, Param par)
@@ -190,6 +219,7 @@ void MainWindow::onRepDone(Rep *rep, STATE state, int index)
             // A second-way file owns a column: colour its header text and the
             // background of its cells.
             QTableWidget *table = ui->tableWidget_list2;
+            const QSignalBlocker noEdit(table); // a colour is no edit of the table
             const int column = index + 1;
             if (QTableWidgetItem *header = table->horizontalHeaderItem(column))
                 header->setForeground(QBrush(color, Qt::SolidPattern));

@@ -1,9 +1,9 @@
 #include "xlsx/document_p.h"
+#include "xlsx/savefile.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QSet>
 #include <QUrl>
 #include <QXmlStreamReader>
@@ -216,8 +216,19 @@ bool DocumentData::loadPackage(const QByteArray &bytes, const QString &label, QS
     };
     if (!zip.load(bytes, label, error))
         return false;
+    if (zip.find(QStringLiteral("[Content_Types].xml")) < 0 &&
+        zip.find(QStringLiteral("mimetype")) >= 0) {
+        QByteArray mime;
+        zip.read(QStringLiteral("mimetype"), &mime, nullptr);
+        if (mime.startsWith("application/vnd.oasis.opendocument.spreadsheet"))
+            return fail(QStringLiteral("%1: an OpenDocument spreadsheet, not an .xlsx workbook")
+                            .arg(label));
+        if (mime.startsWith("application/vnd.oasis.opendocument."))
+            return fail(
+                QStringLiteral("%1: an OpenDocument file, not an .xlsx workbook").arg(label));
+    }
     // Content types: the workbook's type decides whether we can read it.
-    if (!zip.read(QStringLiteral("[Content_Types].xml"), &contentTypesXml, error))
+    if (!readPart(QStringLiteral("[Content_Types].xml"), &contentTypesXml, error))
         return false;
     QHash<QString, QString> overrides;
     if (!readXml(
@@ -231,7 +242,7 @@ bool DocumentData::loadPackage(const QByteArray &bytes, const QString &label, QS
             error))
         return false;
     QByteArray rootRels;
-    if (!zip.read(QStringLiteral("_rels/.rels"), &rootRels, error))
+    if (!readPart(QStringLiteral("_rels/.rels"), &rootRels, error))
         return false;
     QVector<Relationship> rels;
     if (!parseRelationships(rootRels, label + QStringLiteral(": part /_rels/.rels"), &rels, error))
@@ -256,7 +267,7 @@ bool DocumentData::loadPackage(const QByteArray &bytes, const QString &label, QS
         return fail(QStringLiteral("%1: part /%2 is not a workbook (%3)")
                         .arg(label, workbookEntry, wbType));
     const QString wbLabel = QStringLiteral("%1: part /%2").arg(label, workbookEntry);
-    if (!zip.read(workbookEntry, &workbookXml, error))
+    if (!readPart(workbookEntry, &workbookXml, error))
         return false;
     // Workbook: sheets and the active tab.
     struct RawSheet
@@ -299,7 +310,7 @@ bool DocumentData::loadPackage(const QByteArray &bytes, const QString &label, QS
             wbPrefix = prefixOf(s, t.name);
     }
     workbookRelsEntry = relsEntryFor(workbookEntry);
-    if (!zip.read(workbookRelsEntry, &workbookRelsXml, error))
+    if (!readPart(workbookRelsEntry, &workbookRelsXml, error))
         return false;
     if (!parseRelationships(workbookRelsXml,
                             QStringLiteral("%1: part /%2").arg(label, workbookRelsEntry), &rels,
@@ -335,6 +346,12 @@ bool DocumentData::loadPackage(const QByteArray &bytes, const QString &label, QS
         e.info.visibility = rs.state == QLatin1String("hidden")       ? SheetVisibility::Hidden
                             : rs.state == QLatin1String("veryHidden") ? SheetVisibility::VeryHidden
                                                                       : SheetVisibility::Visible;
+        if (rs.rid.isEmpty()) {
+            // Left so by the spreadsheet application for some very hidden sheets: a sheet
+            // without a part, so without cells.
+            sheets.push_back(std::move(e));
+            continue;
+        }
         const auto it = byId.constFind(rs.rid);
         if (it == byId.constEnd())
             return fail(
@@ -360,6 +377,54 @@ bool DocumentData::loadPackage(const QByteArray &bytes, const QString &label, QS
     return true;
 }
 
+bool DocumentData::readPart(const QString &entry, QByteArray *out, QString *error) const
+{
+    if (!zip.read(entry, out, error))
+        return false;
+    QString why;
+    if (!toUtf8Xml(out, &why)) {
+        if (error)
+            *error = QStringLiteral("%1: part /%2: %3").arg(label(), entry, why);
+        out->clear();
+        return false;
+    }
+    return true;
+}
+
+bool DocumentData::readBack(const QByteArray &bytes, const QStringList &written, QString *error)
+{
+    if (!loadPackage(bytes, path, error))
+        return false;
+    QSet<QString> sheetEntries;
+    for (size_t i = 0; i < sheets.size(); ++i) {
+        const SheetEntry &e = sheets[i];
+        if (e.info.kind != SheetKind::Worksheet || e.entryName.isEmpty() ||
+            !written.contains(e.entryName))
+            continue;
+        sheetEntries.insert(e.entryName);
+        if (!loadWorksheet(int(i), error))
+            return false;
+    }
+    for (const QString &entry : written) {
+        if (sheetEntries.contains(entry))
+            continue;
+        QByteArray xml;
+        if (!readPart(entry, &xml, error))
+            return false;
+        XmlScanner s(xml.constData(), xml.size());
+        XmlToken t;
+        while (s.next(&t)) {
+        }
+        if (s.failed()) {
+            if (error)
+                *error = QStringLiteral("%1: part /%2 as written: malformed XML (%3)")
+                             .arg(label(), entry, s.error());
+            return false;
+        }
+    }
+    return true;
+}
+
 bool DocumentData::loadSharedStrings(QString *error) const
 {
     if (sstLoaded)
@@ -369,7 +434,7 @@ bool DocumentData::loadSharedStrings(QString *error) const
     sstItems.clear();
     if (sstEntry.isEmpty() || zip.find(sstEntry) < 0)
         return true;
-    if (!zip.read(sstEntry, &sstXml, error))
+    if (!readPart(sstEntry, &sstXml, error))
         return false;
     // The items stay undecoded: a string is flattened when a cell asks for it.
     XmlScanner s(sstXml.constData(), sstXml.size());
@@ -426,7 +491,7 @@ void DocumentData::loadStyles() const
         return;
     stylesLoaded = true;
     QByteArray xml;
-    if (stylesEntry.isEmpty() || zip.find(stylesEntry) < 0 || !zip.read(stylesEntry, &xml, nullptr))
+    if (stylesEntry.isEmpty() || zip.find(stylesEntry) < 0 || !readPart(stylesEntry, &xml, nullptr))
         return;
     int inCellXfs = 0;
     QXmlStreamReader r(xml);
@@ -458,10 +523,12 @@ bool DocumentData::loadWorksheet(int index, QString *error)
     wd->index = index;
     wd->name = e.info.name;
     wd->entryName = e.entryName;
-    wd->relsEntry = relsEntryFor(e.entryName);
+    wd->relsEntry = e.entryName.isEmpty() ? QString() : relsEntryFor(e.entryName);
     if (e.isNew)
         wd->xml = newSheetXml();
-    else if (!zip.read(e.entryName, &wd->xml, error))
+    else if (e.entryName.isEmpty())
+        wd->xml = "<worksheet xmlns=\"" + QByteArray(kMainNs) + "\"/>"; // no part: no cells
+    else if (!readPart(e.entryName, &wd->xml, error))
         return false;
     if (!wd->parse(error))
         return false;
@@ -485,7 +552,7 @@ bool DocumentData::buildPackage(QIODevice *out, QString *error)
                 fullCalc = e.ws->d->formulaCount > 0;
             else if (!e.isNew && e.info.kind == SheetKind::Worksheet) {
                 QByteArray xml;
-                fullCalc = zip.read(e.entryName, &xml, nullptr) && formulaBytesIn(xml);
+                fullCalc = readPart(e.entryName, &xml, nullptr) && formulaBytesIn(xml);
             }
         }
     }
@@ -630,6 +697,11 @@ bool DocumentData::buildPackage(QIODevice *out, QString *error)
         else if (e.ws && e.ws->d->modified)
             rewrittenSheets.insert(e.entryName, e.ws->data());
     }
+    writtenEntries = parts.keys();
+    for (auto it = rewrittenSheets.constBegin(); it != rewrittenSheets.constEnd(); ++it)
+        writtenEntries.append(it.key());
+    for (const SheetEntry *e : newSheets)
+        writtenEntries.append(e->entryName);
     QString why;
     auto fail = [&]() {
         if (error)
@@ -685,6 +757,13 @@ bool Document::open(const QString &path, QString *error)
 {
     d.reset(new DocumentData);
     d->path = path;
+    const QFileInfo info(path);
+    if (info.exists() && !info.isFile()) {
+        // A folder, a FIFO or a device: never opened (reading a FIFO would wait for a writer).
+        if (error)
+            *error = QStringLiteral("%1: not a regular file").arg(path);
+        return false;
+    }
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly)) {
         if (error)
@@ -937,58 +1016,84 @@ bool Document::saveAs(const QString &path, QString *error)
             *error = QStringLiteral("%1: a workbook needs at least one sheet").arg(path);
         return false;
     }
-    QSaveFile f(path);
-    if (!f.open(QIODevice::WriteOnly)) {
+    SaveFile f(path);
+    if (!f.open(error))
+        return false;
+    if (!d->buildPackage(f.device(), error)) {
+        if (error && !f.writeError().isEmpty())
+            *error = QStringLiteral("%1: cannot save: %2").arg(path, f.writeError());
+        f.cancel();
+        return false;
+    }
+    // Nothing is committed that this library cannot read back: the package, every part it
+    // rewrote, and the rewritten worksheets, parsed as on opening.
+    DocumentData check;
+    check.path = path;
+    QString err;
+    {
+        QFile written(f.tempPath());
+        QByteArray bytes;
+        if (!written.open(QIODevice::ReadOnly))
+            err = QStringLiteral("%1: cannot read the written file back (%2)")
+                      .arg(path, written.errorString());
+        else if ((bytes = written.readAll()).isEmpty())
+            err = QStringLiteral("%1: the written file reads back empty").arg(path);
+        if (err.isEmpty())
+            check.readBack(bytes, d->writtenEntries, &err);
+    }
+    if (!err.isEmpty()) {
+        f.cancel();
         if (error)
-            *error = QStringLiteral("%1: cannot write (%2)").arg(path, f.errorString());
+            *error = QStringLiteral("%1 (the file was left as it was)").arg(err);
         return false;
     }
-    if (!d->buildPackage(&f, error)) {
-        f.cancelWriting();
+    if (!f.commit(error))
         return false;
-    }
-    if (!f.commit()) {
-        if (error)
-            *error = QStringLiteral("%1: cannot write (%2)").arg(path, f.errorString());
-        return false;
-    }
-    // The saved package becomes the document's source; loaded worksheets stay valid.
+    // The saved package becomes the document's source; loaded worksheets stay valid and
+    // rewritten ones take the state read back.
     std::vector<SheetEntry> old = std::move(d->sheets);
-    d->sheets.clear();
+    d->sheets = std::move(check.sheets);
+    d->zip = std::move(check.zip);
+    d->workbookXml = std::move(check.workbookXml);
+    d->workbookRelsXml = std::move(check.workbookRelsXml);
+    d->contentTypesXml = std::move(check.contentTypesXml);
+    d->workbookEntry = check.workbookEntry;
+    d->workbookRelsEntry = check.workbookRelsEntry;
+    d->wbPrefix = check.wbPrefix;
+    d->activeTab = check.activeTab;
+    d->sstEntry = check.sstEntry;
+    d->stylesEntry = check.stylesEntry;
+    d->calcChainEntry = check.calcChainEntry;
+    d->calcChainRid = check.calcChainRid;
+    d->sstLoaded = d->stylesLoaded = false;
+    d->sstXml.clear();
+    d->sstItems.clear();
+    d->lockedXf.clear();
     d->path = path;
     d->rewrittenParts.clear();
     d->wantFullCalc = d->wantRemoveCalcChain = false;
     d->formulaEdited = d->valueEdited = false;
-    // Rewritten worksheets are read again from the saved package on first use.
-    for (SheetEntry &e : old)
-        if (e.ws && (e.ws->d->modified || e.isNew))
-            e.ws->d->release();
-    QString err;
-    QByteArray bytes;
-    QFile saved(path);
-    if (!saved.open(QIODevice::ReadOnly)) {
-        err = QStringLiteral("%1: cannot read the saved file again (%2)")
-                  .arg(path, saved.errorString());
-    } else {
-        bytes = saved.readAll();
-        saved.close();
-        if (bytes.isEmpty())
-            err = QStringLiteral("%1: the saved file reads back empty").arg(path);
-    }
-    if (bytes.isEmpty() || !d->loadPackage(bytes, path, &err)) {
-        if (error)
-            *error = err;
-        d->open = false;
-        return false;
-    }
     for (size_t i = 0; i < old.size() && i < d->sheets.size(); ++i) {
-        if (!old[i].ws)
+        SheetEntry &now = d->sheets[i];
+        if (!old[i].ws) {
+            now.ws.reset();
             continue;
+        }
         WorksheetData *wd = old[i].ws->d.get();
-        wd->entryName = d->sheets[i].entryName;
+        if (now.ws) {
+            // Read back just now.
+            *wd = std::move(*now.ws->d);
+            wd->stale = false;
+        }
+        wd->doc = d.get();
+        wd->index = int(i);
+        wd->entryName = now.entryName;
         wd->modified = false;
-        d->sheets[i].ws = std::move(old[i].ws);
+        now.ws = std::move(old[i].ws);
     }
+    for (SheetEntry &e : d->sheets)
+        if (e.ws)
+            e.ws->d->doc = d.get();
     return true;
 }
 

@@ -32,6 +32,22 @@ enum class SheetVisibility
     VeryHidden
 };
 
+// The number format of a cell style: the id of cellXfs' numFmtId and its format code (the
+// workbook's own code for custom ids, empty for built-in ids).
+struct NumberFormat
+{
+    int id = 0;
+    QString code;
+};
+
+// A defined name of the workbook part (<definedName>).
+struct DefinedName
+{
+    QString name;
+    int localSheet = -1; // localSheetId, -1 for a workbook-wide name
+    QString formula;     // the reference or formula, without "="
+};
+
 struct SheetInfo
 {
     QString name;
@@ -84,6 +100,18 @@ public:
     // The protection "locked" flag of a cell style (cellXfs index); true by default and for
     // unknown indexes. The styles part is read, never rewritten.
     bool isStyleLocked(int styleIndex) const;
+
+    // The number format of a cell style (cellXfs index); General (id 0) for unknown indexes.
+    // The styles part is read, never rewritten.
+    NumberFormat numberFormat(int styleIndex) const;
+    // workbookPr date1904: serial 0 is 1904-01-01 instead of 1900-01-00.
+    bool isDate1904() const;
+
+    // The defined names of the workbook part, in document order.
+    QVector<DefinedName> definedNames() const;
+    // Replaces the formula of the defined name at `index` (of definedNames()); the workbook
+    // part is rewritten on save.
+    bool setDefinedNameFormula(int index, const QString &formula, QString *error = nullptr);
 
     // Formula bookkeeping of the workbook.
     bool hasCalcChain() const;

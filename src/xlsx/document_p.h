@@ -174,12 +174,21 @@ public:
     mutable std::vector<SstItem> sstItems;
     mutable bool stylesLoaded = false;
     mutable QVector<bool> lockedXf;
+    // Number formats (numberformat.cpp), read on first use.
+    mutable bool numFmtsLoaded = false;
+    mutable QVector<int> xfNumFmtIds;
+    mutable QHash<int, QString> numFmtCodes;
+    mutable int date1904 = -1; // -1: not read yet
     bool wantFullCalc = false;
     bool wantRemoveCalcChain = false;
     bool autoRecalc = true;
     bool formulaEdited = false; // an edit changed, removed or added a formula
     bool valueEdited = false;
     QHash<QString, QByteArray> rewrittenParts; // entry -> new content
+    QStringList writtenEntries;                // entries the last buildPackage rewrote
+
+    // Inflates an XML part, brought to UTF-8 when stored in another encoding.
+    bool readPart(const QString &entry, QByteArray *out, QString *error) const;
 
     bool loadPackage(const QByteArray &bytes, const QString &label, QString *error);
     bool loadSharedStrings(QString *error) const;
@@ -190,6 +199,9 @@ public:
     bool loadWorksheet(int index, QString *error);
     // Writes the package into an open, seekable device.
     bool buildPackage(QIODevice *out, QString *error);
+    // Loads a package just written and reads every entry in `written` as on opening:
+    // well-formed XML, worksheets parsed (and kept in `sheets`).
+    bool readBack(const QByteArray &bytes, const QStringList &written, QString *error);
     QString label() const { return path; }
 };
 

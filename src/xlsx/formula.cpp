@@ -1,4 +1,5 @@
 #include "xlsx/formula.h"
+#include "xlsx/formula_p.h"
 
 #include "xlsx/cellref.h"
 
@@ -134,25 +135,8 @@ const QStringList &knownErrors()
     return errors;
 }
 
-// Kinds of pieces a formula is cut into. Only Name pieces are ever rewritten.
-enum class PieceKind
-{
-    Text,    // operators, blanks, punctuation
-    String,  // "..." literal, quotes included
-    Quoted,  // '...' sheet name, quotes included
-    Bracket, // [...] structured reference or external book index
-    Error,   // #REF! and friends
-    Name,    // name-like token
-};
+} // namespace
 
-struct Piece
-{
-    PieceKind kind;
-    QString text;
-};
-
-// Cuts formula text into pieces. Literals are kept whole (doubled quotes
-// inside them included); an unterminated literal runs to the end.
 QVector<Piece> tokenize(const QString &f)
 {
     QVector<Piece> out;
@@ -231,6 +215,8 @@ QVector<Piece> tokenize(const QString &f)
     }
     return out;
 }
+
+namespace {
 
 const QStringList &prefixes()
 {
@@ -363,6 +349,38 @@ QString restoreFormulaPrefixes(const QString &edited, const QString &original)
         out += p.text;
     }
     return out;
+}
+
+QString addFunctionPrefixes(const QString &formula)
+{
+    const QVector<Piece> pieces = tokenize(formula);
+    QString out;
+    out.reserve(formula.size() + 16);
+    for (int i = 0; i < pieces.size(); ++i) {
+        const Piece &p = pieces[i];
+        if (p.kind == PieceKind::Name && i + 1 < pieces.size() &&
+            pieces[i + 1].kind == PieceKind::Text &&
+            pieces[i + 1].text.startsWith(QLatin1Char('('))) {
+            QString prefix;
+            const QString bare = splitPrefixes(p.text, &prefix);
+            if (prefix.isEmpty()) {
+                out += futureFunctionPrefix(bare);
+                out += p.text;
+                continue;
+            }
+        }
+        out += p.text;
+    }
+    return out;
+}
+
+QString errorConstant(const QString &text)
+{
+    for (const QString &e : knownErrors()) {
+        if (text.compare(e, Qt::CaseInsensitive) == 0)
+            return e;
+    }
+    return QString();
 }
 
 } // namespace xlsx

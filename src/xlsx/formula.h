@@ -28,4 +28,27 @@ QString hideFormulaPrefixes(const QString &formula);
 // restoreFormulaPrefixes(hideFormulaPrefixes(f), f) == f.
 QString restoreFormulaPrefixes(const QString &edited, const QString &original);
 
+// The formula with the file prefix put on every function that the file format added after
+// its first edition ("CONCAT(" -> "_xlfn.CONCAT(", "SORT(" -> "_xlfn._xlws.SORT("); names
+// that already carry a prefix stay as they are.
+QString addFunctionPrefixes(const QString &formula);
+
+// The prefix the file stores a function name with ("_xlfn.", "_xlfn._xlws."), empty for the
+// functions of the first edition and for unknown names. Case-insensitive.
+QString futureFunctionPrefix(const QString &name);
+
+// The error constant `text` spells ("#N/A", "#DIV/0!", ...; any case), in its canonical
+// spelling; empty when it is none.
+QString errorConstant(const QString &text);
+
+// A table column renamed in one formula: every structured reference to column `oldName` of
+// table `table` ("Table1[Old]", "Table1[[#This Row],[Old]]", "Table1[[Old]:[Other]]",
+// "Table1[@Old]") names `newName` instead. With `inTable` (the formula belongs to a cell of
+// that table) the unqualified forms "[@Old]" and "[Old]" are rewritten too. *unsure is set
+// when the formula may refer to the column in a way that is not rewritten (a reference cut
+// short, or the table and column named inside a text literal, as INDIRECT takes them).
+QString renameTableColumnInFormula(const QString &formula, const QString &table,
+                                   const QString &oldName, const QString &newName, bool inTable,
+                                   bool *unsure);
+
 } // namespace xlsx

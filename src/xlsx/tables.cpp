@@ -20,7 +20,7 @@ QVector<TablePart> tableParts(const WorksheetData &w)
         return out;
     DocumentData *doc = w.doc;
     QByteArray relsXml;
-    if (doc->zip.find(w.relsEntry) < 0 || !doc->zip.read(w.relsEntry, &relsXml, nullptr))
+    if (doc->zip.find(w.relsEntry) < 0 || !doc->readPart(w.relsEntry, &relsXml, nullptr))
         return out;
     QVector<Relationship> rels;
     if (!parseRelationships(relsXml, QString(), &rels, nullptr))
@@ -34,7 +34,7 @@ QVector<TablePart> tableParts(const WorksheetData &w)
             const auto it = doc->rewrittenParts.constFind(p.entry);
             if (it != doc->rewrittenParts.constEnd())
                 p.xml = *it;
-            else if (doc->zip.find(p.entry) < 0 || !doc->zip.read(p.entry, &p.xml, nullptr))
+            else if (doc->zip.find(p.entry) < 0 || !doc->readPart(p.entry, &p.xml, nullptr))
                 break;
             out.append(p);
             break;
@@ -115,6 +115,53 @@ bool Worksheet::renameTableColumn(int tableIndex, int columnIndex, const QString
     if (s.failed())
         return fail(QStringLiteral("part /%1: %2").arg(p.entry, s.error()));
     return fail(QStringLiteral("table %1 has no column %2").arg(tableIndex).arg(columnIndex));
+}
+
+bool Worksheet::mapTableFormulas(int tableIndex, const std::function<QString(const QString &)> &map,
+                                 QString *error)
+{
+    const QVector<TablePart> parts = tableParts(*data());
+    if (tableIndex < 0 || tableIndex >= parts.size()) {
+        if (error)
+            *error = QStringLiteral("%1: no table %2").arg(data()->label()).arg(tableIndex);
+        return false;
+    }
+    const TablePart &p = parts[tableIndex];
+    XmlScanner s(p.xml.constData(), p.xml.size());
+    XmlToken t;
+    QByteArray out;
+    qint64 copied = 0;
+    while (s.next(&t)) {
+        if (t.kind != XmlToken::StartTag || t.selfClosing ||
+            !(s.localIs(t.name, "calculatedColumnFormula") ||
+              s.localIs(t.name, "totalsRowFormula")))
+            continue;
+        const qint64 begin = t.whole.end;
+        const int depth = s.depth();
+        XmlToken x;
+        while (s.next(&x) && !(x.kind == XmlToken::EndTag && s.depth() == depth - 1))
+            ;
+        const qint64 end = x.whole.begin;
+        QString text;
+        if (!decodeXmlText(p.xml.constData() + begin, p.xml.constData() + end, &text))
+            continue;
+        const QString mapped = map(text);
+        if (mapped == text)
+            continue;
+        out += p.xml.mid(int(copied), int(begin - copied));
+        out += escapeXml(mapped);
+        copied = end;
+    }
+    if (s.failed()) {
+        if (error)
+            *error = QStringLiteral("%1: part /%2: %3").arg(data()->label(), p.entry, s.error());
+        return false;
+    }
+    if (copied == 0)
+        return true;
+    out += p.xml.mid(int(copied));
+    data()->doc->rewrittenParts.insert(p.entry, out);
+    return true;
 }
 
 } // namespace xlsx

@@ -380,16 +380,21 @@ bool WorksheetData::parse(QString *error)
             const XmlAttr *a = s.attr(t, "sheet");
             isProtected = a && (s.equals(a->value, "1") || s.equals(a->value, "true"));
         } else if (s.localIs(t.name, "sheetData")) {
-            hasSheetData = true;
-            sheetDataTag = t.whole;
-            if (t.selfClosing) {
-                sheetDataEmpty = true;
-                continue;
+            // New rows go into the first sheetData with content, or the first empty one
+            // when every one is empty (other readers take the rows of all of them).
+            const bool primary = !hasSheetData || (sheetDataEmpty && !t.selfClosing);
+            if (primary) {
+                hasSheetData = true;
+                sheetDataTag = t.whole;
+                sheetDataEmpty = t.selfClosing;
             }
+            if (t.selfClosing)
+                continue;
             XmlToken r;
             while (s.next(&r)) {
                 if (r.kind == XmlToken::EndTag && s.depth() == 1) {
-                    sheetDataClose = quint32(r.whole.begin);
+                    if (primary)
+                        sheetDataClose = quint32(r.whole.begin);
                     break;
                 }
                 if (r.kind != XmlToken::StartTag || !s.localIs(r.name, "row"))
@@ -579,7 +584,7 @@ Cell WorksheetData::toCell(const CellRec &rec) const
         if (g.ref.contains(rec.row, rec.col)) {
             if (g.row == rec.row && g.col == rec.col)
                 c.formulaRange = g.ref;
-            if (g.ref.rowCount() * g.ref.columnCount() > 1)
+            if (g.ref.rowCount() > 1 || g.ref.columnCount() > 1)
                 c.inArrayRange = true;
         }
     }
@@ -609,11 +614,15 @@ bool WorksheetData::checkEditable(int row, int col, QString *error) const
     }
     if (!hasSheetData) {
         if (error)
-            *error = QStringLiteral("%1: the worksheet has no sheetData").arg(label());
+            *error = entryName.isEmpty()
+                         ? QStringLiteral("%1: sheet \"%2\" has no part in the package, so it "
+                                          "cannot take cells")
+                               .arg(doc ? doc->label() : QString(), name)
+                         : QStringLiteral("%1: the worksheet has no sheetData").arg(label());
         return false;
     }
     for (const FormulaGroup &g : arrays) {
-        if (g.ref.contains(row, col) && g.ref.rowCount() * g.ref.columnCount() > 1) {
+        if (g.ref.contains(row, col) && (g.ref.rowCount() > 1 || g.ref.columnCount() > 1)) {
             if (error)
                 *error = QStringLiteral("%1: cell %2 is part of the array formula %3")
                              .arg(label(), CellRef(row, col).toString(), g.ref.toString());
@@ -968,7 +977,7 @@ WorksheetData *Worksheet::data() const
     if (d->stale) {
         d->stale = false;
         QString error;
-        if (d->xml.isNull() && d->doc && !d->doc->zip.read(d->entryName, &d->xml, &error))
+        if (d->xml.isNull() && d->doc && !d->doc->readPart(d->entryName, &d->xml, &error))
             qWarning("%s", qPrintable(error));
         else if (!d->parse(&error))
             qWarning("%s", qPrintable(error));
@@ -1041,7 +1050,7 @@ bool Worksheet::textMayContain(int i, const QByteArray &utf8) const
     for (const char *q = p; q < e; ++q) {
         if (*q == '<')
             ++tags;
-        else if (*q == '&' || (*q == '_' && q + 1 < e && q[1] == 'x'))
+        else if (*q == '&' || *q == '\r' || (*q == '_' && q + 1 < e && q[1] == 'x'))
             return true;
     }
     if (tags != 2)
@@ -1067,7 +1076,7 @@ Cell Worksheet::cell(int row, int column) const
     c.row = row;
     c.column = column;
     for (const FormulaGroup &g : data()->arrays)
-        if (g.ref.contains(row, column) && g.ref.rowCount() * g.ref.columnCount() > 1)
+        if (g.ref.contains(row, column) && (g.ref.rowCount() > 1 || g.ref.columnCount() > 1))
             c.inArrayRange = true;
     return c;
 }

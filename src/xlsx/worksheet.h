@@ -8,6 +8,7 @@
 #include <QStringList>
 #include <QVector>
 
+#include <functional>
 #include <memory>
 
 namespace xlsx {
@@ -136,6 +137,22 @@ public:
     bool setBoolean(int row, int column, bool value, QString *error = nullptr);
     // `formula` without the leading "="; the cell's cached value is dropped.
     bool setFormula(int row, int column, const QString &formula, QString *error = nullptr);
+    // An error constant ("#N/A", "#DIV/0!", ...).
+    bool setError(int row, int column, const QString &error, QString *errorMessage = nullptr);
+    // An array formula (t="array"), without "=": a one-cell one, or the new text of the
+    // multi-cell array formula whose top-left cell (row, column) is (its range stays).
+    bool setArrayFormula(int row, int column, const QString &formula, QString *error = nullptr);
+    // Removes the value (and formula) of the cell; its style stays. Nothing to do for a cell
+    // that is not there.
+    bool clearValue(int row, int column, QString *error = nullptr);
+    // True when `utf8` occurs (ASCII case-insensitively) in the part outside its cells
+    // (conditional formats, data validations and the like).
+    bool mentionedOutsideCells(const QByteArray &utf8) const;
+    // Rewrites the formulas kept in a table part (calculated column and totals row formulas):
+    // `map` gets each formula text and returns the new one.
+    bool mapTableFormulas(int tableIndex, const std::function<QString(const QString &)> &map,
+                          QString *error = nullptr);
+
     // Turns the shared-formula group that (row, column) belongs to into ordinary formulas
     // (cached values kept). True when there was nothing to do.
     bool expandSharedFormula(int row, int column, QString *error = nullptr);

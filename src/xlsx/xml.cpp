@@ -1,5 +1,7 @@
 #include "xlsx/xml_p.h"
 
+#include <QTextCodec>
+
 namespace xlsx {
 
 const char kMainNs[] = "http://schemas.openxmlformats.org/spreadsheetml/2006/main";
@@ -284,12 +286,22 @@ bool decodeXmlText(const char *begin, const char *end, QString *out)
     // Fast path: nothing to decode.
     const char *amp = static_cast<const char *>(memchr(begin, '&', size_t(end - begin)));
     const char *cd = static_cast<const char *>(memchr(begin, '<', size_t(end - begin)));
-    if (!amp && !cd) {
+    const char *cr = static_cast<const char *>(memchr(begin, '\r', size_t(end - begin)));
+    if (!amp && !cd && !cr) {
         *out = QString::fromUtf8(begin, int(end - begin));
         return true;
     }
     QByteArray buf;
     buf.reserve(int(end - begin));
+    // Line ends as every XML reader sees them: CR LF and a lone CR are one LF.
+    auto appendLines = [&buf](const char *from, const char *to) {
+        for (const char *q = from; q < to; ++q) {
+            if (*q != '\r')
+                buf.append(*q);
+            else if (q + 1 >= to || q[1] != '\n')
+                buf.append('\n');
+        }
+    };
     const char *p = begin;
     while (p < end) {
         if (*p == '<') {
@@ -297,7 +309,7 @@ bool decodeXmlText(const char *begin, const char *end, QString *out)
                 const char *q = findSeq(p + 9, end, "]]>", 3);
                 if (!q)
                     return false;
-                buf.append(p + 9, int(q - (p + 9)));
+                appendLines(p + 9, q);
                 p = q + 3;
                 continue;
             }
@@ -309,6 +321,11 @@ bool decodeXmlText(const char *begin, const char *end, QString *out)
                 continue;
             }
             return false;
+        }
+        if (*p == '\r') {
+            buf.append('\n');
+            p += (p + 1 < end && p[1] == '\n') ? 2 : 1;
+            continue;
         }
         if (*p != '&') {
             buf.append(*p++);
@@ -572,6 +589,88 @@ bool flattenStringItem(const char *begin, const char *end, QString *out)
     if (s.failed())
         return false;
     *out = decodeOfficeEscapes(result);
+    return true;
+}
+
+namespace {
+
+// The span of the encoding name in an XML declaration at the start of `xml` (after any
+// byte order mark), or an empty span.
+Span declaredEncoding(const QByteArray &xml, int from)
+{
+    if (!xml.mid(from, 5).startsWith("<?xml"))
+        return Span();
+    const int close = xml.indexOf("?>", from);
+    const int at = close < 0 ? -1 : xml.indexOf("encoding", from);
+    if (at < 0 || at > close)
+        return Span();
+    int p = at + 8;
+    while (p < close && isSpace(xml[p]))
+        ++p;
+    if (p >= close || xml[p] != '=')
+        return Span();
+    ++p;
+    while (p < close && isSpace(xml[p]))
+        ++p;
+    if (p >= close || (xml[p] != '"' && xml[p] != '\''))
+        return Span();
+    const int end = xml.indexOf(xml[p], p + 1);
+    if (end < 0 || end > close)
+        return Span();
+    return Span{p + 1, end};
+}
+
+} // namespace
+
+bool toUtf8Xml(QByteArray *xml, QString *why)
+{
+    const QByteArray &x = *xml;
+    const char *codecName = nullptr;
+    int skip = 0;
+    if (x.startsWith("\xFF\xFE")) {
+        codecName = "UTF-16LE";
+        skip = 2;
+    } else if (x.startsWith("\xFE\xFF")) {
+        codecName = "UTF-16BE";
+        skip = 2;
+    } else if (x.size() >= 4 && x[0] == '<' && x[1] == 0 && x[2] != 0 && x[3] == 0) {
+        codecName = "UTF-16LE";
+    } else if (x.size() >= 4 && x[0] == 0 && x[1] == '<' && x[2] == 0 && x[3] != 0) {
+        codecName = "UTF-16BE";
+    }
+    QString text;
+    if (codecName) {
+        const int units = (x.size() - skip) / 2;
+        text.resize(units);
+        const uchar *p = reinterpret_cast<const uchar *>(x.constData()) + skip;
+        const bool le = codecName[6] == 'L';
+        for (int i = 0; i < units; ++i, p += 2)
+            text[i] = QChar(le ? ushort(p[0] | (p[1] << 8)) : ushort((p[0] << 8) | p[1]));
+    } else {
+        if (x.startsWith("\xEF\xBB\xBF"))
+            return true;
+        const Span enc = declaredEncoding(x, 0);
+        const QByteArray name = x.mid(int(enc.begin), int(enc.size())).toLower();
+        // A declaration of UTF-16 on single-byte text is taken for the UTF-8 it is.
+        if (enc.isEmpty() || name == "utf-8" || name == "utf8" || name == "us-ascii" ||
+            name == "ascii" || name.startsWith("utf-16"))
+            return true;
+        QTextCodec *codec = QTextCodec::codecForName(name);
+        if (!codec) {
+            if (why)
+                *why = QStringLiteral("the part is in an unknown encoding (%1)")
+                           .arg(QString::fromLatin1(name));
+            return false;
+        }
+        text = codec->toUnicode(x);
+    }
+    if (text.startsWith(QChar(0xFEFF)))
+        text.remove(0, 1);
+    QByteArray out = text.toUtf8();
+    const Span enc = declaredEncoding(out, 0);
+    if (!enc.isEmpty())
+        out.replace(int(enc.begin), int(enc.size()), "UTF-8");
+    *xml = out;
     return true;
 }
 

@@ -108,6 +108,11 @@ QByteArray escapeXml(const QString &text);
 // text of its <t> elements, leaving out phonetic runs (<rPh>), Office escapes decoded.
 bool flattenStringItem(const char *begin, const char *end, QString *out);
 
+// Brings a part stored in another encoding than UTF-8 (UTF-16 with or without a byte order
+// mark, or an encoding its declaration names) to UTF-8, with a declaration that says so;
+// UTF-8 parts are left as they are. False, with *why, for an encoding Qt does not know.
+bool toUtf8Xml(QByteArray *xml, QString *why);
+
 // Namespaces this library reads.
 extern const char kMainNs[];
 extern const char kStrictMainNs[];

@@ -8,6 +8,10 @@ packages, and an inspector of what was written.
                                             dtd, bomb, duplicate, empty
   sheetapp_tool.py inspect PATH       JSON on stdout
   sheetapp_tool.py protection PATH    JSON: {sheet: {"protected": bool, "unlocked": [refs]}}
+  sheetapp_tool.py cells PATH         typed workbook from a JSON spec on stdin (see make_cells)
+  sheetapp_tool.py read PATH [recalc] JSON: {"cells": {sheet: {ref: [value, type, format]}},
+                                      "tables": {name: [columns]}, "names": {name: formula}};
+                                      with "recalc" the values LibreOffice computes
 """
 import io
 import re
@@ -252,6 +256,131 @@ def protection(path):
     return out
 
 
+def make_cells(path, spec):
+    """{"date1904": bool, "sheets": [{"name": "S", "cells": {ref: CELL},
+        "table": {"name": "Stock", "ref": "A1:B3"}}], "names": {name: formula}}
+    CELL: a number, text or boolean; {"f": "=..."}; {"array": "=...", "ref": "A1:A2"};
+    {"error": "#N/A"}; any of them with "fmt" (a format code, or a built-in id)."""
+    from openpyxl.workbook.defined_name import DefinedName
+    from openpyxl.utils.datetime import CALENDAR_MAC_1904
+    wb = openpyxl.Workbook()
+    wb.remove(wb.active)
+    if spec.get("date1904"):
+        wb.epoch = CALENDAR_MAC_1904
+    ids = {}
+    for sh in spec["sheets"]:
+        ws = wb.create_sheet(sh["name"])
+        for ref, v in sh.get("cells", {}).items():
+            fmt = None
+            if isinstance(v, dict):
+                fmt = v.get("fmt")
+                if "f" in v:
+                    ws[ref] = v["f"]
+                elif "array" in v:
+                    ws[ref] = v["array"]
+                    ws.formula_attributes[ref] = {"t": "array", "ref": v.get("ref", ref)}
+                elif "error" in v:
+                    ws[ref] = v["error"]
+                else:
+                    ws[ref] = v["v"]
+            else:
+                ws[ref] = v
+            if isinstance(fmt, int):
+                # A built-in id openpyxl cannot write: a marker code, swapped below.
+                ids['"id%d"0' % fmt] = fmt
+                fmt = '"id%d"0' % fmt
+            if fmt is not None:
+                ws[ref].number_format = fmt
+        if "table" in sh:
+            t = Table(displayName=sh["table"]["name"], ref=sh["table"]["ref"])
+            t.tableStyleInfo = TableStyleInfo(name="TableStyleMedium9", showRowStripes=True)
+            ws.add_table(t)
+    for name, formula in spec.get("names", {}).items():
+        wb.defined_names.append(DefinedName(name, attr_text=formula))
+    wb.save(path)
+    if ids:
+        def change(name, data):
+            if name != "xl/styles.xml":
+                return data
+            text = data.decode("utf-8")
+            for marker, builtin in ids.items():
+                code = marker.replace('"', "&quot;")
+                m = re.search(r'<numFmt numFmtId="(\d+)" formatCode="%s"\s*/>' % re.escape(code),
+                              text)
+                assert m, text
+                text = text.replace(m.group(0), "")
+                text = text.replace('numFmtId="%s"' % m.group(1), 'numFmtId="%d"' % builtin)
+            return text.encode("utf-8")
+        rewrite_zip(path, change)
+
+
+def recalculated(path):
+    """A copy of the workbook saved by LibreOffice, which computes every formula; the caller
+    removes the folder. LibreOffice runs with a profile of its own and is ended on time-out."""
+    import os
+    import shutil
+    import signal
+    import subprocess
+    import tempfile
+    work = tempfile.mkdtemp(prefix="recalc-")
+    profile = os.path.join(work, "profile")
+    out = os.path.join(work, "out")
+    cmd = ["soffice", "--headless", "--norestore", "-env:UserInstallation=file://" + profile,
+           "--convert-to", "xlsx", "--outdir", out, path]
+    p = subprocess.Popen(cmd, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                         start_new_session=True)
+    try:
+        p.wait(timeout=180)
+    except subprocess.TimeoutExpired:
+        pass
+    finally:
+        try:
+            os.killpg(p.pid, signal.SIGKILL)  # also what LibreOffice started
+        except ProcessLookupError:
+            pass
+        p.wait()
+    converted = os.path.join(out, os.path.basename(path))
+    if not os.path.exists(converted):
+        shutil.rmtree(work, ignore_errors=True)
+        sys.exit("LibreOffice did not convert " + path)
+    return work, converted
+
+
+def read(path, recalc=False):
+    import datetime
+    import shutil
+    work = None
+    if recalc:
+        work, path = recalculated(path)
+    try:
+        wb = openpyxl.load_workbook(path, data_only=recalc)
+        out = {"cells": {}, "tables": {}, "names": {}}
+        for ws in wb.worksheets:
+            cells = {}
+            for row in ws.iter_rows():
+                for c in row:
+                    v = c.value
+                    if v is None and not c.has_style:
+                        continue
+                    if isinstance(v, (datetime.datetime, datetime.date, datetime.time)):
+                        v = v.isoformat()
+                    elif v is not None and not isinstance(v, (bool, int, float, str)):
+                        v = getattr(v, "text", str(v))  # an array formula
+                    kind = c.data_type
+                    if ws.formula_attributes.get(c.coordinate, {}).get("t") == "array":
+                        kind = "array"
+                    cells[c.coordinate] = [v, kind, c.number_format]
+            out["cells"][ws.title] = cells
+            for t in ws.tables.values():
+                out["tables"][t.displayName] = [col.name for col in t.tableColumns]
+        for name in wb.defined_names.definedName:
+            out["names"][name.name] = name.attr_text
+        return out
+    finally:
+        if work:
+            shutil.rmtree(work, ignore_errors=True)
+
+
 def main():
     cmd = sys.argv[1]
     if cmd == "make":
@@ -261,6 +390,11 @@ def main():
         broken(sys.argv[2], sys.argv[3])
     elif cmd == "protection":
         json.dump(protection(sys.argv[2]), sys.stdout, ensure_ascii=False)
+    elif cmd == "cells":
+        make_cells(sys.argv[2], json.load(sys.stdin))
+    elif cmd == "read":
+        json.dump(read(sys.argv[2], len(sys.argv) > 3 and sys.argv[3] == "recalc"), sys.stdout,
+                  ensure_ascii=False)
     elif cmd == "inspect":
         json.dump(inspect(sys.argv[2]), sys.stdout, ensure_ascii=False)
     else:

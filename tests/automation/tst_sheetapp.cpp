@@ -182,10 +182,10 @@ void SheetAppTest::replace_data()
     QTest::newRow("escaped star, whole")
         << "openpyxl" << json(R"({"A1":"a*b","A2":"axb"})") << "a~*b"
         << "c" << 1 << true << 1 << json(R"({"A1":"c","A2":"axb"})") << QJsonObject();
-    QTest::newRow("star, whole, takes numbers too")
+    QTest::newRow("star, whole, takes numbers and booleans too")
         << "openpyxl" << json(R"({"A1":"x","A2":5,"A3":true})") << "*"
-        << "y" << 1 << true << 1 << json(R"({"A1":"y","A2":"y","A3":true})")
-        << json(R"({"A2":"s","A3":"b"})");
+        << "y" << 1 << true << 1 << json(R"({"A1":"y","A2":"y","A3":"y"})")
+        << json(R"({"A2":"s","A3":"s"})");
     QTest::newRow("number stays a number")
         << "openpyxl" << json(R"({"A1":2023,"A2":"2023"})") << "2023"
         << "2024" << 1 << true << 1 << json(R"({"A1":2024,"A2":"2024"})")
@@ -231,10 +231,10 @@ void SheetAppTest::replace_data()
         << "openpyxl" << concat << "xlfn"
         << "q" << 2 << false << 1 << json(R"J({"A1":"=_xlfn.CONCAT(\"a\",\"b\")"})J")
         << QJsonObject();
-    QTest::newRow("booleans and errors are not matched")
-        << "openpyxl" << json(R"({"A1":true,"A2":"#N/A"})") << "?*"
-        << "x" << 1 << false << 1 << json(R"({"A1":true,"A2":"#N/A"})")
-        << json(R"({"A1":"b","A2":"e"})");
+    QTest::newRow("booleans and errors are matched on their text")
+        << "openpyxl" << json(R"({"A1":true,"A2":"#N/A"})") << "#?/A"
+        << "x" << 1 << false << 1 << json(R"({"A1":true,"A2":"x"})")
+        << json(R"({"A1":"b","A2":"s"})");
     QTest::newRow("rich text matched flattened")
         << "xlsxwriter" << json(R"({"A1":{"rich":["ab","cd"]}})") << "bc"
         << "X" << 2 << true << 1 << json(R"({"A1":"aXd"})") << QJsonObject();

@@ -1,6 +1,8 @@
 // Pure text logic of the embedded application: wildcard matching, number
-// texts, range references, and formula text shifting / prefix hiding.
+// texts, date and time texts, range references, and formula text shifting,
+// prefixes and structured references.
 #include "automation/sheetapp/cellreplace_p.h"
+#include "automation/sheetapp/datetext_p.h"
 #include "automation/sheetapp/matcher_p.h"
 #include "automation/sheetapp/numbertext_p.h"
 #include "automation/sheetapp/rangeref_p.h"
@@ -57,6 +59,10 @@ private slots:
     void numberText();
     void plainNumber_data();
     void plainNumber();
+    void dateText_data();
+    void dateText();
+    void structuredRename_data();
+    void structuredRename();
     void rangeReference_data();
     void rangeReference();
     void shiftFormula_data();
@@ -290,6 +296,8 @@ void TextLogicTest::plainNumber_data()
     QTest::newRow("dot only") << "." << false << 0.0;
     QTest::newRow("exponent without digits") << "1e" << false << 0.0;
     QTest::newRow("too many digits for a double") << "12345678901234567890" << false << 0.0;
+    QTest::newRow("16 significant digits stay text") << "1234567890123456" << false << 0.0;
+    QTest::newRow("15 significant digits") << "123456789012345" << true << 123456789012345.0;
     QTest::newRow("overflow") << "1e400" << false << 0.0;
     QTest::newRow("underflow to zero") << "1e-400" << false << 0.0;
     QTest::newRow("fullwidth digits") << QString::fromUtf8("２０２４") << false << 0.0;
@@ -305,6 +313,117 @@ void TextLogicTest::plainNumber()
     QCOMPARE(sheetapp::isPlainNumber(text, &got), expected);
     if (expected)
         QCOMPARE(got, value);
+}
+
+void TextLogicTest::dateText_data()
+{
+    QTest::addColumn<QString>("format"); // a code, or "#id" for a built-in id
+    QTest::addColumn<bool>("date1904");
+    QTest::addColumn<double>("serial");
+    QTest::addColumn<QString>("shown"); // empty: not shown as a date
+
+    QTest::newRow("date") << "yyyy-mm-dd" << false << 45306.0 << "2024/1/15";
+    QTest::newRow("date with a time of day")
+        << "yyyy-mm-dd" << false << 45306.25 << "2024/1/15 6:00:00";
+    QTest::newRow("time") << "h:mm" << false << 0.5 << "12:00:00";
+    QTest::newRow("time of more than a day") << "h:mm" << false << 1.5 << "1900/1/1 12:00:00";
+    QTest::newRow("seconds round") << "h:mm:ss" << false << 0.5 + 0.6 / 86400 << "12:00:01";
+    QTest::newRow("date and time format, midnight") << "#22" << false << 45306.0 << "2024/1/15";
+    QTest::newRow("the 1900 leap day") << "#14" << false << 60.0 << "1900/2/29";
+    QTest::newRow("day after it") << "#14" << false << 61.0 << "1900/3/1";
+    QTest::newRow("first day") << "#14" << false << 1.0 << "1900/1/1";
+    QTest::newRow("1904 system") << "#14" << true << 0.0 << "1904/1/1";
+    QTest::newRow("CJK date 57") << "#57" << false << 45306.0 << "2024/1/15";
+    QTest::newRow("CJK time 56") << "#56" << false << 0.75 << "18:00:00";
+    QTest::newRow("elapsed hours") << "[h]:mm" << false << 0.25 << "6:00:00";
+    QTest::newRow("month only") << "mmm" << false << 45306.0 << "2024/1/15";
+    QTest::newRow("letters in quotes are no date") << "0 \"days\"" << false << 3.0 << "";
+    QTest::newRow("escaped letters are no date") << "0\\d" << false << 3.0 << "";
+    QTest::newRow("colour and locale are no date") << "[Red][$-804]0.00" << false << 3.0 << "";
+    QTest::newRow("General") << "General" << false << 3.0 << "";
+    QTest::newRow("text format") << "@" << false << 3.0 << "";
+    QTest::newRow("negative") << "yyyy/m/d" << false << -1.0 << "";
+    QTest::newRow("past 9999") << "yyyy/m/d" << false << 2958466.0 << "";
+}
+
+void TextLogicTest::dateText()
+{
+    QFETCH(QString, format);
+    QFETCH(bool, date1904);
+    QFETCH(double, serial);
+    QFETCH(QString, shown);
+
+    const bool builtIn = format.startsWith(QLatin1Char('#'));
+    const sheetapp::ValueFormat kind = sheetapp::classifyNumberFormat(
+        builtIn ? format.mid(1).toInt() : 164, builtIn ? QString() : format);
+    const bool dated =
+        kind != sheetapp::ValueFormat::General && kind != sheetapp::ValueFormat::Text;
+    QCOMPARE(dated ? sheetapp::dateTimeText(serial, kind, date1904) : QString(), shown);
+    if (shown.isEmpty())
+        return;
+    // The text reads back as the serial (to the second).
+    double back = -1;
+    QVERIFY(sheetapp::parseDateTimeText(shown, date1904, &back));
+    QCOMPARE(qRound64(back * 86400), qRound64(serial * 86400));
+}
+
+void TextLogicTest::structuredRename_data()
+{
+    QTest::addColumn<QString>("formula");
+    QTest::addColumn<bool>("inTable");
+    QTest::addColumn<QString>("newName");
+    QTest::addColumn<QString>("expected");
+    QTest::addColumn<bool>("unsure");
+
+    QTest::newRow("column") << "SUM(Stock[Qty])" << false << "Amount"
+                            << "SUM(Stock[Amount])" << false;
+    QTest::newRow("any case") << "SUM(stock[qty])" << false << "Amount"
+                              << "SUM(stock[Amount])" << false;
+    QTest::newRow("this row") << "Stock[[#This Row],[Qty]]*2" << false << "Amount"
+                              << "Stock[[#This Row],[Amount]]*2" << false;
+    QTest::newRow("at form") << "Stock[@Qty]" << false << "Amount"
+                             << "Stock[@Amount]" << false;
+    QTest::newRow("column range") << "SUM(Stock[[Name]:[Qty]])" << false << "Amount"
+                                  << "SUM(Stock[[Name]:[Amount]])" << false;
+    QTest::newRow("new name needs brackets") << "SUM(Stock[Qty])" << false << "Net Qty"
+                                             << "SUM(Stock[[Net Qty]])" << false;
+    QTest::newRow("at form needs brackets") << "Stock[@Qty]" << false << "Net Qty"
+                                            << "Stock[@[Net Qty]]" << false;
+    QTest::newRow("escaped characters") << "Stock[Qty]" << false << "Q[1]#'"
+                                        << "Stock[[Q'[1']'#'']]" << false;
+    QTest::newRow("old name escaped") << "Stock[[Q'#]]" << false << "Amount"
+                                      << "Stock[[Amount]]" << false;
+    QTest::newRow("unqualified inside the table") << "[@Qty]*2+[Qty]" << true << "Amount"
+                                                  << "[@Amount]*2+[Amount]" << false;
+    QTest::newRow("unqualified outside the table") << "[@Qty]" << false << "Amount"
+                                                   << "[@Qty]" << false;
+    QTest::newRow("other table") << "Other[Qty]" << false << "Amount"
+                                 << "Other[Qty]" << false;
+    QTest::newRow("other column") << "Stock[Qtys]+Stock[#Totals]" << false << "Amount"
+                                  << "Stock[Qtys]+Stock[#Totals]" << false;
+    QTest::newRow("external book index") << "[1]Sheet1!A1" << true << "Amount"
+                                         << "[1]Sheet1!A1" << false;
+    QTest::newRow("string literal left, unsure") << "INDIRECT(\"Stock[Qty]\")" << false << "Amount"
+                                                 << "INDIRECT(\"Stock[Qty]\")" << true;
+    QTest::newRow("cut short") << "SUM(Stock[[Qty]" << false << "Amount"
+                               << "SUM(Stock[[Qty]" << true;
+}
+
+void TextLogicTest::structuredRename()
+{
+    QFETCH(QString, formula);
+    QFETCH(bool, inTable);
+    QFETCH(QString, newName);
+    QFETCH(QString, expected);
+    QFETCH(bool, unsure);
+
+    const QString oldName =
+        formula.contains(QLatin1String("Q'#")) ? QStringLiteral("Q#") : QStringLiteral("Qty");
+    bool gotUnsure = false;
+    QCOMPARE(xlsx::renameTableColumnInFormula(formula, QStringLiteral("Stock"), oldName, newName,
+                                              inTable, &gotUnsure),
+             expected);
+    QCOMPARE(gotUnsure, unsure);
 }
 
 void TextLogicTest::rangeReference_data()
@@ -445,39 +564,59 @@ void TextLogicTest::prefixes_data()
     QTest::addColumn<QString>("shown");
     QTest::addColumn<QString>("edited");   // a change made to the shown text
     QTest::addColumn<QString>("restored"); // what is written back
+    QTest::addColumn<QString>("written");  // with the prefixes of new future functions
 
     QTest::newRow("no prefixes") << "SUM(A1)"
                                  << "SUM(A1)"
+                                 << "SUM(A2)"
                                  << "SUM(A2)"
                                  << "SUM(A2)";
     QTest::newRow("xlfn") << "_xlfn.CONCAT(A1,\"x\")"
                           << "CONCAT(A1,\"x\")"
                           << "CONCAT(A1,\"y\")"
+                          << "_xlfn.CONCAT(A1,\"y\")"
                           << "_xlfn.CONCAT(A1,\"y\")";
     QTest::newRow("two prefixes") << "_xlfn._xlws.SORT(A1:A3)"
                                   << "SORT(A1:A3)"
                                   << "SORT(B1:B3)"
+                                  << "_xlfn._xlws.SORT(B1:B3)"
                                   << "_xlfn._xlws.SORT(B1:B3)";
     QTest::newRow("lambda parameters") << "_xlfn.LAMBDA(_xlpm.x,_xlpm.x+1)(2)"
                                        << "LAMBDA(x,x+1)(2)"
                                        << "LAMBDA(x,x+2)(2)"
+                                       << "_xlfn.LAMBDA(_xlpm.x,_xlpm.x+2)(2)"
                                        << "_xlfn.LAMBDA(_xlpm.x,_xlpm.x+2)(2)";
     QTest::newRow("prefix text in a string untouched") << "\"_xlfn.A\"&_xlfn.CONCAT(1)"
                                                        << "\"_xlfn.A\"&CONCAT(1)"
                                                        << "\"_xlfn.A\"&CONCAT(2)"
+                                                       << "\"_xlfn.A\"&_xlfn.CONCAT(2)"
                                                        << "\"_xlfn.A\"&_xlfn.CONCAT(2)";
     QTest::newRow("same name used again gets its prefix") << "_xlfn.IFS(A1,1)"
                                                           << "IFS(A1,1)"
                                                           << "IFS(A1,1)+IFS(A2,2)"
+                                                          << "_xlfn.IFS(A1,1)+_xlfn.IFS(A2,2)"
                                                           << "_xlfn.IFS(A1,1)+_xlfn.IFS(A2,2)";
     QTest::newRow("case-insensitive name") << "_xlfn.STDEV.S(A1:A2)"
                                            << "STDEV.S(A1:A2)"
                                            << "stdev.s(A1:A2)"
+                                           << "_xlfn.stdev.s(A1:A2)"
                                            << "_xlfn.stdev.s(A1:A2)";
     QTest::newRow("bare prefix alone is not hidden") << "_xlfn."
                                                      << "_xlfn."
                                                      << "_xlfn."
+                                                     << "_xlfn."
                                                      << "_xlfn.";
+    QTest::newRow("functions added by the edit get theirs")
+        << "SUM(A1)"
+        << "SUM(A1)"
+        << "CONCAT(A1)&SORT(B1:B2)&textjoin(\",\",1,C1)"
+        << "CONCAT(A1)&SORT(B1:B2)&textjoin(\",\",1,C1)"
+        << "_xlfn.CONCAT(A1)&_xlfn._xlws.SORT(B1:B2)&_xlfn.textjoin(\",\",1,C1)";
+    QTest::newRow("a name that calls nothing keeps") << "A1"
+                                                     << "A1"
+                                                     << "CONCAT+\"IFS(\""
+                                                     << "CONCAT+\"IFS(\""
+                                                     << "CONCAT+\"IFS(\"";
 }
 
 void TextLogicTest::prefixes()
@@ -486,6 +625,8 @@ void TextLogicTest::prefixes()
     QFETCH(QString, shown);
     QFETCH(QString, edited);
     QFETCH(QString, restored);
+    QFETCH(QString, written);
+    QCOMPARE(xlsx::addFunctionPrefixes(xlsx::restoreFormulaPrefixes(edited, file)), written);
     QCOMPARE(xlsx::hideFormulaPrefixes(file), shown);
     QCOMPARE(xlsx::restoreFormulaPrefixes(shown, file), file);
     QCOMPARE(xlsx::restoreFormulaPrefixes(edited, file), restored);

@@ -55,8 +55,9 @@ public:
                 return CallResult::ofObject(make(QStringLiteral("Sheets")));
             if (member == "ActiveSheet")
                 return CallResult::ofObject(make(QStringLiteral("Worksheet"), s.activeSheet));
-            if (member == "Save")
-                return CallResult::ofValue(s.saveResult);
+            if (member == "Save") // returns nothing; a failed save is a failed call
+                return s.saveResult ? CallResult::ofValue(QVariant())
+                                    : CallResult::failure(QStringLiteral("cannot save"));
         } else if (m_type == QLatin1String("Sheets")) {
             if (member == "Count")
                 return CallResult::ofValue(s.sheetCount);

@@ -17,6 +17,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QStandardPaths>
 #include <QStatusBar>
@@ -155,21 +156,28 @@ public:
 private:
     // Each answer runs from the event loop, not from the timer's own call: a
     // dialog that an answer opens (the overwrite question of a save dialog) is
-    // then still seen by the timer.
-    void later(std::function<void()> answer)
+    // then still seen by the timer. A widget is answered once: until its answer
+    // has returned it is not looked at again (the save dialog is the active
+    // modal widget again for a moment after its question was answered, and a
+    // second answer queued then would reach it after it is gone), and the
+    // answer is dropped if the widget went away before it ran.
+    void later(QWidget *target, std::function<void()> answer)
     {
         m_pending = true;
-        QTimer::singleShot(0, this, [this, answer]() {
+        m_answering.append(QPointer<QWidget>(target));
+        QTimer::singleShot(0, this, [this, guard = QPointer<QWidget>(target), answer]() {
             m_pending = false;
-            answer();
+            if (guard && guard->isVisible())
+                answer();
+            m_answering.removeAll(guard);
         });
     }
 
     void poll()
     {
-        if (m_pending)
-            return;
         QWidget *modal = QApplication::activeModalWidget();
+        if (m_pending || !modal || m_answering.contains(QPointer<QWidget>(modal)))
+            return;
         if (auto *dlg = qobject_cast<QFileDialog *>(modal)) {
             if (!dlg->isVisible())
                 return;
@@ -179,32 +187,33 @@ private:
             dialogFolders << dlg->directory().absolutePath();
             const QString answer = m_answers.isEmpty() ? QString() : m_answers.takeFirst();
             if (answer.isEmpty() || !edit) {
-                later([dlg]() { dlg->reject(); });
+                later(dlg, [dlg]() { dlg->reject(); });
             } else {
                 edit->setText(answer);
                 // QFileDialog's own accept, through the public QDialog slot.
-                later([dlg]() { static_cast<QDialog *>(dlg)->accept(); });
+                later(dlg, [dlg]() { static_cast<QDialog *>(dlg)->accept(); });
             }
         } else if (auto *box = qobject_cast<QMessageBox *>(modal)) {
             if (!box->isVisible())
                 return;
             if (QAbstractButton *yes = box->button(QMessageBox::Yes)) {
                 ++questionsAnswered;
-                later([yes]() { yes->click(); });
+                later(box, [yes]() { yes->click(); });
                 return;
             }
             boxTitles << box->windowTitle();
             boxTexts << box->text();
             if (QAbstractButton *ok = box->button(QMessageBox::Ok))
-                later([ok]() { ok->click(); });
+                later(box, [ok]() { ok->click(); });
             else
-                later([box]() { box->reject(); });
+                later(box, [box]() { box->reject(); });
         }
     }
 
     QStringList m_answers;
     QTimer m_timer;
     bool m_pending = false;
+    QList<QPointer<QWidget>> m_answering;
 };
 
 // A worksheet for testsupport::makeWorkbook: cells by reference, values as

@@ -7,6 +7,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDesktopServices>
+#include <QDialogButtonBox>
 #include <QGridLayout>
 #include <QHeaderView>
 #include <QMenu>
@@ -23,6 +24,7 @@
 
 #include "ui/codeeditor.h"
 #include "ui/qtablewidgetex.h"
+#include "ui/translations.h"
 
 using namespace uidriver;
 
@@ -58,6 +60,7 @@ private slots:
     void shortcuts_data();
     void shortcuts();
     void help();
+    void qtTextsInChinese();
     void about();
     void sheetChoice_data();
     void sheetChoice();
@@ -685,8 +688,37 @@ void TstMainWindow::help()
     MainWindow w;
     child<QAction>(&w, "action")->trigger();
     QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
-    QCOMPARE(urls.urls, (QList<QUrl>{QUrl::fromLocalFile(QStringLiteral("./help.chm"))}));
+    // help.chm of the working folder, named absolutely: the desktop's opener
+    // rejects a relative file URL.
+    QCOMPARE(urls.urls, (QList<QUrl>{QUrl::fromLocalFile(
+                            QDir::current().absoluteFilePath(QStringLiteral("help.chm")))}));
+    QVERIFY(QDir::isAbsolutePath(urls.urls.value(0).toLocalFile()));
     QVERIFY(QApplication::activeModalWidget() == nullptr);
+}
+
+void TstMainWindow::qtTextsInChinese()
+{
+    QObject owner; // the translations are removed with it
+    QVERIFY(installQtTranslations(&owner));
+    MainWindow w;
+    QStringList seen;
+    {
+        OnModal<QMessageBox> about([&seen](QMessageBox *box) {
+            seen << box->buttons().value(0)->text();
+            box->buttons().value(0)->click();
+        });
+        child<QAction>(&w, "action_P")->trigger();
+    }
+    {
+        OnModal<QFileDialog> files([&seen](QFileDialog *d) {
+            seen << d->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Cancel)->text();
+            seen << d->findChild<QLabel *>(QStringLiteral("fileTypeLabel"))->text();
+            d->reject();
+        });
+        child<QPushButton>(&w, "pushButton_list1_Add")->click();
+    }
+    QCOMPARE(seen, (QStringList{QStringLiteral("确定"), QStringLiteral("取消"),
+                                QStringLiteral("文件类型：")}));
 }
 
 void TstMainWindow::about()
@@ -778,7 +810,7 @@ void TstMainWindow::screenshot()
     child<CodeEditor>(&w, "plainTextEdit_s1")->setPlainText("北京|上海\n旧公司名称\nA1");
     child<CodeEditor>(&w, "plainTextEdit_s2")->setPlainText("广州\n新公司名称\n2024年");
     QCoreApplication::processEvents();
-    QVERIFY(w.grab().save(QStringLiteral("/tmp/trelvix_window_tab1.png")));
+    QVERIFY(w.grab().save(QDir::temp().filePath(QStringLiteral("trelvix_window_tab1.png"))));
 
     auto *tabs = child<QTabWidget>(&w, "tabWidget_1");
     tabs->setCurrentIndex(1);
@@ -789,7 +821,7 @@ void TstMainWindow::screenshot()
     table->setItem(0, 1, new QTableWidgetItem(QStringLiteral("广州")));
     table->setItem(0, 2, new QTableWidgetItem(QStringLiteral("深圳")));
     QCoreApplication::processEvents();
-    QVERIFY(w.grab().save(QStringLiteral("/tmp/trelvix_window_tab2.png")));
+    QVERIFY(w.grab().save(QDir::temp().filePath(QStringLiteral("trelvix_window_tab2.png"))));
 }
 
 int main(int argc, char **argv)

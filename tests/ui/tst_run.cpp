@@ -14,6 +14,7 @@
 #include <QComboBox>
 #include <QFile>
 #include <QJsonArray>
+#include <QLabel>
 #include <QMimeData>
 #include <QMutex>
 #include <QPlainTextEdit>
@@ -125,6 +126,49 @@ private:
     QSemaphore *m_gate;
 };
 
+// Holds the Open of the workbook whose path ends with `name` until `release`
+// is let go (at most a while, so that a window that never lets it go cannot
+// hang the test), and counts every Open.
+class HeldOpen : public Forwarding
+{
+public:
+    HeldOpen(automation::DispatchPtr inner, QString name, QSemaphore *release, QAtomicInt *opens)
+        : Forwarding(std::move(inner)), m_name(std::move(name)), m_release(release), m_opens(opens)
+    {
+    }
+    automation::CallResult invoke(const QByteArray &m, const QVariantList &a) override
+    {
+        if (m == "Open") {
+            m_opens->ref();
+            if (a.value(0).toString().endsWith(m_name))
+                m_release->tryAcquire(1, 20000);
+        }
+        automation::CallResult r = m_inner->invoke(m, a);
+        if (m == "Workbooks" && r.object)
+            r.object = std::make_shared<HeldOpen>(r.object, m_name, m_release, m_opens);
+        return r;
+    }
+
+private:
+    QString m_name;
+    QSemaphore *m_release;
+    QAtomicInt *m_opens;
+};
+
+// Drops `paths` onto the window as the desktop does.
+void dropOnto(QWidget *target, const QStringList &paths)
+{
+    QList<QUrl> urls;
+    for (const QString &p : paths)
+        urls << QUrl::fromLocalFile(p);
+    QMimeData mime;
+    mime.setUrls(urls);
+    QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &enter);
+    QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &drop);
+}
+
 // Records the status text each time a queued call reaches the window: the
 // text that the reports before it left.
 class StatusRecorder : public QObject
@@ -169,6 +213,10 @@ private slots:
     void samePathTwiceNeverWrittenTwiceAtOnce();
     void atMostEightJobsAtOnce_data();
     void atMostEightJobsAtOnce();
+    void windowLivesDuringRun_data();
+    void windowLivesDuringRun();
+    void recolouringKeepsTypedValues_data();
+    void recolouringKeepsTypedValues();
 
 private:
     QString makeBook(const QString &name);
@@ -338,7 +386,7 @@ void TestRun::progressCountsUp()
     typeKeys(QStringLiteral("pie"), QStringLiteral("cake"));
     StatusRecorder recorder(m_win);
     clickRun();
-    // The reports are handled once the run has returned, one after another.
+    // The reports are handled one after another, in the order they were sent.
     QTRY_COMPARE(uidriver::statusTexts(m_win).value(4), QStringLiteral("文件替换处理全部完成!"));
     QCOMPARE(recorder.seen.mid(0, 3),
              QStringList({QStringLiteral("文件替换处理中..."),
@@ -681,6 +729,157 @@ void TestRun::atMostEightJobsAtOnce()
     QCOMPARE(counter.started, 20);
     QVERIFY2(counter.peak <= 8, qPrintable(QString::number(counter.peak)));
     QVERIFY(counter.peak >= 1);
+}
+
+void TestRun::windowLivesDuringRun_data()
+{
+    QTest::addColumn<int>("tab");
+    QTest::newRow("first way") << 0;
+    QTest::newRow("second way") << 1;
+}
+
+// While the jobs run, the window shows each report as it comes (the last job
+// is held until the window has shown all the others), repaints, and lets
+// nothing change its lists: a drop and a second start are refused, and a
+// close request waits until every job has ended.
+void TestRun::windowLivesDuringRun()
+{
+    QFETCH(int, tab);
+    const int n = 12;
+    QStringList files;
+    for (int i = 0; i < n; ++i)
+        files << makeBook(QStringLiteral("live%1.xlsx").arg(i));
+    listFiles(tab, files);
+    if (tab == 0)
+        typeKeys(QStringLiteral("pie"), QStringLiteral("cake"));
+    else
+        typeCell(0, 0, QStringLiteral("pie"));
+    const QString stranger = makeBook(QStringLiteral("stranger.xlsx"));
+
+    QSemaphore release;
+    QAtomicInt opens;
+    automation::registerServer(QStringLiteral("Excel.Application"), [&]() {
+        return std::make_shared<HeldOpen>(sheetapp::createApplication(), files.last(), &release,
+                                          &opens);
+    });
+    QLabel *status = uidriver::statusLabels(m_win).value(4);
+    const QString lastButOne = QStringLiteral("文件替换处理中...已完成[%1/%2]").arg(n - 1).arg(n);
+    bool running = false;
+    bool released = false;
+    int paints = 0;
+    QStringList seen;
+    struct PaintCounter : QObject
+    {
+        std::function<void()> onPaint;
+        bool eventFilter(QObject *, QEvent *e) override
+        {
+            if (e->type() == QEvent::Paint)
+                onPaint();
+            return false;
+        }
+    } counter;
+    counter.onPaint = [&] { paints += running ? 1 : 0; };
+    status->installEventFilter(&counter);
+    QTimer watch;
+    watch.setInterval(1);
+    connect(&watch, &QTimer::timeout, [&] {
+        if (!running || released)
+            return;
+        if (seen.isEmpty() || seen.last() != status->text())
+            seen << status->text();
+        if (status->text() != lastButOne)
+            return;
+        // Everything a user could do that is no input event.
+        m_win->close();
+        dropOnto(m_win, {stranger});
+        QMetaObject::invokeMethod(m_win, "on_pushButton_replace_clicked", Qt::DirectConnection);
+        released = true;
+        release.release();
+    });
+    watch.start();
+    running = true;
+    clickRun();
+    running = false;
+    watch.stop();
+    automation::unregisterServer(QStringLiteral("Excel.Application"));
+
+    QVERIFY2(released, qPrintable(seen.join(QLatin1Char(' '))));
+    QStringList progress;
+    for (const QString &text : qAsConst(seen))
+        if (text.startsWith(QStringLiteral("文件替换处理中...已完成[")))
+            progress << text;
+    QVERIFY2(progress.size() >= 1, qPrintable(seen.join(QLatin1Char(' '))));
+    for (int i = 1; i < progress.size(); ++i) // counted up, in order
+        QVERIFY(progress.at(i - 1).mid(14).split(QLatin1Char('/')).value(0).toInt() <
+                progress.at(i).mid(14).split(QLatin1Char('/')).value(0).toInt());
+    QCOMPARE(progress.last(), lastButOne);
+    QVERIFY(paints >= 1);
+    // Every report was handled by the time the run returned; the window
+    // closes only afterwards.
+    QCOMPARE(uidriver::statusTexts(m_win).mid(0, 5),
+             QStringList({QStringLiteral(" 文件(%1)").arg(n), QStringLiteral(" 成功(%1)").arg(n),
+                          QStringLiteral(" 失败(0)"), QStringLiteral(" 丢失(0)"),
+                          QStringLiteral("文件替换处理全部完成!")}));
+    QCOMPARE(int(opens), n);
+    QTRY_VERIFY(!m_win->isVisible());
+    for (const QString &f : files) // the second way's file columns are empty
+        QCOMPARE(
+            cellValue(dumpWorkbook(f), QStringLiteral("Data"), QStringLiteral("A1")).toString(),
+            tab == 0 ? QStringLiteral("apple cake") : QStringLiteral("apple "));
+}
+
+void TestRun::recolouringKeepsTypedValues_data()
+{
+    QTest::addColumn<QString>("change");
+    QTest::newRow("a file added") << "add";
+    QTest::newRow("a file removed") << "remove";
+    QTest::newRow("a file dropped onto the first tab") << "drop";
+}
+
+// After a run has marked a missing file's column, the user empties the
+// keyword of the first row; a later change of the file list redraws the
+// columns without a colour of the run and without a warning, and the value
+// typed in the second row stays.
+void TestRun::recolouringKeepsTypedValues()
+{
+    QFETCH(QString, change);
+    const QString f1 = makeBook(QStringLiteral("c1.xlsx"));
+    const QString f2 = makeBook(QStringLiteral("c2.xlsx"));
+    listFiles(1, {f1, f2});
+    typeCell(0, 0, QStringLiteral("pie"));
+    typeCell(0, 1, QStringLiteral("cake"));
+    typeCell(1, 0, QStringLiteral("apple"));
+    typeCell(1, 1, QStringLiteral("pear"));
+    typeCell(1, 2, QStringLiteral("plum"));
+    QVERIFY(QFile::remove(f1));
+    clickRun();
+    QTRY_COMPARE(uidriver::statusTexts(m_win).value(4), QStringLiteral("文件替换处理全部完成!"));
+    auto *table = w<QTableWidget>("tableWidget_list2");
+    QCOMPARE(table->item(1, 1)->background().color(), QColor(Qt::blue));
+    table->item(0, 0)->setText(QString());
+
+    QStringList boxes; // every message box is counted and closed
+    QTimer boxWatch;
+    connect(&boxWatch, &QTimer::timeout, [&boxes] {
+        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+            boxes << box->text();
+            box->reject();
+        }
+    });
+    boxWatch.start(1);
+    if (change == QLatin1String("add")) {
+        listFiles(1, {makeBook(QStringLiteral("c3.xlsx"))});
+    } else if (change == QLatin1String("remove")) {
+        table->setCurrentCell(0, 2);
+        QTest::mouseClick(w<QPushButton>("pushButton_list2_RemoveColumn"), Qt::LeftButton);
+    } else {
+        w<QTabWidget>("tabWidget_1")->setCurrentIndex(0);
+        dropOnto(m_win, {makeBook(QStringLiteral("c3.xlsx"))});
+    }
+    QCOMPARE(boxes, QStringList());
+    QCOMPARE(table->item(1, 0)->text(), QStringLiteral("apple"));
+    QCOMPARE(table->item(1, 1)->text(), QStringLiteral("pear"));
+    QCOMPARE(table->item(1, 1)->background().style(), Qt::NoBrush);
 }
 
 QTEST_MAIN(TestRun)

@@ -204,8 +204,10 @@ CallResult WorkbooksObject::open(const QVariant &fileName)
     if (fileName.type() != QVariant::String || path.isEmpty())
         return CallResult::failure(QStringLiteral("Workbooks.Open needs a file name"));
     const QFileInfo info(path);
-    if (!info.exists() || !info.isFile())
+    if (!info.exists())
         return CallResult::failure(QStringLiteral("%1: no such file").arg(path));
+    if (!info.isFile())
+        return CallResult::failure(QStringLiteral("%1: not a regular file").arg(path));
     const QString canonical = info.canonicalFilePath();
 
     // A workbook this application already holds is handed out again.
@@ -303,11 +305,11 @@ CallResult WorkbookObject::invoke(const QByteArray &member, const QVariantList &
         return CallResult::ofObject(std::make_shared<SheetObject>(m_book, index, chart));
     }
     if (member == "Save") {
-        if (!doc->save(&error)) {
-            qWarning().noquote() << "Workbook.Save:" << error;
-            return CallResult::ofValue(false);
-        }
-        return CallResult::ofValue(true);
+        // Like the real member it returns nothing; a save that fails is a failed call. A
+        // workbook with no change leaves its file as it is.
+        if (doc->isModified() && !doc->save(&error))
+            return CallResult::failure(error);
+        return CallResult::ofValue(QVariant());
     }
     return unknownMember(*this, member);
 }

@@ -5,14 +5,67 @@
 
 namespace sheetapp {
 
-QString shownText(const xlsx::Cell &cell, bool *searchable)
+namespace {
+
+bool isMultiCellArray(const xlsx::Cell &cell)
+{
+    return cell.formulaKind == xlsx::FormulaKind::ArrayMaster &&
+           static_cast<long long>(cell.formulaRange.rowCount()) * cell.formulaRange.columnCount() >
+               1;
+}
+
+// "TRUE"/"FALSE" in any case, as the application reads typed input.
+bool readBoolean(const QString &text, bool *value)
+{
+    if (text.compare(QLatin1String("TRUE"), Qt::CaseInsensitive) == 0) {
+        *value = true;
+        return true;
+    }
+    if (text.compare(QLatin1String("FALSE"), Qt::CaseInsensitive) == 0) {
+        *value = false;
+        return true;
+    }
+    return false;
+}
+
+CellEdit refused(const QString &reason)
+{
+    CellEdit e;
+    e.kind = CellEdit::Refused;
+    e.reason = reason;
+    return e;
+}
+
+CellEdit typed(CellEdit::Kind kind, const QString &text)
+{
+    CellEdit e;
+    e.kind = kind;
+    e.text = text;
+    return e;
+}
+
+// A constant's result: again a boolean or an error constant, or text.
+CellEdit constantResult(const QString &result)
+{
+    bool b = false;
+    if (readBoolean(result, &b))
+        return typed(CellEdit::Boolean, b ? QStringLiteral("1") : QStringLiteral("0"));
+    const QString error = xlsx::errorConstant(result);
+    if (!error.isEmpty())
+        return typed(CellEdit::Error, error);
+    return typed(CellEdit::String, result);
+}
+
+} // namespace
+
+QString shownText(const xlsx::Cell &cell, const CellFormat &format, bool *searchable)
 {
     *searchable = false;
     if (!cell.exists)
         return QString();
     if (cell.hasFormula()) {
-        // Array formulas are edited as a whole or not at all.
-        if (cell.formulaKind == xlsx::FormulaKind::ArrayMaster || cell.inArrayRange)
+        // A data table has no formula text; a multi-cell array is matched, then refused.
+        if (cell.formula.isEmpty())
             return QString();
         *searchable = true;
         return QLatin1Char('=') + xlsx::hideFormulaPrefixes(cell.formula);
@@ -26,13 +79,30 @@ QString shownText(const xlsx::Cell &cell, bool *searchable)
         *searchable = true;
         return cell.text;
     case xlsx::CellType::Number: {
-        const QString t = numberLiteralText(cell.text);
+        QString t;
+        if (format.isDateOrTime()) {
+            bool ok = false;
+            const double v = cell.text.trimmed().toDouble(&ok);
+            if (ok)
+                t = dateTimeText(v, format.kind, format.date1904);
+        }
+        if (t.isEmpty())
+            t = numberLiteralText(cell.text);
         *searchable = !t.isEmpty();
         return t;
     }
-    case xlsx::CellType::Empty:
-    case xlsx::CellType::Boolean:
+    case xlsx::CellType::Boolean: {
+        const QString v = cell.text.trimmed();
+        *searchable = true;
+        return (v == QLatin1String("1") ||
+                v.compare(QLatin1String("true"), Qt::CaseInsensitive) == 0)
+                   ? QStringLiteral("TRUE")
+                   : QStringLiteral("FALSE");
+    }
     case xlsx::CellType::Error:
+        *searchable = !cell.text.trimmed().isEmpty();
+        return cell.text.trimmed();
+    case xlsx::CellType::Empty:
     case xlsx::CellType::IsoDate:
         break;
     }
@@ -101,12 +171,12 @@ bool formulaLooksWellFormed(const QString &formula)
     return parens == 0 && brackets == 0 && braces == 0;
 }
 
-CellEdit replaceInCell(const xlsx::Cell &cell, const WildcardPattern &what,
-                       const QString &replacement, int lookAt)
+CellEdit replaceInCell(const xlsx::Cell &cell, const CellFormat &format,
+                       const WildcardPattern &what, const QString &replacement, int lookAt)
 {
     CellEdit edit;
     bool searchable = false;
-    const QString shown = shownText(cell, &searchable);
+    const QString shown = shownText(cell, format, &searchable);
     if (!searchable || what.isEmpty())
         return edit;
 
@@ -123,40 +193,135 @@ CellEdit replaceInCell(const xlsx::Cell &cell, const WildcardPattern &what,
     }
     if (result == shown)
         return edit;
+    if (isMultiCellArray(cell))
+        return refused(QStringLiteral("it is part of the multi-cell array formula %1, which is "
+                                      "changed only as a whole")
+                           .arg(cell.formulaRange.toString()));
+    if (result.isEmpty())
+        return typed(CellEdit::Empty, QString());
 
     if (cell.hasFormula() && result.startsWith(QLatin1Char('='))) {
-        if (result.size() > kMaxFormulaText) {
-            edit.kind = CellEdit::Refused;
-            edit.reason = QStringLiteral("the formula would be longer than %1 characters")
-                              .arg(kMaxFormulaText);
-            return edit;
-        }
-        const QString formula = xlsx::restoreFormulaPrefixes(result.mid(1), cell.formula);
-        if (!formulaLooksWellFormed(formula)) {
-            edit.kind = CellEdit::Refused;
-            edit.reason = QStringLiteral("the result is not a well-formed formula");
-            return edit;
-        }
-        edit.kind = CellEdit::Formula;
-        edit.text = formula;
-        return edit;
+        if (result.size() > kMaxFormulaText)
+            return refused(QStringLiteral("the formula would be longer than %1 characters")
+                               .arg(kMaxFormulaText));
+        const QString formula =
+            xlsx::addFunctionPrefixes(xlsx::restoreFormulaPrefixes(result.mid(1), cell.formula));
+        if (!formulaLooksWellFormed(formula))
+            return refused(QStringLiteral("the result is not a well-formed formula"));
+        return typed(cell.formulaKind == xlsx::FormulaKind::ArrayMaster ? CellEdit::ArrayFormula
+                                                                        : CellEdit::Formula,
+                     formula);
     }
-    if (result.size() > kMaxCellText) {
-        edit.kind = CellEdit::Refused;
-        edit.reason =
-            QStringLiteral("the text would be longer than %1 characters").arg(kMaxCellText);
-        return edit;
+    if (result.size() > kMaxCellText)
+        return refused(
+            QStringLiteral("the text would be longer than %1 characters").arg(kMaxCellText));
+    if (cell.hasFormula())
+        return typed(CellEdit::String, result);
+    switch (cell.type) {
+    case xlsx::CellType::Number: {
+        if (format.kind == ValueFormat::Text)
+            break;
+        double value = 0;
+        if (format.isDateOrTime()) {
+            if (parseDateTimeText(result, format.date1904, &value))
+                return typed(CellEdit::Number, numberText(value));
+            break;
+        }
+        if (isPlainNumber(result, &value))
+            return typed(CellEdit::Number, numberText(value));
+        break;
     }
+    case xlsx::CellType::Boolean:
+    case xlsx::CellType::Error:
+        return constantResult(result);
+    default:
+        break;
+    }
+    return typed(CellEdit::String, result);
+}
+
+CellEdit typedInput(const QString &text, const CellFormat &format)
+{
+    if (text.isEmpty())
+        return typed(CellEdit::Empty, QString());
+    if (text.size() > kMaxCellText)
+        return refused(QStringLiteral("the text is longer than %1 characters").arg(kMaxCellText));
+    if (format.kind == ValueFormat::Text)
+        return typed(CellEdit::String, text);
+    if (text.size() > 1 && text.startsWith(QLatin1Char('='))) {
+        const QString formula = xlsx::addFunctionPrefixes(text.mid(1));
+        if (formulaLooksWellFormed(formula)) {
+            if (text.size() > kMaxFormulaText)
+                return refused(QStringLiteral("the formula is longer than %1 characters")
+                                   .arg(kMaxFormulaText));
+            return typed(CellEdit::Formula, formula);
+        }
+        return typed(CellEdit::String, text);
+    }
+    bool b = false;
+    if (readBoolean(text, &b))
+        return typed(CellEdit::Boolean, b ? QStringLiteral("1") : QStringLiteral("0"));
+    const QString error = xlsx::errorConstant(text);
+    if (!error.isEmpty())
+        return typed(CellEdit::Error, error);
     double value = 0;
-    if (!cell.hasFormula() && cell.type == xlsx::CellType::Number &&
-        isPlainNumber(result, &value)) {
-        edit.kind = CellEdit::Number;
-        edit.text = numberText(value);
-        return edit;
+    if (isPlainNumber(text, &value))
+        return typed(CellEdit::Number, numberText(value));
+    if (format.isDateOrTime() && parseDateTimeText(text, format.date1904, &value))
+        return typed(CellEdit::Number, numberText(value));
+    return typed(CellEdit::String, text);
+}
+
+xlsx::Cell cellAfter(const xlsx::Cell &cell, const CellEdit &edit)
+{
+    xlsx::Cell c = cell;
+    switch (edit.kind) {
+    case CellEdit::None:
+    case CellEdit::Refused:
+        return c;
+    case CellEdit::Formula:
+    case CellEdit::ArrayFormula:
+        c.exists = true;
+        c.type = xlsx::CellType::Empty;
+        c.text.clear();
+        c.formula = edit.text;
+        c.formulaKind = edit.kind == CellEdit::Formula ? xlsx::FormulaKind::Normal
+                                                       : xlsx::FormulaKind::ArrayMaster;
+        c.sharedIndex = -1;
+        c.formulaRange = edit.kind == CellEdit::Formula
+                             ? xlsx::CellRange()
+                             : xlsx::CellRange(xlsx::CellRef(c.row, c.column));
+        return c;
+    default:
+        break;
     }
-    edit.kind = CellEdit::String;
-    edit.text = result;
-    return edit;
+    c.formula.clear();
+    c.formulaKind = xlsx::FormulaKind::None;
+    c.sharedIndex = -1;
+    c.formulaRange = xlsx::CellRange();
+    c.text = edit.text;
+    switch (edit.kind) {
+    case CellEdit::String:
+        c.exists = true;
+        c.type = xlsx::CellType::InlineString;
+        break;
+    case CellEdit::Number:
+        c.exists = true;
+        c.type = xlsx::CellType::Number;
+        break;
+    case CellEdit::Boolean:
+        c.exists = true;
+        c.type = xlsx::CellType::Boolean;
+        break;
+    case CellEdit::Error:
+        c.exists = true;
+        c.type = xlsx::CellType::Error;
+        break;
+    default: // Empty
+        c.type = xlsx::CellType::Empty;
+        break;
+    }
+    return c;
 }
 
 } // namespace sheetapp

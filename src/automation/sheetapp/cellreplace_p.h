@@ -2,6 +2,7 @@
 // shows it) and the typed result, chosen so that no data is damaged.
 #pragma once
 
+#include "automation/sheetapp/datetext_p.h"
 #include "automation/sheetapp/matcher_p.h"
 #include "xlsx/worksheet.h"
 
@@ -12,11 +13,13 @@ namespace sheetapp {
 constexpr int kMaxCellText = 32767;
 constexpr int kMaxFormulaText = 8192;
 
-// The cell as the formula bar shows it: a string's text, a number in its
-// shortest round-trip form, a formula as "=" and its text with the file's
-// "_xlfn."-style prefixes hidden. *searchable is false for cells Replace never
-// matches (empty, booleans, errors, dates, array formulas, bad numbers).
-QString shownText(const xlsx::Cell &cell, bool *searchable);
+// The cell as the formula bar shows it: a string's text, a number rounded to
+// 15 significant digits, a date or time in `format` as "yyyy/m/d", "h:mm:ss"
+// or both, "TRUE"/"FALSE", an error constant ("#N/A"), a formula as "=" and
+// its text with the file's "_xlfn."-style prefixes hidden. *searchable is
+// false for cells Replace never matches (empty cells, the values inside a
+// multi-cell array formula, data tables, ISO dates, bad numbers).
+QString shownText(const xlsx::Cell &cell, const CellFormat &format, bool *searchable);
 
 // Balanced quotes, brackets and parentheses, and something in it: the least
 // a formula text must have before it is written into a file.
@@ -26,19 +29,40 @@ struct CellEdit
 {
     enum Kind
     {
-        None,    // nothing matched, or the result is the cell as it is
-        Refused, // a match, but the result cannot be stored (too long, broken formula)
-        String,
-        Number,
-        Formula,
+        None,         // nothing matched, or the result is the cell as it is
+        Refused,      // a match, but the result cannot be stored (too long, broken formula)
+        String,       // text
+        Number,       // a number (dates and times too, as serial numbers)
+        Formula,      // an ordinary formula
+        ArrayFormula, // a one-cell array formula
+        Boolean,
+        Error, // an error constant
+        Empty, // no value left; the cell keeps its style
     };
     Kind kind = None;
-    QString text;   // String: the text; Number: the <v> literal; Formula: without "="
+    // String: the text; Number: the <v> literal; Formula, ArrayFormula: the file's text
+    // without "="; Boolean: "1" or "0"; Error: the constant.
+    QString text;
     QString reason; // Refused: why
 };
 
-// The edit Replace makes to `cell`; lookAt 1 = whole cell, 2 = any part.
-CellEdit replaceInCell(const xlsx::Cell &cell, const WildcardPattern &what,
-                       const QString &replacement, int lookAt);
+// The edit Replace makes to `cell` (whose style has `format`); lookAt 1 = whole cell,
+// 2 = any part. The result is typed as the application types it: a formula stays a formula
+// when the result starts with "=" (the prefixes of functions the file format added later put
+// on), a number a number when the result is a plain number (a date or time when it reads
+// back as one), a boolean or error constant a constant when the result is one; an empty
+// result empties the cell; anything else becomes text.
+CellEdit replaceInCell(const xlsx::Cell &cell, const CellFormat &format,
+                       const WildcardPattern &what, const QString &replacement, int lookAt);
+
+// What writing `text` into Range.Value stores in a cell with `format`, as typed input: ""
+// empties the cell; in a Text ("@") cell everything stays text; a well-formed "=..." is a
+// formula; "TRUE"/"FALSE" (any case) a boolean; an error constant an error; a plain number
+// a number (leading zeros and more than 15 significant digits stay text); in a date or time
+// cell a date or time text a serial number; anything else text.
+CellEdit typedInput(const QString &text, const CellFormat &format);
+
+// The cell as it reads after `edit`, for the next replacement on the same cell.
+xlsx::Cell cellAfter(const xlsx::Cell &cell, const CellEdit &edit);
 
 } // namespace sheetapp

@@ -73,13 +73,34 @@ QString numberText(double value)
     return out;
 }
 
+QString shownNumberText(double value)
+{
+    if (!std::isfinite(value))
+        return QString();
+    const QString exact = numberText(value);
+    // Up to 15 significant digits the shortest text is already the shown one.
+    int digits = 0;
+    bool leading = true;
+    for (const QChar c : exact) {
+        if (c == QLatin1Char('E'))
+            break;
+        if (c < QLatin1Char('0') || c > QLatin1Char('9') || (leading && c == QLatin1Char('0')))
+            continue;
+        leading = false;
+        ++digits;
+    }
+    if (digits <= 15)
+        return exact;
+    return numberText(QString::number(value, 'g', 15).toDouble());
+}
+
 QString numberLiteralText(const QString &literal)
 {
     bool ok = false;
     const double v = literal.trimmed().toDouble(&ok);
     if (!ok || !std::isfinite(v))
         return QString();
-    return numberText(v);
+    return shownNumberText(v);
 }
 
 bool isPlainNumber(const QString &text, double *value)
@@ -146,6 +167,8 @@ bool isPlainNumber(const QString &text, double *value)
     firstExp -= lead;
     while (all.endsWith(QLatin1Char('0')))
         all.chop(1);
+    if (all.size() > 15)
+        return false; // more digits than the application keeps
     const Decimal d = shortestDecimal(v);
     if (all.isEmpty()) {
         if (!d.digits.isEmpty())

@@ -12,6 +12,10 @@ namespace sheetapp {
 // "1.5E-07"). NaN and infinities give an empty text.
 QString numberText(double value);
 
+// The number as the formula bar shows it: rounded to 15 significant digits
+// ("0.30000000000000004" shows as "0.3"), then written as numberText does.
+QString shownNumberText(double value);
+
 // The text of a <v> element as the formula bar shows it; empty when the
 // literal is not a number.
 QString numberLiteralText(const QString &literal);
@@ -19,7 +23,8 @@ QString numberLiteralText(const QString &literal);
 // Whether `text` is still a plain number: an optional "-", digits with an
 // optional "." fraction and an optional exponent; no blanks, "+", grouping,
 // currency or percent; no leading zeros ("007"); and no more significant
-// digits than a double keeps (so reading it as a number loses nothing).
+// digits than the application keeps (15), so that an identity number keeps
+// every digit as text.
 // On success *value holds it.
 bool isPlainNumber(const QString &text, double *value);
 

@@ -1,5 +1,6 @@
 #include "automation/sheetapp/application_p.h"
 #include "automation/sheetapp/cellreplace_p.h"
+#include "automation/sheetapp/cellwrite_p.h"
 #include "automation/sheetapp/matcher_p.h"
 
 #include <QDebug>
@@ -10,79 +11,6 @@ using automation::CallResult;
 
 namespace sheetapp {
 namespace {
-
-// The header cell of a table column, if (row, column) is one.
-bool findHeader(const QVector<xlsx::TableInfo> &tables, int row, int column, int *table,
-                int *tableColumn)
-{
-    for (int t = 0; t < tables.size(); ++t) {
-        const xlsx::TableInfo &info = tables[t];
-        if (info.headerRowCount > 0 && info.ref.firstRow == row && info.ref.firstColumn <= column &&
-            column <= info.ref.lastColumn) {
-            *table = t;
-            *tableColumn = column - info.ref.firstColumn;
-            return true;
-        }
-    }
-    return false;
-}
-
-// The name a table column gets for header text `wanted`: table column names
-// are never empty and unique within their table (case-insensitively), so an
-// empty text becomes "Column<n>" and a taken one gets a number appended.
-QString uniqueColumnName(const xlsx::TableInfo &table, int column, const QString &wanted)
-{
-    const QString base = wanted.isEmpty() ? QStringLiteral("Column%1").arg(column + 1) : wanted;
-    auto taken = [&table, column](const QString &name) {
-        for (int i = 0; i < table.columnNames.size(); ++i) {
-            if (i != column && table.columnNames[i].compare(name, Qt::CaseInsensitive) == 0)
-                return true;
-        }
-        return false;
-    };
-    QString name = base;
-    for (int n = 2; taken(name); ++n)
-        name = base + QString::number(n);
-    return name;
-}
-
-// Writes a cell that may be a table header, keeping the table's column name in
-// step with it. Header cells always hold text.
-bool writeCell(xlsx::Worksheet *ws, QVector<xlsx::TableInfo> *tables, int row, int column,
-               CellEdit::Kind kind, const QString &text, QString *error)
-{
-    int t = -1;
-    int tc = -1;
-    if (!findHeader(*tables, row, column, &t, &tc)) {
-        switch (kind) {
-        case CellEdit::Number:
-            return ws->setNumber(row, column, text, error);
-        case CellEdit::Formula:
-            return ws->setFormula(row, column, text, error);
-        default:
-            return ws->setString(row, column, text, error);
-        }
-    }
-    if (kind == CellEdit::Formula) {
-        *error = QStringLiteral("a table header cannot hold a formula");
-        return false;
-    }
-    xlsx::TableInfo &table = (*tables)[t];
-    const QString name = uniqueColumnName(table, tc, text);
-    const QString oldName = table.columnNames.value(tc);
-    if (name != oldName && !ws->renameTableColumn(t, tc, name, error))
-        return false;
-    const bool ok = (kind == CellEdit::Number && name == text)
-                        ? ws->setNumber(row, column, text, error)
-                        : ws->setString(row, column, name, error);
-    if (!ok) {
-        if (name != oldName)
-            ws->renameTableColumn(t, tc, oldName, nullptr);
-        return false;
-    }
-    table.columnNames[tc] = name;
-    return true;
-}
 
 bool intersects(const xlsx::CellRange &a, const xlsx::CellRange &b)
 {
@@ -169,15 +97,15 @@ CallResult RangeObject::replace(const QVariantList &args)
         return CallResult::ofValue(false);
 
     // Cells that cannot match are passed over without decoding them: numbers
-    // when the pattern asks for a character no number shows, and every further
-    // cell of a shared string that already failed to match.
-    const bool numbersCanMatch = pattern.couldMatchOnly(QStringLiteral("0123456789.-+E"));
+    // when the pattern asks for a character no number, date or time shows, and
+    // every further cell of a shared string that already failed to match.
+    const bool numbersCanMatch = pattern.couldMatchOnly(QStringLiteral("0123456789.-+E/: "));
     // Strings that cannot hold the pattern's text are told apart from their
     // stored bytes, without decoding them.
     const QByteArray literal = pattern.exactLiteral().toUtf8();
     std::vector<bool> sharedMisses;
     const bool locked = ws->isProtected();
-    QVector<xlsx::TableInfo> tables = ws->tables();
+    SheetWriter writer(doc, ws);
     bool changed = false;
     const auto visit = [&](int index, const xlsx::CellHead &head) {
         if (!m_range.contains(head.row, head.column))
@@ -186,8 +114,7 @@ CallResult RangeObject::replace(const QVariantList &args)
         if (!head.hasFormula) {
             if (head.type == xlsx::CellType::Number && !numbersCanMatch)
                 return;
-            if (head.type == xlsx::CellType::Empty || head.type == xlsx::CellType::Boolean ||
-                head.type == xlsx::CellType::Error)
+            if (head.type == xlsx::CellType::Empty)
                 return;
             if (sst >= 0 && size_t(sst) < sharedMisses.size() && sharedMisses[size_t(sst)])
                 return;
@@ -208,14 +135,14 @@ CallResult RangeObject::replace(const QVariantList &args)
         }
         if (locked && doc->isStyleLocked(head.style))
             return; // a protected sheet's locked cells are not changed
-        const CellEdit edit = replaceInCell(ws->cellAt(index), pattern, replacement, lookAt);
+        const CellEdit edit = replaceInCell(ws->cellAt(index), writer.formats().of(head.style),
+                                            pattern, replacement, lookAt);
         if (edit.kind == CellEdit::None) {
             missShared();
             return;
         }
         QString why = edit.reason;
-        if (edit.kind != CellEdit::Refused &&
-            writeCell(ws, &tables, head.row, head.column, edit.kind, edit.text, &why)) {
+        if (edit.kind != CellEdit::Refused && writer.write(head.row, head.column, edit, &why)) {
             changed = true;
             return;
         }
@@ -272,7 +199,7 @@ bool RangeObject::writeValue(const QVariant &value, QString *error)
         return false;
     }
     for (const xlsx::CellRange &array : ws->arrayFormulaRanges()) {
-        if (array.rowCount() * array.columnCount() > 1 && intersects(array, m_range)) {
+        if ((array.rowCount() > 1 || array.columnCount() > 1) && intersects(array, m_range)) {
             *error =
                 QStringLiteral("Range.Value: %1 is part of an array formula").arg(array.toString());
             return false;
@@ -289,10 +216,12 @@ bool RangeObject::writeValue(const QVariant &value, QString *error)
             }
         }
     }
-    QVector<xlsx::TableInfo> tables = ws->tables();
+    // Each cell takes the text as typed input, in its own number format.
+    SheetWriter writer(doc, ws);
     for (int r = m_range.firstRow; r <= m_range.lastRow; ++r) {
         for (int c = m_range.firstColumn; c <= m_range.lastColumn; ++c) {
-            if (!writeCell(ws, &tables, r, c, CellEdit::String, text, error)) {
+            const CellEdit edit = typedInput(text, writer.formats().of(ws->cell(r, c).style));
+            if (!writer.write(r, c, edit, error)) {
                 *error = QStringLiteral("%1, sheet \"%2\", cell %3: %4")
                              .arg(m_book->path, ws->name(), xlsx::CellRef(r, c).toString(), *error);
                 return false;

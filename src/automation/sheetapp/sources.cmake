@@ -4,6 +4,8 @@ set(SHEETAPP_SOURCES
   sheetapp/application.cpp sheetapp/application_p.h
   sheetapp/range.cpp
   sheetapp/cellreplace.cpp sheetapp/cellreplace_p.h
+  sheetapp/cellwrite.cpp sheetapp/cellwrite_p.h
+  sheetapp/datetext.cpp sheetapp/datetext_p.h
   sheetapp/matcher.cpp sheetapp/matcher_p.h
   sheetapp/numbertext.cpp sheetapp/numbertext_p.h
   sheetapp/rangeref.cpp sheetapp/rangeref_p.h
