@@ -2,6 +2,7 @@
 #include "automation/libreoffice/book_p.h"
 #include "automation/libreoffice/pool_p.h"
 #include "automation/libreoffice/search_p.h"
+#include "xlsx/savefile.h"
 
 #include <com/sun/star/container/XIndexAccess.hpp>
 #include <com/sun/star/container/XNamed.hpp>
@@ -23,6 +24,7 @@
 #include <com/sun/star/util/NumberFormat.hpp>
 #include <com/sun/star/util/NumberFormatter.hpp>
 #include <com/sun/star/util/XCloseable.hpp>
+#include <com/sun/star/util/XModifiable.hpp>
 #include <com/sun/star/util/XNumberFormats.hpp>
 #include <com/sun/star/util/XNumberFormatsSupplier.hpp>
 #include <com/sun/star/util/XReplaceDescriptor.hpp>
@@ -336,27 +338,34 @@ bool Book::setText(int sheet, const xlsx::CellRange &range, const QString &text,
 bool Book::save(QString *error)
 {
     QMutexLocker lock(&m_mutex);
-    // A file without write permission is refused, also for a user who could
-    // write it anyway.
-    const QFile::Permissions anyWrite = QFile::WriteOwner | QFile::WriteGroup | QFile::WriteOther;
-    if (!(QFileInfo(m_canonicalPath).permissions() & anyWrite)) {
-        *error = QStringLiteral("%1: the file is read-only").arg(m_shownPath);
+    // LibreOffice writes the hidden temporary beside the workbook; the save
+    // step refuses read-only files, keeps mode and owner, and replaces the
+    // workbook in one step.
+    // A workbook with no change leaves its file as it is.
+    bool modified = true;
+    if (!call(QStringLiteral("store"), error, [&] {
+            Reference<css::util::XModifiable> state(d->document, UNO_QUERY);
+            modified = !state.is() || state->isModified();
+        }))
         return false;
-    }
-    const QString temporary = temporaryNameFor(m_canonicalPath);
+    if (!modified)
+        return true;
+    xlsx::SaveFile file(m_canonicalPath);
+    if (!file.open(error))
+        return false;
     const bool stored = call(QStringLiteral("store"), error, [&] {
         Reference<css::frame::XStorable> storable(d->document, UNO_QUERY_THROW);
         const Sequence<css::beans::PropertyValue> args = properties({
             property("FilterName", Any(rtl::OUString("MS Excel 97"))),
             property("Overwrite", Any(true)),
         });
-        storable->storeToURL(fileUrl(temporary), args);
+        storable->storeToURL(fileUrl(file.tempPath()), args);
     });
     if (!stored) {
-        QFile::remove(temporary);
+        file.cancel();
         return false;
     }
-    return commitTemporary(temporary, m_canonicalPath, error);
+    return file.commit(error);
 }
 
 } // namespace libreoffice

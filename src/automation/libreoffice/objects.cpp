@@ -88,11 +88,10 @@ CallResult WorkbookObject::invoke(const QByteArray &member, const QVariantList &
         return CallResult::ofObject(std::make_shared<SheetObject>(m_book, index));
     }
     if (member == "Save") {
-        if (!m_book->save(&error)) {
-            qWarning().noquote() << "Workbook.Save:" << error;
-            return CallResult::ofValue(false);
-        }
-        return CallResult::ofValue(true);
+        // Like the real member it returns nothing; a save that fails is a failed call.
+        if (!m_book->save(&error))
+            return CallResult::failure(error);
+        return CallResult::ofValue(QVariant());
     }
     return sheetapp::unknownMember(*this, member);
 }

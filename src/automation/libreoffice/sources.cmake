@@ -8,7 +8,6 @@ set(LIBREOFFICE_SOURCES
   libreoffice/cfb.cpp libreoffice/cfb_p.h
   libreoffice/detect.cpp
   libreoffice/search.cpp libreoffice/search_p.h
-  libreoffice/savefile.cpp
   libreoffice/objects.cpp libreoffice/objects_p.h
   libreoffice/book.cpp libreoffice/book_p.h
   libreoffice/instance.cpp libreoffice/pool.cpp libreoffice/pool_p.h libreoffice/uno_p.h
