@@ -402,7 +402,9 @@ bool DocumentData::readBack(const QByteArray &bytes, const QStringList &written,
             !written.contains(e.entryName))
             continue;
         sheetEntries.insert(e.entryName);
-        if (!loadWorksheet(int(i), error))
+        // Checked without keeping its cells: the saved sheet's records would double what
+        // the job holds; they are read again if the sheet is used after the save.
+        if (!loadWorksheet(int(i), error, true))
             return false;
     }
     for (const QString &entry : written) {
@@ -515,7 +517,7 @@ void DocumentData::loadStyles() const
     }
 }
 
-bool DocumentData::loadWorksheet(int index, QString *error)
+bool DocumentData::loadWorksheet(int index, QString *error, bool checkOnly)
 {
     SheetEntry &e = sheets[size_t(index)];
     std::unique_ptr<WorksheetData> wd(new WorksheetData);
@@ -530,10 +532,12 @@ bool DocumentData::loadWorksheet(int index, QString *error)
         wd->xml = "<worksheet xmlns=\"" + QByteArray(kMainNs) + "\"/>"; // no part: no cells
     else if (!readPart(e.entryName, &wd->xml, error))
         return false;
-    if (!wd->parse(error))
+    if (!wd->parse(error, !checkOnly))
         return false;
     if (!loadSharedStrings(error))
         return false;
+    if (checkOnly)
+        wd->release();
     e.ws.reset(new Worksheet(std::move(wd)));
     return true;
 }
@@ -1081,9 +1085,8 @@ bool Document::saveAs(const QString &path, QString *error)
         }
         WorksheetData *wd = old[i].ws->d.get();
         if (now.ws) {
-            // Read back just now.
+            // Read back just now (and read again on first use).
             *wd = std::move(*now.ws->d);
-            wd->stale = false;
         }
         wd->doc = d.get();
         wd->index = int(i);

@@ -94,7 +94,8 @@ public:
     bool stale = false; // xml was replaced by a save and is parsed again on first use
     int formulaCount = 0;
 
-    bool parse(QString *error);
+    // Reads the part's XML; without `keepCells` it is only checked, and no record is kept.
+    bool parse(QString *error, bool keepCells = true);
     int find(int row, int col) const;
     // Range spanned by the cells present; A1 when there are none.
     CellRange usedRange() const;
@@ -196,7 +197,9 @@ public:
     // The stored XML of shared string item i (the content of its <si>).
     QByteArray sharedStringXml(int i) const;
     void loadStyles() const;
-    bool loadWorksheet(int index, QString *error);
+    // Loads a worksheet; with `checkOnly`, its part is parsed to be checked and then let go
+    // (read again on first use).
+    bool loadWorksheet(int index, QString *error, bool checkOnly = false);
     // Writes the package into an open, seekable device.
     bool buildPackage(QIODevice *out, QString *error);
     // Loads a package just written and reads every entry in `written` as on opening:

@@ -10,6 +10,12 @@
 namespace xlsx {
 namespace {
 
+// A worksheet whose cell records would take more than this many times the size of its XML,
+// and more than the floor, is refused: only elements far shorter than any cell with a value
+// ("<c/>") come to that.
+constexpr quint64 kMaxRecordsRatio = 4;
+constexpr quint64 kMaxRecordsFloor = 64ull * 1024 * 1024;
+
 // Counts the start tags of cells and rows (an upper bound of the elements: tags in
 // comments count too), so that their records are allocated once.
 void countTags(const QByteArray &xml, const QByteArray &prefix, size_t *cellTags, size_t *rowTags)
@@ -320,7 +326,7 @@ QString WorksheetData::label() const
     return QStringLiteral("%1: part /%2").arg(doc ? doc->label() : QString(), entryName);
 }
 
-bool WorksheetData::parse(QString *error)
+bool WorksheetData::parse(QString *error, bool keepCells)
 {
     cells.clear();
     rows.clear();
@@ -354,8 +360,19 @@ bool WorksheetData::parse(QString *error)
     {
         size_t cellTags = 0, rowTags = 0;
         countTags(xml, prefix, &cellTags, &rowTags);
-        cells.reserve(cellTags);
-        rows.reserve(rowTags);
+        // The records of a cell take more room than the shortest elements ("<c/>"): a sheet
+        // made of those is refused rather than held in many times its own size.
+        const quint64 recordBytes = quint64(cellTags) * sizeof(CellRec);
+        if (recordBytes > kMaxRecordsFloor && recordBytes > kMaxRecordsRatio * quint64(xml.size()))
+            return fail(QStringLiteral("%1 cells in %2 MB of XML would take %3 MB to hold "
+                                       "(refused)")
+                            .arg(cellTags)
+                            .arg(xml.size() >> 20)
+                            .arg(recordBytes >> 20));
+        if (keepCells) {
+            cells.reserve(cellTags);
+            rows.reserve(rowTags);
+        }
     }
     int rowNumber = 0;
     bool sorted = true;
@@ -420,7 +437,8 @@ bool WorksheetData::parse(QString *error)
                 if (r.selfClosing) {
                     row.closeBegin = quint32(r.whole.end - 2);
                     row.end = quint32(r.whole.end);
-                    rows.push_back(row);
+                    if (keepCells)
+                        rows.push_back(row);
                     continue;
                 }
                 int prevCol = 0;
@@ -455,7 +473,8 @@ bool WorksheetData::parse(QString *error)
                     prevCol = rec.col;
                     if (rec.flags & CellRec::HasFormula) {
                         ++formulaCount;
-                        more.push_back(f);
+                        if (keepCells)
+                            more.push_back(f);
                         rec.more = quint32(more.size());
                     }
                     if (gk == 1 && !shared.contains(f.si))
@@ -466,11 +485,13 @@ bool WorksheetData::parse(QString *error)
                         sorted = false;
                     lastRow = rec.row;
                     lastCol = rec.col;
-                    cells.push_back(rec);
+                    if (keepCells)
+                        cells.push_back(rec);
                 }
                 if (s.failed())
                     return fail(s.error());
-                rows.push_back(row);
+                if (keepCells)
+                    rows.push_back(row);
             }
             if (s.failed())
                 return fail(s.error());
@@ -1021,40 +1042,51 @@ CellHead Worksheet::headAt(int i) const
     return h;
 }
 
-bool Worksheet::textMayContain(int i, const QByteArray &utf8) const
+bool Worksheet::plainStoredText(int i, const char **begin, const char **end) const
 {
     const WorksheetData *wd = data();
-    if (i < 0 || i >= int(wd->cells.size()) || utf8.isEmpty())
-        return true;
+    if (i < 0 || i >= int(wd->cells.size()))
+        return false;
     const CellRec &rec = wd->cells[size_t(i)];
     if (!(rec.flags & CellRec::HasValue))
-        return true;
+        return false;
     const char *p = nullptr;
     const char *e = nullptr;
-    QByteArray item;
     if (rec.type == quint8(CellType::InlineString)) {
         const char *b = wd->base(rec);
         p = b + rec.vBegin;
         e = b + rec.vEnd;
     } else if (rec.type == quint8(CellType::SharedString)) {
-        item = wd->doc->sharedStringXml(wd->sharedStringIndex(rec));
+        const QByteArray item = wd->doc->sharedStringXml(wd->sharedStringIndex(rec));
         p = item.constData();
         e = p + item.size();
     } else {
-        return true;
+        return false;
     }
     // The text is the content of the one <t> of a plain item, stored as it is
-    // when nothing in it is escaped: then a miss in the bytes is a miss in the
-    // text. Rich text, phonetic runs and escapes are left to the caller.
+    // when nothing in it is escaped. Rich text, phonetic runs and escapes are
+    // left to the caller.
     int tags = 0;
     for (const char *q = p; q < e; ++q) {
         if (*q == '<')
             ++tags;
         else if (*q == '&' || *q == '\r' || (*q == '_' && q + 1 < e && q[1] == 'x'))
-            return true;
+            return false;
     }
     if (tags != 2)
+        return false;
+    *begin = p;
+    *end = e;
+    return true;
+}
+
+bool Worksheet::textMayContain(int i, const QByteArray &utf8) const
+{
+    const char *p = nullptr;
+    const char *e = nullptr;
+    if (utf8.isEmpty() || !plainStoredText(i, &p, &e))
         return true;
+    // Then a miss in the bytes is a miss in the text.
     const char *n = utf8.constData();
     const qsizetype len = utf8.size();
     for (const char *q = p; e - q >= len; ++q) {

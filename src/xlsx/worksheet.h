@@ -103,6 +103,10 @@ public:
     // not contain `utf8` (looked up in the stored bytes, without decoding them);
     // true for anything else, including cells that are not strings.
     bool textMayContain(int i, const QByteArray &utf8) const;
+    // The stored bytes (UTF-8, with the <t> tags around) of the string value of
+    // the cell at position i, when they hold its text as it is (one plain <t>,
+    // nothing escaped); false for anything else. Valid until the next edit.
+    bool plainStoredText(int i, const char **begin, const char **end) const;
     // The cell at (row, column); Cell::exists is false when there is none.
     Cell cell(int row, int column) const;
     bool hasCell(int row, int column) const;

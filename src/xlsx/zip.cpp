@@ -10,10 +10,23 @@
 #include <quazip/unzip.h>
 #include <quazip/zip.h>
 
+#include <libdeflate.h>
 #include <zlib.h>
 
 namespace xlsx {
+
+void ZipWriter::Deleter::operator()(libdeflate_compressor *c) const
+{
+    libdeflate_free_compressor(c);
+}
+void ZipWriter::Deleter::operator()(libdeflate_decompressor *d) const
+{
+    libdeflate_free_decompressor(d);
+}
+
 namespace {
+
+using Deleter = ZipWriter::Deleter;
 
 // Drops the zip64 record (id 0x0001) from an extra field: the writer adds its own
 // when it needs one, and a stale copy would contradict the new sizes.
@@ -167,41 +180,28 @@ bool ZipArchive::read(int i, QByteArray *out, QString *error) const
         out->clear();
         return false;
     };
-    const uchar *src = reinterpret_cast<const uchar *>(m_bytes.constData() + e.dataOffset);
+    const char *src = m_bytes.constData() + e.dataOffset;
     if (e.method == 0) {
-        *out = QByteArray(reinterpret_cast<const char *>(src), int(e.compressedSize));
+        *out = QByteArray(src, int(e.compressedSize));
     } else {
-        out->resize(int(e.uncompressedSize));
-        z_stream zs{};
-        if (inflateInit2(&zs, -MAX_WBITS) != Z_OK)
+        // One call inflates the whole entry into a buffer of its declared size.
+        thread_local const std::unique_ptr<libdeflate_decompressor, Deleter> inflater(
+            libdeflate_alloc_decompressor());
+        if (!inflater)
             return fail(QStringLiteral("cannot start inflating"));
-        zs.next_in = const_cast<uchar *>(src);
-        zs.avail_in = uInt(e.compressedSize);
-        zs.next_out = reinterpret_cast<uchar *>(out->data());
-        zs.avail_out = uInt(e.uncompressedSize);
-        int rc = inflate(&zs, Z_FINISH);
-        const quint64 produced = zs.total_out;
-        if (rc == Z_BUF_ERROR && zs.avail_out == 0) {
-            // Output space used up: more data would follow than the entry declares.
-            uchar probe[16];
-            zs.next_out = probe;
-            zs.avail_out = sizeof probe;
-            rc = inflate(&zs, Z_FINISH);
-            inflateEnd(&zs);
-            if (zs.total_out > produced)
-                return fail(QStringLiteral("inflates beyond its declared size"));
-            if (rc != Z_STREAM_END)
-                return fail(QStringLiteral("damaged compressed data"));
-        } else {
-            inflateEnd(&zs);
-            if (rc != Z_STREAM_END)
-                return fail(QStringLiteral("damaged or truncated compressed data"));
-        }
+        out->resize(int(e.uncompressedSize));
+        size_t produced = 0;
+        const libdeflate_result rc = libdeflate_deflate_decompress_ex(
+            inflater.get(), src, size_t(e.compressedSize), out->data(), size_t(e.uncompressedSize),
+            nullptr, &produced);
+        if (rc == LIBDEFLATE_INSUFFICIENT_SPACE)
+            return fail(QStringLiteral("inflates beyond its declared size"));
+        if (rc != LIBDEFLATE_SUCCESS)
+            return fail(QStringLiteral("damaged or truncated compressed data"));
         if (produced != e.uncompressedSize)
             return fail(QStringLiteral("inflated size differs from the declared size"));
     }
-    const quint32 crc =
-        quint32(crc32(0, reinterpret_cast<const Bytef *>(out->constData()), uInt(out->size())));
+    const quint32 crc = quint32(libdeflate_crc32(0, out->constData(), size_t(out->size())));
     if (crc != e.crc)
         return fail(QStringLiteral("CRC mismatch"));
     return true;
@@ -254,49 +254,97 @@ bool ZipWriter::addRaw(const ZipEntry &entry, const QByteArray &raw, QString *er
 bool ZipWriter::addData(const QString &name, const QByteArray &data, const QDateTime &when,
                         int level, QString *error, quint32 externalAttr)
 {
-    QuaZipNewInfo info(name);
-    info.dateTime = when.isValid() ? when : QDateTime(QDate(1980, 1, 1), QTime(0, 0));
-    info.externalAttr = externalAttr;
-    QuaZipFile f(m_zip.get());
-    const bool opened = f.open(QIODevice::WriteOnly, info, nullptr, 0, Z_DEFLATED, level);
-    return writeWhole(&f, opened, data, name, error);
+    return addDeflated(name, data.constData(), data.size(), when, level, externalAttr, error);
+}
+
+bool ZipWriter::addDeflated(const QString &name, const char *data, qint64 size,
+                            const QDateTime &when, int level, quint32 externalAttr, QString *error)
+{
+    // libdeflate's levels reach 12; zlib's default (-1) is its 6.
+    level = level < 0 ? 6 : qMin(level, 12);
+    if (!m_compressor || m_compressorLevel != level) {
+        m_compressor.reset(libdeflate_alloc_compressor(level));
+        m_compressorLevel = level;
+    }
+    const size_t bound =
+        m_compressor ? libdeflate_deflate_compress_bound(m_compressor.get(), size_t(size)) : 0;
+    if (!m_compressor || bound > size_t(kMaxEntrySize) * 2) {
+        if (error)
+            *error = QStringLiteral("cannot write entry %1").arg(name);
+        return false;
+    }
+    QByteArray packed(int(bound), Qt::Uninitialized);
+    const size_t n =
+        libdeflate_deflate_compress(m_compressor.get(), data, size_t(size), packed.data(), bound);
+    packed.resize(int(n));
+    ZipEntry e;
+    e.name = name;
+    e.dateTime = when.isValid() ? when : QDateTime(QDate(1980, 1, 1), QTime(0, 0));
+    e.externalAttr = externalAttr;
+    e.method = Z_DEFLATED;
+    e.crc = quint32(libdeflate_crc32(0, data, size_t(size)));
+    e.uncompressedSize = quint64(size);
+    e.compressedSize = quint64(n);
+    return n > 0 && addRaw(e, packed, error);
 }
 
 bool ZipWriter::openEntry(const QString &name, const QDateTime &when, int level, QString *error,
                           quint32 externalAttr)
 {
-    QuaZipNewInfo info(name);
-    info.dateTime = when.isValid() ? when : QDateTime(QDate(1980, 1, 1), QTime(0, 0));
-    info.externalAttr = externalAttr;
-    m_entry.reset(new QuaZipFile(m_zip.get()));
+    Q_UNUSED(error);
     m_entryName = name;
-    m_entryOk = m_entry->open(QIODevice::WriteOnly, info, nullptr, 0, Z_DEFLATED, level);
-    if (!m_entryOk) {
-        m_entry.reset();
-        if (error)
-            *error = QStringLiteral("cannot write entry %1").arg(name);
-    }
-    return m_entryOk;
+    m_entryWhen = when;
+    m_entryLevel = level;
+    m_entryAttr = externalAttr;
+    m_entryData.clear();
+    m_entry.reset();
+    m_entryOk = true;
+    return true;
+}
+
+bool ZipWriter::streamEntry()
+{
+    QuaZipNewInfo info(m_entryName);
+    info.dateTime = m_entryWhen.isValid() ? m_entryWhen : QDateTime(QDate(1980, 1, 1), QTime(0, 0));
+    info.externalAttr = m_entryAttr;
+    m_entry.reset(new QuaZipFile(m_zip.get()));
+    if (!m_entry->open(QIODevice::WriteOnly, info, nullptr, 0, Z_DEFLATED, kStreamDeflateLevel) ||
+        m_entry->write(m_entryData) != m_entryData.size())
+        return false;
+    m_entryData = QByteArray();
+    return true;
 }
 
 bool ZipWriter::writeEntry(const char *data, qint64 size)
 {
-    if (m_entryOk && size > 0)
+    if (!m_entryOk || size <= 0)
+        return m_entryOk;
+    if (m_entry) {
         m_entryOk = m_entry->write(data, size) == size;
+        return m_entryOk;
+    }
+    m_entryData.append(data, int(size));
+    if (m_entryData.size() > kWholeEntryLimit)
+        m_entryOk = streamEntry();
     return m_entryOk;
 }
 
 bool ZipWriter::closeEntry(QString *error)
 {
-    bool ok = m_entryOk && m_entry;
+    bool ok = m_entryOk;
     if (m_entry) {
         m_entry->close();
         ok = ok && m_entry->getZipError() == ZIP_OK;
         m_entry.reset();
+    } else if (ok) {
+        // A small entry is deflated whole: one call compresses it best and fastest.
+        ok = addDeflated(m_entryName, m_entryData.constData(), m_entryData.size(), m_entryWhen,
+                         m_entryLevel, m_entryAttr, error);
     }
-    m_entryOk = false;
-    if (!ok && error)
+    m_entryData = QByteArray();
+    if (!m_entryOk && error)
         *error = QStringLiteral("cannot write entry %1").arg(m_entryName);
+    m_entryOk = false;
     return ok;
 }
 

@@ -93,6 +93,7 @@ QString runJob(const QString &path, const QString &find, const QString &ref, con
     }
     const auto saved = open.object->invoke("Save", {});
     app->invoke("Quit", {});
+    // Save answers nothing; a save that fails is a failed call.
     return saved.ok ? QString() : saved.error;
 }
 

@@ -4,6 +4,7 @@
 #include "testsupport.h"
 #include "xlsx/document.h"
 
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -167,6 +168,25 @@ void TestRefuse::refused_data()
     QTest::newRow("entry larger than it declares")
         << understated(zipBytes(goodParts())) << "declared size";
 
+    {
+        // Millions of "<c/>" in a file of a few hundred kilobytes (noise in a comment keeps
+        // the entry within the inflate ratio): held as records they would take gigabytes.
+        QByteArray row = "<row>";
+        for (int c = 0; c < 16000; ++c)
+            row += "<c/>";
+        row += "</row>";
+        QByteArray rows;
+        for (int r = 0; r < 400; ++r)
+            rows += row;
+        QByteArray noise;
+        QRandomGenerator random(15);
+        for (int i = 0; i < 100000; ++i)
+            noise += QByteArray::number(random.generate(), 16);
+        QTest::newRow("sheet of empty cells far larger than its records allow")
+            << zipBytes(replaced(QStringLiteral("xl/worksheets/sheet1.xml"),
+                                 pkgtest::sheetXml(rows, {}, {}, "<!--" + noise + "-->")))
+            << "would take";
+    }
     QByteArray xlsb = zipBytes(
         replaced(QStringLiteral("[Content_Types].xml"),
                  QByteArray(goodParts()[0].second)

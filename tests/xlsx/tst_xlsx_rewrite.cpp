@@ -400,9 +400,10 @@ void TestRewrite::escapedTexts()
 
 void TestRewrite::zipEntryInPieces()
 {
-    // Pieces of every size, some larger than zlib's buffers, give the entry back whole.
+    // Pieces of every size, some larger than zlib's buffers, give an entry too large to be
+    // held whole back whole.
     QByteArray whole;
-    for (int i = 0; whole.size() < 3 * 1024 * 1024; ++i)
+    for (int i = 0; whole.size() < 6 * 1024 * 1024; ++i)
         whole +=
             "<c r=\"A" + QByteArray::number(i) + "\"><v>" + QByteArray::number(i * 7) + "</v></c>";
     const QString path = m_tmp.filePath(QStringLiteral("pieces.zip"));

@@ -71,6 +71,7 @@ void BookState::close()
 {
     if (!doc)
         return;
+    replaces.clear();
     doc.reset();
     openfiles::release(canonicalPath);
 }
@@ -87,12 +88,14 @@ void AppState::closeAll()
     legacyBooks.clear();
 }
 
-xlsx::Document *BookObject::document(QString *error) const
+xlsx::Document *BookObject::document(QString *error, bool applyQueued) const
 {
     if (!m_book || !m_book->doc) {
         *error = QStringLiteral("the workbook has been closed (the application quit)");
         return nullptr;
     }
+    if (applyQueued)
+        m_book->replaces.flush(m_book->doc.get(), m_book->path);
     return m_book->doc.get();
 }
 

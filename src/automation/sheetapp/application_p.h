@@ -5,6 +5,7 @@
 
 #include "automation/dispatch.h"
 #include "automation/libreoffice/libreoffice.h"
+#include "automation/sheetapp/replacequeue_p.h"
 #include "xlsx/cellref.h"
 #include "xlsx/document.h"
 
@@ -28,6 +29,7 @@ struct BookState
     std::unique_ptr<xlsx::Document> doc; // null once the workbook is closed
     QString path;                        // absolute, as it was opened (messages, Path)
     QString canonicalPath;               // the real file: what is locked, read and replaced
+    ReplaceQueue replaces;               // Range.Replace calls not yet applied
 
     ~BookState();
     // Drops the workbook without saving and gives its path back.
@@ -61,8 +63,9 @@ public:
     explicit BookObject(BookPtr book) : m_book(std::move(book)) {}
 
 protected:
-    // The open document, or nullptr with *error when the workbook was closed.
-    xlsx::Document *document(QString *error) const;
+    // The open document, or nullptr with *error when the workbook was closed;
+    // with `applyQueued`, the queued Replace calls are applied first.
+    xlsx::Document *document(QString *error, bool applyQueued = true) const;
     BookPtr m_book;
 };
 

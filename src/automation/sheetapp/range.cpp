@@ -2,6 +2,7 @@
 #include "automation/sheetapp/cellreplace_p.h"
 #include "automation/sheetapp/cellwrite_p.h"
 #include "automation/sheetapp/matcher_p.h"
+#include "automation/sheetapp/replacequeue_p.h"
 
 #include <QDebug>
 
@@ -62,7 +63,8 @@ bool RangeObject::setProperty(const QByteArray &name, const QVariant &value, QSt
 CallResult RangeObject::replace(const QVariantList &args)
 {
     QString error;
-    xlsx::Document *doc = document(&error);
+    // Calls queued on the workbook stay queued: this one joins them.
+    xlsx::Document *doc = document(&error, false);
     if (!doc)
         return CallResult::failure(error);
     xlsx::Worksheet *ws = doc->worksheet(m_sheet, &error);
@@ -91,86 +93,9 @@ CallResult RangeObject::replace(const QVariantList &args)
         return CallResult::failure(
             QStringLiteral("Range.Replace: SearchOrder must be 1 (rows) or 2 (columns)"));
     const bool matchCase = args.size() > 4 && args[4].isValid() && args[4].toBool();
-    const QString replacement = replacementArg.toString();
-    const WildcardPattern pattern(whatArg.toString(), matchCase);
-    if (pattern.isEmpty())
-        return CallResult::ofValue(false);
-
-    // Cells that cannot match are passed over without decoding them: numbers
-    // when the pattern asks for a character no number, date or time shows, and
-    // every further cell of a shared string that already failed to match.
-    const bool numbersCanMatch = pattern.couldMatchOnly(QStringLiteral("0123456789.-+E/: "));
-    // Strings that cannot hold the pattern's text are told apart from their
-    // stored bytes, without decoding them.
-    const QByteArray literal = pattern.exactLiteral().toUtf8();
-    std::vector<bool> sharedMisses;
-    const bool locked = ws->isProtected();
-    SheetWriter writer(doc, ws);
-    bool changed = false;
-    const auto visit = [&](int index, const xlsx::CellHead &head) {
-        if (!m_range.contains(head.row, head.column))
-            return;
-        const int sst = head.sharedString;
-        if (!head.hasFormula) {
-            if (head.type == xlsx::CellType::Number && !numbersCanMatch)
-                return;
-            if (head.type == xlsx::CellType::Empty)
-                return;
-            if (sst >= 0 && size_t(sst) < sharedMisses.size() && sharedMisses[size_t(sst)])
-                return;
-        }
-        const auto missShared = [&]() {
-            if (!head.hasFormula && sst >= 0) {
-                if (size_t(sst) >= sharedMisses.size())
-                    sharedMisses.resize(size_t(sst) + 1, false);
-                sharedMisses[size_t(sst)] = true;
-            }
-        };
-        if (!head.hasFormula && !literal.isEmpty() &&
-            (head.type == xlsx::CellType::InlineString ||
-             head.type == xlsx::CellType::SharedString) &&
-            !ws->textMayContain(index, literal)) {
-            missShared();
-            return;
-        }
-        if (locked && doc->isStyleLocked(head.style))
-            return; // a protected sheet's locked cells are not changed
-        const CellEdit edit = replaceInCell(ws->cellAt(index), writer.formats().of(head.style),
-                                            pattern, replacement, lookAt);
-        if (edit.kind == CellEdit::None) {
-            missShared();
-            return;
-        }
-        QString why = edit.reason;
-        if (edit.kind != CellEdit::Refused && writer.write(head.row, head.column, edit, &why)) {
-            changed = true;
-            return;
-        }
-        qWarning().noquote() << QStringLiteral("Range.Replace: %1, sheet \"%2\", cell %3 left "
-                                               "unchanged: %4")
-                                    .arg(m_book->path, ws->name(),
-                                         xlsx::CellRef(head.row, head.column).toString(), why);
-    };
-
-    // Cells are visited by their position in the sheet, which is row by row;
-    // editing a cell that exists keeps every position.
-    const int count = ws->cellCount();
-    if (searchOrder == 1) {
-        for (int i = 0; i < count; ++i)
-            visit(i, ws->headAt(i));
-    } else {
-        std::vector<std::pair<int, int>> byColumn; // (column, position)
-        for (int i = 0; i < count; ++i) {
-            const xlsx::CellHead h = ws->headAt(i);
-            if (m_range.contains(h.row, h.column))
-                byColumn.emplace_back(h.column, i);
-        }
-        // Positions grow with the row within a column.
-        std::sort(byColumn.begin(), byColumn.end());
-        for (const auto &cp : byColumn)
-            visit(cp.second, ws->headAt(cp.second));
-    }
-    return CallResult::ofValue(changed);
+    ReplaceCall call(m_sheet, m_range, whatArg.toString(), matchCase, replacementArg.toString(),
+                     lookAt, searchOrder);
+    return CallResult::ofValue(m_book->replaces.replace(doc, m_book->path, std::move(call)));
 }
 
 bool RangeObject::writeValue(const QVariant &value, QString *error)

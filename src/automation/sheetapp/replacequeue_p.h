@@ -1,0 +1,63 @@
+// Range.Replace calls of a workbook, held back and applied together: every
+// call acts on each cell by itself, so applying all calls of a sheet to one
+// cell before the next cell gives what one walk per call gives, in one walk.
+// The calls are applied when anything else touches the workbook (a read, a
+// Value write, a save); Replace itself still answers at once whether it
+// changes a cell.
+#pragma once
+
+#include "automation/sheetapp/cellreplace_p.h"
+#include "automation/sheetapp/matcher_p.h"
+#include "xlsx/cellref.h"
+
+#include <QString>
+#include <QVector>
+
+#include <vector>
+
+namespace xlsx {
+class Document;
+} // namespace xlsx
+
+namespace sheetapp {
+
+// One Range.Replace call, with what lets a walk pass over cells it cannot change.
+struct ReplaceCall
+{
+    ReplaceCall(int sheet, const xlsx::CellRange &range, const QString &what, bool matchCase,
+                const QString &replacement, int lookAt, int searchOrder);
+
+    int sheet;
+    xlsx::CellRange range;
+    WildcardPattern pattern;
+    QString replacement;
+    int lookAt;
+    int searchOrder;
+    // False when the pattern asks for a character that no number, date or time shows.
+    bool numbersCanMatch;
+    // Text every match contains as it is stored (UTF-8), or empty; with
+    // literalAnyCase, in lower case and its ASCII letters in any case.
+    QByteArray literal;
+    bool literalAnyCase = false;
+    // Shared strings that this call is known to leave as they are.
+    std::vector<bool> sharedMisses;
+};
+
+class ReplaceQueue
+{
+public:
+    // Range.Replace: true when the call changes a cell. The call is queued,
+    // or applied at once on a sheet with tables (whose header cells depend on
+    // each other). `path` names the workbook in warnings.
+    bool replace(xlsx::Document *doc, const QString &path, ReplaceCall call);
+    // Applies every queued call.
+    void flush(xlsx::Document *doc, const QString &path);
+    bool isEmpty() const { return m_calls.empty(); }
+    // Forgets the queued calls (the workbook is closed unsaved).
+    void clear() { m_calls.clear(); }
+
+private:
+    std::vector<ReplaceCall> m_calls;
+};
+
+} // namespace sheetapp
