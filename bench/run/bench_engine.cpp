@@ -8,8 +8,8 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QEventLoop>
+#include <QFile>
 #include <QFuture>
 #include <QThreadPool>
 #include <QVector>

@@ -86,6 +86,8 @@ private:
     // Runs the job and checks the cells it should change against xlrd; every
     // other cell keeps its value.
     void checkRun(const Request &req, const QString &file, const QStringList &changed);
+    // A job whose instance gets `signal` once the workbook is open: FAIL, file untouched.
+    void runKilledJob(Request req, int signal, qint64 *victim);
 
     QTemporaryDir m_dir;
     QString m_book;
@@ -143,6 +145,7 @@ QString XlsTest::copyOfBook(const QString &name)
 void XlsTest::checkRun(const Request &req, const QString &file, const QStringList &changed)
 {
     const QFile::Permissions permissions = QFileInfo(file).permissions();
+    const QByteArray hash = testsupport::sha256(file);
     const Outcome out = jobs::run(req, [this] {
         for (const libreoffice::InstanceInfo &i : libreoffice::instances())
             m_pids.insert(i.pid);
@@ -154,6 +157,11 @@ void XlsTest::checkRun(const Request &req, const QString &file, const QStringLis
     QCOMPARE(out.sheetCount, 3); // the hidden sheet counts
     QVERIFY2(leftovers(m_dir.path()).isEmpty(), qPrintable(leftovers(m_dir.path())));
     QCOMPARE(QFileInfo(file).permissions(), permissions);
+    // Without a change the file stays as it was.
+    if (changed.isEmpty()) {
+        QCOMPARE(testsupport::sha256(file), hash);
+        return;
+    }
 
     QMap<QString, QVariant> expected = m_before;
     for (const QString &c : changed) {
@@ -406,7 +414,7 @@ void XlsTest::refused_data()
     QTest::newRow("LibreOffice cannot load it") << "garbled"
                                                 << "book-garbled.xls: LibreOffice";
     QTest::newRow("read-only file") << "readonly"
-                                    << "book-readonly.xls: the file is read-only";
+                                    << "book-readonly.xls: cannot save: the file is read-only";
     QTest::newRow("LibreOffice not installed")
         << "missing"
         << "book-missing.xls: no LibreOffice instance: LibreOffice is not installed";
@@ -444,36 +452,32 @@ void XlsTest::refused()
 void XlsTest::instanceEnded_data()
 {
     QTest::addColumn<int>("signal");
-    QTest::newRow("killed during the job") << int(SIGKILL);
-    QTest::newRow("hangs during the job") << int(SIGSTOP);
+    QTest::addColumn<bool>("duringJob"); // else while it waits in the pool
+    QTest::newRow("killed during the job") << int(SIGKILL) << true;
+    QTest::newRow("hangs during the job") << int(SIGSTOP) << true;
+    QTest::newRow("killed while idle") << int(SIGKILL) << false;
 }
 
 void XlsTest::instanceEnded()
 {
     QFETCH(int, signal);
+    QFETCH(bool, duringJob);
 
-    const QString file = copyOfBook(QStringLiteral("ended.xls"));
-    const QByteArray hash = testsupport::sha256(file);
-    libreoffice::setCallLimit(3000);
+    qint64 victim = 0;
     Request req;
-    req.path = file;
     req.sheets = {1};
     req.pairs = {{QStringLiteral("apple"), QStringLiteral("pear")}};
-    qint64 victim = 0;
-    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("/ended.xls: LibreOffice"));
-    const Outcome out = jobs::run(req, [&victim, signal] {
-        for (const libreoffice::InstanceInfo &i : libreoffice::instances()) {
-            if (i.leased)
-                victim = i.pid;
-        }
+    if (!duringJob) {
+        // The instance the last job gave back.
+        const QList<libreoffice::InstanceInfo> idle = libreoffice::instances();
+        QVERIFY(!idle.isEmpty());
+        victim = idle.first().pid;
         ::kill(pid_t(victim), signal);
-    });
-    libreoffice::setCallLimit(0);
+    }
+    if (duringJob)
+        runKilledJob(req, signal, &victim);
     QVERIFY(victim > 0);
     m_pids.insert(victim);
-    QVERIFY(out.opened);
-    QVERIFY(!out.saved);
-    QCOMPARE(testsupport::sha256(file), hash);
 
     // The next job gets a fresh instance and succeeds.
     req.path = copyOfBook(QStringLiteral("after-ended.xls"));
@@ -482,6 +486,26 @@ void XlsTest::instanceEnded()
               "First!D3=pear"});
     for (const libreoffice::InstanceInfo &i : libreoffice::instances())
         QVERIFY(i.pid != victim);
+}
+
+void XlsTest::runKilledJob(Request req, int signal, qint64 *victim)
+{
+    const QString file = copyOfBook(QStringLiteral("ended.xls"));
+    const QByteArray hash = testsupport::sha256(file);
+    libreoffice::setCallLimit(3000);
+    req.path = file;
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("/ended.xls: LibreOffice"));
+    const Outcome out = jobs::run(req, [victim, signal] {
+        for (const libreoffice::InstanceInfo &i : libreoffice::instances()) {
+            if (i.leased)
+                *victim = i.pid;
+        }
+        ::kill(pid_t(*victim), signal);
+    });
+    libreoffice::setCallLimit(0);
+    QVERIFY(out.opened);
+    QVERIFY(!out.saved);
+    QCOMPARE(testsupport::sha256(file), hash);
 }
 
 QTEST_GUILESS_MAIN(XlsTest)

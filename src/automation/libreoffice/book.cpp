@@ -2,6 +2,7 @@
 #include "automation/libreoffice/book_p.h"
 #include "automation/libreoffice/pool_p.h"
 #include "automation/libreoffice/search_p.h"
+#include "xlsx/savefile.h"
 
 #include <com/sun/star/container/XIndexAccess.hpp>
 #include <com/sun/star/container/XNamed.hpp>
@@ -23,6 +24,7 @@
 #include <com/sun/star/util/NumberFormat.hpp>
 #include <com/sun/star/util/NumberFormatter.hpp>
 #include <com/sun/star/util/XCloseable.hpp>
+#include <com/sun/star/util/XModifiable.hpp>
 #include <com/sun/star/util/XNumberFormats.hpp>
 #include <com/sun/star/util/XNumberFormatsSupplier.hpp>
 #include <com/sun/star/util/XReplaceDescriptor.hpp>
@@ -178,46 +180,55 @@ template <typename F> bool Book::call(const QString &what, QString *error, F &&f
 
 bool Book::load(const BookPtr &sibling, QString *error)
 {
-    QMutexLocker lock(&m_mutex);
-    if (sibling && sibling->d->instance && sibling->isOpen()) {
-        d->instance = sibling->d->instance;
-        d->ownsInstance = false;
-        d->sibling = sibling;
-    } else {
-        QString why;
-        d->instance = leaseInstance(&why);
-        if (!d->instance) {
-            *error = QStringLiteral("%1: no LibreOffice instance: %2").arg(m_shownPath, why);
-            return false;
+    for (int attempt = 0;; ++attempt) {
+        QMutexLocker lock(&m_mutex);
+        d->broken = false;
+        if (sibling && sibling->d->instance && sibling->isOpen()) {
+            d->instance = sibling->d->instance;
+            d->ownsInstance = false;
+            d->sibling = sibling;
+        } else {
+            QString why;
+            d->instance = leaseInstance(&why);
+            d->ownsInstance = true;
+            if (!d->instance) {
+                *error = QStringLiteral("%1: no LibreOffice instance: %2").arg(m_shownPath, why);
+                return false;
+            }
         }
-    }
-    const bool ok = call(QStringLiteral("load"), error, [this] {
-        Reference<css::frame::XComponentLoader> loader(d->instance->desktop, UNO_QUERY_THROW);
-        const Sequence<css::beans::PropertyValue> args = properties({
-            property("Hidden", Any(true)),
-            property("FilterName", Any(rtl::OUString("MS Excel 97"))),
-            property("MacroExecMode", Any(sal_Int16(0))), // never run macros
-            property("UpdateDocMode", Any(sal_Int16(0))), // never update links
-            property("ReadOnly", Any(false)),
+        const bool ok = call(QStringLiteral("load"), error, [this] {
+            Reference<css::frame::XComponentLoader> loader(d->instance->desktop, UNO_QUERY_THROW);
+            const Sequence<css::beans::PropertyValue> args = properties({
+                property("Hidden", Any(true)),
+                property("FilterName", Any(rtl::OUString("MS Excel 97"))),
+                property("MacroExecMode", Any(sal_Int16(0))), // never run macros
+                property("UpdateDocMode", Any(sal_Int16(0))), // never update links
+                property("ReadOnly", Any(false)),
+            });
+            d->component = loader->loadComponentFromURL(fileUrl(m_canonicalPath),
+                                                        rtl::OUString("_blank"), 0, args);
+            d->document.set(d->component, UNO_QUERY);
+            if (d->component.is() && !d->document.is()) {
+                Reference<css::util::XCloseable> closeable(d->component, UNO_QUERY);
+                if (closeable.is())
+                    closeable->close(true);
+                d->component.clear();
+            }
         });
-        d->component = loader->loadComponentFromURL(fileUrl(m_canonicalPath),
-                                                    rtl::OUString("_blank"), 0, args);
-        d->document.set(d->component, UNO_QUERY);
-        if (d->component.is() && !d->document.is()) {
-            Reference<css::util::XCloseable> closeable(d->component, UNO_QUERY);
-            if (closeable.is())
-                closeable->close(true);
-            d->component.clear();
-        }
-    });
-    if (ok && !d->document.is())
-        *error = QStringLiteral("%1: LibreOffice cannot load it as a spreadsheet").arg(m_shownPath);
-    if (!d->document.is()) {
+        if (d->document.is())
+            return true;
+        if (ok)
+            *error =
+                QStringLiteral("%1: LibreOffice cannot load it as a spreadsheet").arg(m_shownPath);
+        // An instance that had served earlier jobs may have ended while it
+        // waited in the pool: the file gets one more try on a fresh one. One
+        // that ends while it loads the file for its first job does not.
+        const bool retry = attempt == 0 && d->broken && d->ownsInstance && d->instance->leases > 1;
         lock.unlock();
         close();
-        return false;
+        if (!retry)
+            return false;
     }
-    return true;
 }
 
 void Book::close()
@@ -336,27 +347,34 @@ bool Book::setText(int sheet, const xlsx::CellRange &range, const QString &text,
 bool Book::save(QString *error)
 {
     QMutexLocker lock(&m_mutex);
-    // A file without write permission is refused, also for a user who could
-    // write it anyway.
-    const QFile::Permissions anyWrite = QFile::WriteOwner | QFile::WriteGroup | QFile::WriteOther;
-    if (!(QFileInfo(m_canonicalPath).permissions() & anyWrite)) {
-        *error = QStringLiteral("%1: the file is read-only").arg(m_shownPath);
+    // LibreOffice writes the hidden temporary beside the workbook; the save
+    // step refuses read-only files, keeps mode and owner, and replaces the
+    // workbook in one step.
+    // A workbook with no change leaves its file as it is.
+    bool modified = true;
+    if (!call(QStringLiteral("store"), error, [&] {
+            Reference<css::util::XModifiable> state(d->document, UNO_QUERY);
+            modified = !state.is() || state->isModified();
+        }))
         return false;
-    }
-    const QString temporary = temporaryNameFor(m_canonicalPath);
+    if (!modified)
+        return true;
+    xlsx::SaveFile file(m_canonicalPath);
+    if (!file.open(error))
+        return false;
     const bool stored = call(QStringLiteral("store"), error, [&] {
         Reference<css::frame::XStorable> storable(d->document, UNO_QUERY_THROW);
         const Sequence<css::beans::PropertyValue> args = properties({
             property("FilterName", Any(rtl::OUString("MS Excel 97"))),
             property("Overwrite", Any(true)),
         });
-        storable->storeToURL(fileUrl(temporary), args);
+        storable->storeToURL(fileUrl(file.tempPath()), args);
     });
     if (!stored) {
-        QFile::remove(temporary);
+        file.cancel();
         return false;
     }
-    return commitTemporary(temporary, m_canonicalPath, error);
+    return file.commit(error);
 }
 
 } // namespace libreoffice

@@ -59,10 +59,4 @@ private:
 // record), 0 when it does not say.
 int activeTabOf(const QString &path);
 
-// Writes what the instance stored at `temporary` over `target` in one step,
-// keeping the target's permission bits; the temporary is gone either way.
-bool commitTemporary(const QString &temporary, const QString &target, QString *error);
-// A hidden name in the folder of `target` for a temporary copy of it.
-QString temporaryNameFor(const QString &target);
-
 } // namespace libreoffice

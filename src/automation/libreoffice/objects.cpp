@@ -88,11 +88,9 @@ CallResult WorkbookObject::invoke(const QByteArray &member, const QVariantList &
         return CallResult::ofObject(std::make_shared<SheetObject>(m_book, index));
     }
     if (member == "Save") {
-        if (!m_book->save(&error)) {
-            qWarning().noquote() << "Workbook.Save:" << error;
+        // Like the real member it returns nothing; a save that fails is a failed call.
+        if (!m_book->save(&error))
             return CallResult::failure(error);
-        }
-        // Save answers nothing; a failed save is a failed call.
         return CallResult::ofValue(QVariant());
     }
     return sheetapp::unknownMember(*this, member);

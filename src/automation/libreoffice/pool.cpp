@@ -290,6 +290,7 @@ InstancePtr leaseInstance(QString *error)
             InstancePtr i = pool.idle.back();
             pool.idle.pop_back();
             if (i->alive()) {
+                ++i->leases;
                 pool.leased.push_back(i);
                 return i;
             }
@@ -305,8 +306,10 @@ InstancePtr leaseInstance(QString *error)
     InstancePtr instance = startInstance(number, error);
     lock.lock();
     --pool.starting;
-    if (instance)
+    if (instance) {
+        instance->leases = 1;
         pool.leased.push_back(instance);
+    }
     pool.changed.notify_all();
     return instance;
 }

@@ -30,6 +30,7 @@ struct Instance
     css::uno::Reference<css::uno::XComponentContext> context; // the instance's own
     css::uno::Reference<css::frame::XDesktop2> desktop;
     double startSeconds = 0;
+    int leases = 0; // jobs it was handed to, counted by the pool
 
     ~Instance();
     // False once the process has ended, was ended, or is a zombie.
