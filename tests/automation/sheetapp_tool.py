@@ -337,8 +337,11 @@ def recalculated(path):
     out = os.path.join(work, "out")
     cmd = ["soffice", "--headless", "--norestore", "-env:UserInstallation=file://" + profile,
            "--convert-to", "xlsx", "--outdir", out, path]
+    # Its pipes go into the same folder, not into /tmp.
+    os.makedirs(profile)
+    env = dict(os.environ, OSL_SOCKET_PATH=profile)
     p = subprocess.Popen(cmd, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                         start_new_session=True)
+                         start_new_session=True, env=env)
     try:
         p.wait(timeout=180)
     except subprocess.TimeoutExpired:
