@@ -358,16 +358,20 @@ void setCallLimit(int milliseconds)
 void shutdownInstances()
 {
     Pool &pool = Pool::get();
+    std::vector<InstancePtr> ended;
     std::unique_lock<std::mutex> lock(pool.mutex);
-    for (const InstancePtr &i : pool.idle)
-        pool.retire(i);
-    for (const InstancePtr &i : pool.leased)
-        pool.retire(i);
-    pool.idle.clear();
+    ended.swap(pool.idle);
+    ended.insert(ended.end(), pool.leased.begin(), pool.leased.end());
     pool.leased.clear();
+    for (const InstancePtr &i : ended)
+        pool.retire(i);
     pool.changed.notify_all();
-    // Wait until the keeper has reaped them and removed their folders.
-    while (!pool.processes.empty() && pool.keeper.joinable() && !pool.stopping) {
+    lock.unlock();
+    ended.clear(); // the instances go without the pool's lock held
+    // Wait (a while) until the keeper has reaped them and removed their folders.
+    lock.lock();
+    for (int i = 0; i < 500 && !pool.processes.empty() && pool.keeper.joinable() && !pool.stopping;
+         ++i) {
         lock.unlock();
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
         lock.lock();
