@@ -534,10 +534,11 @@ bool DocumentData::loadWorksheet(int index, QString *error, bool checkOnly)
         return false;
     if (!wd->parse(error, !checkOnly))
         return false;
-    if (!loadSharedStrings(error))
-        return false;
+    // A check reads nothing else: the shared strings are read when a cell is.
     if (checkOnly)
         wd->release();
+    else if (!loadSharedStrings(error))
+        return false;
     e.ws.reset(new Worksheet(std::move(wd)));
     return true;
 }
