@@ -1,6 +1,7 @@
 #include "xlsx/document_p.h"
 #include "xlsx/savefile.h"
 
+#include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -1024,12 +1025,24 @@ bool Document::saveAs(const QString &path, QString *error)
     SaveFile f(path);
     if (!f.open(error))
         return false;
-    if (!d->buildPackage(f.device(), error)) {
-        if (error && !f.writeError().isEmpty())
-            *error = QStringLiteral("%1: cannot save: %2").arg(path, f.writeError());
+    // The package is built in memory (compressed, it is the smaller part of what a job holds)
+    // and written in one piece: the zip writer's many small writes and seeks stay off the disk.
+    QBuffer package;
+    package.open(QIODevice::ReadWrite);
+    if (!d->buildPackage(&package, error)) {
         f.cancel();
         return false;
     }
+    if (f.device()->write(package.data()) != package.data().size()) {
+        if (error)
+            *error = QStringLiteral("%1: cannot save: %2")
+                         .arg(path, f.writeError().isEmpty() ? QStringLiteral("write failed")
+                                                             : f.writeError());
+        f.cancel();
+        return false;
+    }
+    package.close();
+    package.setData(QByteArray());
     // Nothing is committed that this library cannot read back: the package, every part it
     // rewrote, and the rewritten worksheets, parsed as on opening.
     DocumentData check;
