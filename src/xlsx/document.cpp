@@ -1043,6 +1043,26 @@ bool Document::saveAs(const QString &path, QString *error)
     }
     package.close();
     package.setData(QByteArray());
+    // While the saved file is checked, the sources of the rewritten worksheets are let go (the
+    // check holds the new ones); should the save fail, they are read again from the package,
+    // which is still the old one.
+    std::vector<WorksheetData *> letGo;
+    for (SheetEntry &e : d->sheets) {
+        WorksheetData *wd = e.ws ? e.ws->d.get() : nullptr;
+        if (wd && !e.isNew && wd->modified && !wd->stale && !wd->xml.isNull()) {
+            wd->xml = QByteArray();
+            letGo.push_back(wd);
+        }
+    }
+    auto takeBack = [&]() {
+        for (WorksheetData *wd : letGo) {
+            QString why;
+            if (!d->readPart(wd->entryName, &wd->xml, &why)) {
+                qWarning("%s", qPrintable(why));
+                wd->release();
+            }
+        }
+    };
     // Nothing is committed that this library cannot read back: the package, every part it
     // rewrote, and the rewritten worksheets, parsed as on opening.
     DocumentData check;
@@ -1061,12 +1081,15 @@ bool Document::saveAs(const QString &path, QString *error)
     }
     if (!err.isEmpty()) {
         f.cancel();
+        takeBack();
         if (error)
             *error = QStringLiteral("%1 (the file was left as it was)").arg(err);
         return false;
     }
-    if (!f.commit(error))
+    if (!f.commit(error)) {
+        takeBack();
         return false;
+    }
     // The saved package becomes the document's source; loaded worksheets stay valid and
     // rewritten ones take the state read back.
     std::vector<SheetEntry> old = std::move(d->sheets);
@@ -1101,6 +1124,8 @@ bool Document::saveAs(const QString &path, QString *error)
         if (now.ws) {
             // Read back just now (and read again on first use).
             *wd = std::move(*now.ws->d);
+        } else if (wd->xml.isNull()) {
+            wd->release();
         }
         wd->doc = d.get();
         wd->index = int(i);
