@@ -34,7 +34,7 @@ for target in fuzz_package fuzz_parts; do
   mkdir -p "$out/findings-$target"
   (cd "$out" && "$build/fuzz/$target" "$out/corpus-${target#fuzz_}" -fork="$n" \
      -max_total_time="$seconds" -timeout=30 -rss_limit_mb=4096 -max_len=1100000 \
-     -ignore_crashes=1 -ignore_timeouts=1 -ignore_ooms=1 \
+     -ignore_crashes=1 -ignore_timeouts=1 -ignore_ooms=1 -dict="$root/fuzz/xlsx.dict" \
      -artifact_prefix="$out/findings-$target/" >"$out/$target.log" 2>&1) &
   pids+=($!)
 done

@@ -22,6 +22,7 @@ from multiprocessing import Pool
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 import workload  # noqa: E402
+import xls_bench  # noqa: E402
 
 PYTHON = "/usr/bin/python3"
 TIME = "/usr/bin/time"
@@ -125,6 +126,7 @@ def run_once(cmd, log_path, env=None):
         "wall": wall,
         "rss_kb": rss_kb,
         "tree_kb": mem.peak_kb,
+        "lo": " ".join("%s=%s" % (k, v) for k, v in fields.items() if k.startswith("lo_")),
     }
 
 
@@ -180,7 +182,9 @@ def main():
     ap.add_argument("--callgrind", action="store_true",
                     help="also count the instructions of the growth series (slow)")
     ap.add_argument("--only", default="",
-                    help="comma list of what to run: SMALL, LARGE, LIN (the growth series)")
+                    help="comma list of what to run: SMALL, LARGE, LIN (the growth series), XLS")
+    ap.add_argument("--xls", type=int, default=50,
+                    help="workbooks of the .xls corpus (0: none)")
     args = ap.parse_args()
 
     engine = os.path.join(args.build, "bench", "run", "bench_run_engine")
@@ -300,7 +304,14 @@ def main():
                                             "checked" if not bad else "WRONG"), flush=True)
     pool.close()
 
+    xls_rows = []
+    if args.xls > 0 and (not only or "XLS" in only):
+        xls_rows = xls_bench.run(engine, work, pairs_path, args.xls, args.runs, JOBS, env,
+                                 run_once, log_path)
+
     print_tables(results, lin_rows, untouched_rejected, args)
+    if xls_rows:
+        xls_bench.print_table(xls_rows)
     print("\nprograms' output: %s; scratch folder: %s (%.0f s in all)"
           % (log_path, work, time.time() - t0))
 

@@ -2,16 +2,43 @@
 // per file on a pool of at most `--jobs` threads, each report queued to the
 // main thread as the window receives it. The time runs from the first job
 // handed to the pool to the last report taken.
+#include "automation/libreoffice/libreoffice.h"
 #include "benchargs.h"
 #include "engine/rep.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QEventLoop>
 #include <QFuture>
 #include <QThreadPool>
 #include <QVector>
 #include <QtConcurrent>
+
+// The LibreOffice instances the run started (for .xls files): how many, the
+// seconds each took to answer, and their summed proportional memory in MB.
+static QString instanceReport()
+{
+    const QList<libreoffice::InstanceInfo> list = libreoffice::instances();
+    if (list.isEmpty())
+        return QString();
+    QStringList starts;
+    double pssKb = 0;
+    for (const libreoffice::InstanceInfo &i : list) {
+        starts << QString::number(i.startSeconds, 'f', 2);
+        QFile f(QStringLiteral("/proc/%1/smaps_rollup").arg(i.pid));
+        if (f.open(QIODevice::ReadOnly)) {
+            for (const QByteArray &line : f.readAll().split('\n')) {
+                if (line.startsWith("Pss:"))
+                    pssKb += line.mid(4).trimmed().split(' ').value(0).toDouble();
+            }
+        }
+    }
+    return QStringLiteral(" lo_instances=%1 lo_start_s=%2 lo_pss_mb=%3")
+        .arg(list.size())
+        .arg(starts.join(QLatin1Char(',')))
+        .arg(pssKb / 1024, 0, 'f', 1);
+}
 
 static const char usage[] =
     "usage: bench_run_engine --pairs FILE [--sheets CHOICE] [--jobs N] FILE|DIR...";
@@ -59,6 +86,6 @@ int main(int argc, char **argv)
     const double seconds = timer.nsecsElapsed() / 1e9;
 
     benchrun::printResult(total, counts[SUCCESS], counts[FAIL], counts[LOST], seconds,
-                          QStringLiteral("jobs=%1").arg(args.jobs));
+                          QStringLiteral("jobs=%1").arg(args.jobs) + instanceReport());
     return counts[SUCCESS] == total ? 0 : 1;
 }

@@ -56,6 +56,7 @@ private:
     bool running = false;
     bool closeAfterRun = false;
     bool quitAfterRun = false;
+    QList<Rep *> handledReps; // reported during the wait, deleted after it
 
 signals:
     void fileNumChangedSignals();

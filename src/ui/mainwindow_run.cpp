@@ -171,6 +171,9 @@ void MainWindow::waitForJobs(QThreadPool &pool)
         QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
     // The reports of the last jobs, in the order they were sent.
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    // Every job has returned: its Rep is no longer in use on its thread.
+    qDeleteAll(handledReps);
+    handledReps.clear();
     running = false;
 
     if (quitAfterRun)
@@ -253,7 +256,13 @@ void MainWindow::onRepDone(Rep *rep, STATE state, int index)
         statusLabel->setText(
             QStringLiteral("文件替换处理中...已完成[%1/%2]").arg(doneCount).arg(total));
     }
-    delete rep;
+    // A report handled while the run waits may come while its job is still
+    // returning from the emission on its own thread: such a Rep is deleted
+    // once the pool has ended every job.
+    if (running && rep)
+        handledReps.append(rep);
+    else
+        delete rep;
 }
 
 void MainWindow::resetCounters()

@@ -351,23 +351,112 @@ QString restoreFormulaPrefixes(const QString &edited, const QString &original)
     return out;
 }
 
+namespace {
+
+// The pieces with every Text piece cut into single characters.
+QVector<Piece> finePieces(const QString &formula)
+{
+    QVector<Piece> out;
+    for (const Piece &p : tokenize(formula)) {
+        if (p.kind != PieceKind::Text) {
+            out.append(p);
+            continue;
+        }
+        for (const QChar c : p.text)
+            out.append({PieceKind::Text, QString(c)});
+    }
+    return out;
+}
+
+bool isChar(const Piece &p, char c)
+{
+    return p.kind == PieceKind::Text && p.text.size() == 1 && p.text[0] == QLatin1Char(c);
+}
+
+// The Name pieces that are parameters of a LAMBDA or names of a LET, where they are declared
+// and where they are used inside that call: the file writes them as "_xlpm.x".
+QVector<bool> parameterPieces(const QVector<Piece> &p)
+{
+    QVector<bool> marks(p.size(), false);
+    struct Group
+    {
+        int name = -1; // the function name piece of a call, -1 for other brackets
+        int open = 0;
+        QVector<int> separators; // commas directly inside
+    };
+    QVector<Group> stack;
+    for (int i = 0; i < p.size(); ++i) {
+        if (isChar(p[i], '(') || isChar(p[i], '{')) {
+            Group g;
+            g.open = i;
+            if (isChar(p[i], '(') && i > 0 && p[i - 1].kind == PieceKind::Name)
+                g.name = i - 1;
+            stack.append(g);
+        } else if (isChar(p[i], ',') && !stack.isEmpty()) {
+            stack.last().separators.append(i);
+        } else if ((isChar(p[i], ')') || isChar(p[i], '}')) && !stack.isEmpty()) {
+            const Group g = stack.takeLast();
+            if (g.name < 0 || !isChar(p[g.open], '('))
+                continue;
+            const QString fn = splitPrefixes(p[g.name].text, nullptr).toUpper();
+            const bool lambda = fn == QLatin1String("LAMBDA");
+            if (!lambda && fn != QLatin1String("LET"))
+                continue;
+            // Arguments as piece ranges; the declared names are the arguments that are one
+            // name alone: every one but the last (LAMBDA), every other one from the first
+            // but the last (LET).
+            QVector<int> bounds{g.open};
+            bounds += g.separators;
+            bounds.append(i);
+            const int args = bounds.size() - 1;
+            QStringList names;
+            for (int a = 0; a + 1 < args; ++a) {
+                if (!lambda && a % 2 == 1)
+                    continue;
+                int only = -1;
+                bool single = true;
+                for (int k = bounds[a] + 1; k < bounds[a + 1]; ++k) {
+                    if (p[k].kind == PieceKind::Text && p[k].text.trimmed().isEmpty())
+                        continue;
+                    if (p[k].kind == PieceKind::Name && only < 0)
+                        only = k;
+                    else
+                        single = false;
+                }
+                if (single && only >= 0)
+                    names << splitPrefixes(p[only].text, nullptr).toUpper();
+            }
+            for (int k = g.open + 1; k < i; ++k) {
+                if (p[k].kind != PieceKind::Name || (k > 0 && isChar(p[k - 1], '!')))
+                    continue;
+                QString prefix;
+                const QString bare = splitPrefixes(p[k].text, &prefix);
+                if (prefix.isEmpty() && names.contains(bare.toUpper()))
+                    marks[k] = true;
+            }
+        }
+    }
+    return marks;
+}
+
+} // namespace
+
 QString addFunctionPrefixes(const QString &formula)
 {
-    const QVector<Piece> pieces = tokenize(formula);
+    const QVector<Piece> pieces = finePieces(formula);
+    const QVector<bool> parameters = parameterPieces(pieces);
     QString out;
     out.reserve(formula.size() + 16);
     for (int i = 0; i < pieces.size(); ++i) {
         const Piece &p = pieces[i];
-        if (p.kind == PieceKind::Name && i + 1 < pieces.size() &&
-            pieces[i + 1].kind == PieceKind::Text &&
-            pieces[i + 1].text.startsWith(QLatin1Char('('))) {
+        if (parameters[i]) {
+            out += QStringLiteral("_xlpm.");
+        } else if (p.kind == PieceKind::Name && i + 1 < pieces.size() &&
+                   isChar(pieces[i + 1], '(')) {
             QString prefix;
             const QString bare = splitPrefixes(p.text, &prefix);
-            if (prefix.isEmpty()) {
+            if (prefix.isEmpty())
                 out += futureFunctionPrefix(bare);
-                out += p.text;
-                continue;
-            }
         }
         out += p.text;
     }

@@ -29,8 +29,9 @@ QString hideFormulaPrefixes(const QString &formula);
 QString restoreFormulaPrefixes(const QString &edited, const QString &original);
 
 // The formula with the file prefix put on every function that the file format added after
-// its first edition ("CONCAT(" -> "_xlfn.CONCAT(", "SORT(" -> "_xlfn._xlws.SORT("); names
-// that already carry a prefix stay as they are.
+// its first edition ("CONCAT(" -> "_xlfn.CONCAT(", "SORT(" -> "_xlfn._xlws.SORT(") and on the
+// parameters of LAMBDA and the names of LET inside their call ("x" -> "_xlpm.x"); names that
+// already carry a prefix stay as they are.
 QString addFunctionPrefixes(const QString &formula);
 
 // The prefix the file stores a function name with ("_xlfn.", "_xlfn._xlws."), empty for the

@@ -117,8 +117,8 @@ QString renameInBracket(const QString &text, const QString &oldName, const QStri
             *unsure = true;
             return text;
         }
-        const QString spec = inner.mid(i + 1, close - i - 1);
-        if (!spec.startsWith(QLatin1Char('#')) && sameColumn(spec, oldName))
+        const QString specifier = inner.mid(i + 1, close - i - 1);
+        if (!specifier.startsWith(QLatin1Char('#')) && sameColumn(specifier, oldName))
             out += QLatin1Char('[') + escapeColumn(newName) + QLatin1Char(']');
         else
             out += inner.mid(i, close - i + 1);

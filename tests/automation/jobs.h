@@ -66,17 +66,19 @@ inline int onPoolThread(const std::function<void()> &body)
 }
 
 // The whole work on one file, as the replace job does it; saves only when
-// every object was there.
-inline Outcome run(const Request &req)
+// every object was there. `afterOpen` runs once the workbook is open.
+inline Outcome run(const Request &req, const std::function<void()> &afterOpen = {})
 {
     Outcome out;
-    out.liveAtExit = onPoolThread([&req, &out] {
+    out.liveAtExit = onPoolThread([&req, &out, &afterOpen] {
         auto app = std::make_unique<Excel::Application>();
         app->setDisplayAlerts(false);
         app->setVisible(false);
         std::unique_ptr<Excel::Workbooks> books(app->Workbooks());
         std::unique_ptr<Excel::Workbook> book(books ? books->Open(req.path) : nullptr);
         out.opened = book != nullptr;
+        if (book && afterOpen)
+            afterOpen();
         bool complete = out.opened;
         std::unique_ptr<Excel::Sheets> sheets(book ? book->Sheets() : nullptr);
         if (book) {

@@ -260,7 +260,8 @@ def make_cells(path, spec):
     """{"date1904": bool, "sheets": [{"name": "S", "cells": {ref: CELL},
         "table": {"name": "Stock", "ref": "A1:B3"}}], "names": {name: formula}}
     CELL: a number, text or boolean; {"f": "=..."}; {"array": "=...", "ref": "A1:A2"};
-    {"error": "#N/A"}; any of them with "fmt" (a format code, or a built-in id)."""
+    {"shared": "=...", "ref": "A1:A3", "si": 0} and {"si": 0} for the other cells of a shared
+    formula; {"error": "#N/A"}; any of them with "fmt" (a format code, or a built-in id)."""
     from openpyxl.workbook.defined_name import DefinedName
     from openpyxl.utils.datetime import CALENDAR_MAC_1904
     wb = openpyxl.Workbook()
@@ -279,6 +280,13 @@ def make_cells(path, spec):
                 elif "array" in v:
                     ws[ref] = v["array"]
                     ws.formula_attributes[ref] = {"t": "array", "ref": v.get("ref", ref)}
+                elif "shared" in v:  # the master of a shared formula
+                    ws[ref] = v["shared"]
+                    ws.formula_attributes[ref] = {"t": "shared", "ref": v["ref"],
+                                                  "si": str(v.get("si", 0))}
+                elif "si" in v:  # another cell of the group
+                    ws[ref] = "=__MEMBER__"  # written without text below
+                    ws.formula_attributes[ref] = {"t": "shared", "si": str(v["si"])}
                 elif "error" in v:
                     ws[ref] = v["error"]
                 else:
@@ -298,6 +306,8 @@ def make_cells(path, spec):
     for name, formula in spec.get("names", {}).items():
         wb.defined_names.append(DefinedName(name, attr_text=formula))
     wb.save(path)
+    rewrite_zip(path, lambda n, d: re.sub(rb"(<f [^>]*)>__MEMBER__</f>", rb"\1/>", d)
+                if n.startswith("xl/worksheets/") else d)
     if ids:
         def change(name, data):
             if name != "xl/styles.xml":

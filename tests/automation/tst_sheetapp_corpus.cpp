@@ -24,8 +24,9 @@ bool mustBeRefused(const QString &name)
         "poi_duplicate-filename.xlsx",
         "xlnt_5_encrypted_agile.xlsx",
         "xlnt_6_encrypted_libre.xlsx",
+        "poi_password.xls", // a password to open
     };
-    return refused.contains(name) || name.endsWith(QLatin1String(".xls"));
+    return refused.contains(name);
 }
 
 // Strict Open XML may be refused (cleanly) or supported.
@@ -188,6 +189,9 @@ void SheetAppCorpusTest::corpus()
 {
     QFETCH(QString, source);
     const QString name = QFileInfo(source).fileName();
+    // Legacy .xls workbooks go to LibreOffice: tst_xls reads them back.
+    if (name.endsWith(QLatin1String(".xls")) && !mustBeRefused(name))
+        QSKIP("an .xls workbook, edited through LibreOffice");
     const QString file = m_dir.filePath(name);
     QFile::remove(file);
     QVERIFY(QFile::copy(source, file));

@@ -612,6 +612,19 @@ void TextLogicTest::prefixes_data()
         << "CONCAT(A1)&SORT(B1:B2)&textjoin(\",\",1,C1)"
         << "CONCAT(A1)&SORT(B1:B2)&textjoin(\",\",1,C1)"
         << "_xlfn.CONCAT(A1)&_xlfn._xlws.SORT(B1:B2)&_xlfn.textjoin(\",\",1,C1)";
+    QTest::newRow("new LAMBDA and LET get their parameters' prefix")
+        << "A1"
+        << "A1"
+        << "LAMBDA(x, y, x+y)(1,2)+LET(a,1,b,a+1,a*b)"
+        << "LAMBDA(x, y, x+y)(1,2)+LET(a,1,b,a+1,a*b)"
+        << "_xlfn.LAMBDA(_xlpm.x, _xlpm.y, _xlpm.x+_xlpm.y)(1,2)+"
+           "_xlfn.LET(_xlpm.a,1,_xlpm.b,_xlpm.a+1,_xlpm.a*_xlpm.b)";
+    QTest::newRow("names outside the call are no parameters")
+        << "A1"
+        << "A1"
+        << "x+LET(x,2,SUM(x,{1,2}))+x"
+        << "x+LET(x,2,SUM(x,{1,2}))+x"
+        << "x+_xlfn.LET(_xlpm.x,2,SUM(_xlpm.x,{1,2}))+x";
     QTest::newRow("a name that calls nothing keeps") << "A1"
                                                      << "A1"
                                                      << "CONCAT+\"IFS(\""
@@ -653,6 +666,11 @@ void TextLogicTest::wellFormedFormula_data()
     QTest::newRow("unclosed bracket") << "T[Qty" << false;
     QTest::newRow("array constant") << "SUM({1,2})" << true;
     QTest::newRow("unclosed array constant") << "SUM({1,2)" << false;
+    QTest::newRow("ends with an operator") << "1+" << false;
+    QTest::newRow("ends with a separator") << "SUM(1,2)," << false;
+    QTest::newRow("starts with an operator") << "*2" << false;
+    QTest::newRow("a second equals sign") << "=1" << false;
+    QTest::newRow("sign and percent") << "-5%" << true;
 }
 
 void TextLogicTest::wellFormedFormula()

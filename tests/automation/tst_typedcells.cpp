@@ -265,6 +265,8 @@ void TypedCellsTest::valueTyped_data()
         << none << "2024/1/15" << row(R"J(["2024/1/15","s"])J");
     QTest::newRow("other date forms stay text")
         << dateCell << "2024-01-15" << row(R"J(["2024-01-15","s"])J");
+    QTest::newRow("time without seconds into a date cell")
+        << dateCell << "2024/1/15 6:30" << row(R"J(["2024-01-15T06:30:00","d"])J");
     QTest::newRow("time into a time cell")
         << json(R"J({"A1":{"v":0,"fmt":"h:mm:ss"}})J") << "8:30:00" << row(R"J(["08:30:00","d"])J");
     QTest::newRow("Text format keeps the number as text")
@@ -335,17 +337,18 @@ void TypedCellsTest::formulasComputed_data()
           "A3":"b","B3":2,"C3":{"f":"=Stock[[#This Row],[Qty]]*10"},
           "E1":{"f":"=SUM(Stock[Qty])"},"E2":{"f":"=SUM(Tot)"},
           "E3":{"f":"=SUM(Stock[[Name]:[Qty]])"},
-          "G1":{"array":"=Stock[Qty]*2","ref":"G1:G2"}},
+          "G1":{"array":"=Stock[Qty]*2","ref":"G1:G2"},
+          "H2":{"shared":"=Stock[[#This Row],[Qty]]+B2","ref":"H2:H3"},"H3":{"si":0}},
         "table":{"name":"Stock","ref":"A1:C3"}},
         {"name":"T","cells":{"A1":{"f":"=SUM(Stock[Qty])*2"}}}],
         "names":{"Tot":"Stock[Qty]"}})J");
     const QJsonObject followed = json(R"J({"E1":[3],"E2":[3],"E3":[3],"C2":[10],"C3":[20],
-        "G1":[2],"G2":[4],"T!A1":[6]})J");
+        "G1":[2],"G2":[4],"H2":[2],"H3":[4],"T!A1":[6]})J");
     QTest::newRow("header rename follows every reference")
         << table << 1 << QStringList{"Qty", "Amount"} << followed
         << json(R"J({"tables":{"Stock":["Name","Amount","Calc"]},"names":{"Tot":"Stock[Amount]"},
             "cells":{"E1":["=SUM(Stock[Amount])","f"],"T!A1":["=SUM(Stock[Amount])*2","f"],
-            "G1":["=Stock[Amount]*2","array"]}})J");
+            "G1":["=Stock[Amount]*2","array"],"H3":["=Stock[[#This Row],[Amount]]+B3","f"]}})J");
     QTest::newRow("header rename to a name with a blank")
         << table << 1 << QStringList{"Qty", "Net Qty"} << followed
         << json(R"J({"tables":{"Stock":["Name","Net Qty","Calc"]},
@@ -366,6 +369,10 @@ void TypedCellsTest::formulasComputed_data()
     }
     QTest::newRow("header kept when a text names the column")
         << indirect << 1 << QStringList{"Qty", "Amount"}
+        << json(R"J({"E1":[3],"E4":[3],"B1":["Qty"]})J")
+        << json(R"J({"tables":{"Stock":["Name","Qty","Calc"]},"names":{"Tot":"Stock[Qty]"}})J");
+    QTest::newRow("header kept by a value write too")
+        << indirect << 0 << QStringList{"B1", "Amount"}
         << json(R"J({"E1":[3],"E4":[3],"B1":["Qty"]})J")
         << json(R"J({"tables":{"Stock":["Name","Qty","Calc"]},"names":{"Tot":"Stock[Qty]"}})J");
 }

@@ -10,6 +10,7 @@
 
 #include "ui/listfile.h"
 
+#include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
@@ -18,6 +19,7 @@
 #include <QMimeData>
 #include <QMutex>
 #include <QPlainTextEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSemaphore>
@@ -217,6 +219,7 @@ private slots:
     void windowLivesDuringRun();
     void recolouringKeepsTypedValues_data();
     void recolouringKeepsTypedValues();
+    void quitWaitsForRun();
 
 private:
     QString makeBook(const QString &name);
@@ -766,6 +769,7 @@ void TestRun::windowLivesDuringRun()
     const QString lastButOne = QStringLiteral("文件替换处理中...已完成[%1/%2]").arg(n - 1).arg(n);
     bool running = false;
     bool released = false;
+    bool stillShown = false;
     int paints = 0;
     QStringList seen;
     struct PaintCounter : QObject
@@ -791,6 +795,7 @@ void TestRun::windowLivesDuringRun()
             return;
         // Everything a user could do that is no input event.
         m_win->close();
+        stillShown = m_win->isVisible();
         dropOnto(m_win, {stranger});
         QMetaObject::invokeMethod(m_win, "on_pushButton_replace_clicked", Qt::DirectConnection);
         released = true;
@@ -814,6 +819,7 @@ void TestRun::windowLivesDuringRun()
                 progress.at(i).mid(14).split(QLatin1Char('/')).value(0).toInt());
     QCOMPARE(progress.last(), lastButOne);
     QVERIFY(paints >= 1);
+    QVERIFY(stillShown);
     // Every report was handled by the time the run returned; the window
     // closes only afterwards.
     QCOMPARE(uidriver::statusTexts(m_win).mid(0, 5),
@@ -882,5 +888,77 @@ void TestRun::recolouringKeepsTypedValues()
     QCOMPARE(table->item(1, 1)->background().style(), Qt::NoBrush);
 }
 
-QTEST_MAIN(TestRun)
+namespace {
+
+// The child of quitWaitsForRun: lists the workbooks given on the command line,
+// asks to quit while the last one is held, and lets it go. Exit status 0
+// means the quit came after the run; 5 that the run ended without it.
+int quitDuringRunChild(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    QCoreApplication::setApplicationVersion(QStringLiteral(TRELVIX_VERSION));
+    const QStringList files = QCoreApplication::arguments().mid(2);
+    QSemaphore release;
+    QAtomicInt opens;
+    automation::registerServer(QStringLiteral("Excel.Application"), [&]() {
+        return std::make_shared<HeldOpen>(sheetapp::createApplication(), files.last(), &release,
+                                          &opens);
+    });
+    MainWindow w;
+    w.show();
+    dropOnto(&w, files);
+    w.findChild<QPlainTextEdit *>(QStringLiteral("plainTextEdit_s1"))->setPlainText("pie");
+    w.findChild<QPlainTextEdit *>(QStringLiteral("plainTextEdit_s2"))->setPlainText("cake");
+    QLabel *status = uidriver::statusLabels(&w).value(4);
+    const QString lastButOne =
+        QStringLiteral("文件替换处理中...已完成[%1/%2]").arg(files.size() - 1).arg(files.size());
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (status->text() == lastButOne) {
+            watch.stop();
+            w.findChild<QAction *>(QStringLiteral("action_Quit"))->trigger();
+            release.release();
+        }
+    });
+    watch.start(1);
+    w.findChild<QPushButton *>(QStringLiteral("pushButton_replace"))->click();
+    QTimer::singleShot(0, [] { std::exit(5); }); // after what the run left queued
+    return app.exec();
+}
+
+} // namespace
+
+// Quitting from the menu during a run ends the program only once every job
+// has ended: each workbook is saved with its replacement.
+void TestRun::quitWaitsForRun()
+{
+    QStringList files;
+    for (int i = 0; i < 10; ++i)
+        files << makeBook(QStringLiteral("quit%1.xlsx").arg(i));
+    QProcess child;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_DATA_HOME"), m_dir.filePath(QStringLiteral("data")));
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    child.setProcessEnvironment(env);
+    child.start(QCoreApplication::applicationFilePath(),
+                QStringList{QStringLiteral("--quit-during-run")} + files);
+    QVERIFY(child.waitForFinished(120000));
+    QCOMPARE(child.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(child.exitCode(), 0);
+    for (const QString &f : files)
+        QCOMPARE(
+            cellValue(dumpWorkbook(f), QStringLiteral("Data"), QStringLiteral("A1")).toString(),
+            QStringLiteral("apple cake"));
+}
+
+int main(int argc, char **argv)
+{
+    if (argc > 1 && qstrcmp(argv[1], "--quit-during-run") == 0)
+        return quitDuringRunChild(argc, argv);
+    QApplication app(argc, argv);
+    TestRun tc;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&tc, argc, argv);
+}
+
 #include "tst_run.moc"

@@ -81,6 +81,11 @@ void AppState::closeAll()
     for (const BookPtr &b : books)
         b->close();
     books.clear();
+    for (const LegacyBook &b : legacyBooks) {
+        libreoffice::closeBook(b.book);
+        openfiles::release(b.canonicalPath);
+    }
+    legacyBooks.clear();
 }
 
 xlsx::Document *BookObject::document(QString *error, bool applyQueued) const
@@ -186,7 +191,7 @@ CallResult WorkbooksObject::invoke(const QByteArray &member, const QVariantList 
     if (member == "Count") {
         if (!args.isEmpty())
             return wrongArgumentCount(*this, member, 0, args.size());
-        return CallResult::ofValue(m_app->books.size());
+        return CallResult::ofValue(m_app->books.size() + m_app->legacyBooks.size());
     }
     return unknownMember(*this, member);
 }
@@ -213,9 +218,27 @@ CallResult WorkbooksObject::open(const QVariant &fileName)
         if (b->doc && b->canonicalPath == canonical)
             return CallResult::ofObject(std::make_shared<WorkbookObject>(b));
     }
+    for (const AppState::LegacyBook &b : m_app->legacyBooks) {
+        if (b.canonicalPath == canonical && libreoffice::isBookOpen(b.book))
+            return CallResult::ofObject(libreoffice::workbookObject(b.book));
+    }
     if (!openfiles::acquire(canonical))
         return CallResult::failure(
             QStringLiteral("%1: the workbook is open in another job").arg(path));
+
+    // What the file is decides, not its name: legacy binary workbooks go to
+    // LibreOffice; everything else is read as a package.
+    switch (libreoffice::fileKind(canonical)) {
+    case libreoffice::FileKind::Workbook:
+        return openLegacy(info.absoluteFilePath(), canonical);
+    case libreoffice::FileKind::EncryptedWorkbook:
+        openfiles::release(canonical);
+        return CallResult::failure(
+            QStringLiteral("%1: an .xls workbook with a password to open is not supported")
+                .arg(path));
+    default:
+        break;
+    }
 
     auto book = std::make_shared<BookState>();
     book->path = info.absoluteFilePath();
@@ -241,6 +264,21 @@ CallResult WorkbooksObject::open(const QVariant &fileName)
     }
     m_app->books.append(book);
     return CallResult::ofObject(std::make_shared<WorkbookObject>(book));
+}
+
+CallResult WorkbooksObject::openLegacy(const QString &path, const QString &canonical)
+{
+    // One application lends its instance to a second workbook.
+    const libreoffice::BookPtr sibling =
+        m_app->legacyBooks.isEmpty() ? nullptr : m_app->legacyBooks.constLast().book;
+    QString error;
+    libreoffice::BookPtr book = libreoffice::openBook(canonical, path, sibling, &error);
+    if (!book) {
+        openfiles::release(canonical);
+        return CallResult::failure(error);
+    }
+    m_app->legacyBooks.append({book, canonical});
+    return CallResult::ofObject(libreoffice::workbookObject(book));
 }
 
 // ---------------------------------------------------------------------------

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "automation/dispatch.h"
+#include "automation/libreoffice/libreoffice.h"
 #include "automation/sheetapp/replacequeue_p.h"
 #include "xlsx/cellref.h"
 #include "xlsx/document.h"
@@ -42,6 +43,13 @@ struct AppState
     bool visible = false;
     bool quit = false;
     QVector<BookPtr> books;
+    // Legacy .xls workbooks, held by LibreOffice.
+    struct LegacyBook
+    {
+        libreoffice::BookPtr book;
+        QString canonicalPath;
+    };
+    QVector<LegacyBook> legacyBooks;
 
     // Closes every workbook without saving.
     void closeAll();
@@ -84,6 +92,7 @@ public:
 
 private:
     automation::CallResult open(const QVariant &fileName);
+    automation::CallResult openLegacy(const QString &path, const QString &canonical);
     AppPtr m_app;
 };
 

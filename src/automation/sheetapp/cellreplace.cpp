@@ -168,7 +168,13 @@ bool formulaLooksWellFormed(const QString &formula)
             break;
         }
     }
-    return parens == 0 && brackets == 0 && braces == 0;
+    if (parens != 0 || brackets != 0 || braces != 0)
+        return false;
+    // Nothing can start with a binary operator or end with one.
+    const QString t = formula.trimmed();
+    static const QString noStart = QStringLiteral("*/^&=<>,:;)");
+    static const QString noEnd = QStringLiteral("+-*/^&=<>,:;(");
+    return !noStart.contains(t.front()) && !noEnd.contains(t.back());
 }
 
 CellEdit replaceInCell(const xlsx::Cell &cell, const CellFormat &format,

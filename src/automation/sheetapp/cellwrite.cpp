@@ -2,6 +2,8 @@
 
 #include "xlsx/formula.h"
 
+#include <QDebug>
+
 namespace sheetapp {
 namespace {
 
@@ -123,8 +125,19 @@ bool SheetWriter::writeHeader(int t, int tc, int row, int column, const CellEdit
     const QString name = uniqueColumnName(table, tc, text);
     const QString oldName = table.columnNames.value(tc);
     if (name != oldName) {
-        if (!renameColumn(table, tc, name, error))
+        QString why;
+        switch (renameColumn(table, tc, name, &why)) {
+        case Rename::Done:
+            break;
+        case Rename::Kept:
+            qWarning().noquote() << QStringLiteral("%1, sheet \"%2\", cell %3 left unchanged: %4")
+                                        .arg(m_doc->path(), m_ws->name(),
+                                             xlsx::CellRef(row, column).toString(), why);
+            return true;
+        case Rename::Failed:
+            *error = why;
             return false;
+        }
     }
     const bool ok = (edit.kind == CellEdit::Number && name == text)
                         ? m_ws->setNumber(row, column, text, error)
@@ -135,8 +148,8 @@ bool SheetWriter::writeHeader(int t, int tc, int row, int column, const CellEdit
     return true;
 }
 
-bool SheetWriter::renameColumn(const xlsx::TableInfo &table, int tc, const QString &name,
-                               QString *error)
+SheetWriter::Rename SheetWriter::renameColumn(const xlsx::TableInfo &table, int tc,
+                                              const QString &name, QString *error)
 {
     const QString oldName = table.columnNames.value(tc);
     QStringList tableNames{table.displayName};
@@ -152,7 +165,7 @@ bool SheetWriter::renameColumn(const xlsx::TableInfo &table, int tc, const QStri
     auto refuse = [&](const QString &why) {
         *error = QStringLiteral("the table column \"%1\" of %2 keeps its name: %3")
                      .arg(oldName, table.displayName, why);
-        return false;
+        return Rename::Kept;
     };
 
     // Plan every change first, so that a reference that cannot be followed changes nothing.
@@ -231,17 +244,17 @@ bool SheetWriter::renameColumn(const xlsx::TableInfo &table, int tc, const QStri
             tableIndex = t;
     }
     if (!m_ws->renameTableColumn(tableIndex, tc, name, error))
-        return false;
+        return Rename::Failed;
     for (const RenamePlan::CellFormula &c : qAsConst(plan.cells)) {
         xlsx::Worksheet *w = m_doc->worksheet(c.sheet, error);
         const bool ok = w && (c.array ? w->setArrayFormula(c.row, c.column, c.formula, error)
                                       : w->setFormula(c.row, c.column, c.formula, error));
         if (!ok)
-            return false;
+            return Rename::Failed;
     }
     for (const auto &n : qAsConst(plan.names)) {
         if (!m_doc->setDefinedNameFormula(n.first, n.second, error))
-            return false;
+            return Rename::Failed;
     }
     for (xlsx::Worksheet *w : qAsConst(sheets)) {
         const QVector<xlsx::TableInfo> tables = w == m_ws ? m_tables : w->tables();
@@ -249,10 +262,10 @@ bool SheetWriter::renameColumn(const xlsx::TableInfo &table, int tc, const QStri
             const bool same = w == m_ws && tables[t].partName == table.partName;
             if (!w->mapTableFormulas(
                     t, [&](const QString &f) { return rename(f, same); }, error))
-                return false;
+                return Rename::Failed;
         }
     }
-    return true;
+    return Rename::Done;
 }
 
 } // namespace sheetapp

@@ -24,16 +24,23 @@ public:
     // (a number only when it names the column as it is) and renames its table column: every
     // structured reference to the column, in the formulas of every sheet, the tables' own
     // formulas and the defined names, follows. When such a reference cannot be followed with
-    // certainty the header is left as it is. So a write may change other cells than its own.
-    // False with *error (why nothing was written) otherwise.
+    // certainty the header is left as it is and the reason logged (the write still succeeds).
+    // So a write may change other cells than its own. False with *error (why nothing was
+    // written) otherwise.
     bool write(int row, int column, const CellEdit &edit, QString *error);
 
 private:
     bool writePlain(int row, int column, const CellEdit &edit, QString *error);
     bool writeHeader(int table, int tableColumn, int row, int column, const CellEdit &edit,
                      QString *error);
-    bool renameColumn(const xlsx::TableInfo &table, int tableColumn, const QString &name,
-                      QString *error);
+    enum class Rename
+    {
+        Done,
+        Kept, // a reference cannot be followed: nothing changed, *error says why
+        Failed,
+    };
+    Rename renameColumn(const xlsx::TableInfo &table, int tableColumn, const QString &name,
+                        QString *error);
 
     xlsx::Document *m_doc;
     xlsx::Worksheet *m_ws;

@@ -188,8 +188,9 @@ bool parseTime(const QString &text, long long *seconds)
 {
     const QStringList parts = text.split(QLatin1Char(':'));
     int h = 0, m = 0, s = 0;
-    if (parts.size() != 3 || !readNumber(parts[0], 1, 2, &h) || !readNumber(parts[1], 2, 2, &m) ||
-        !readNumber(parts[2], 2, 2, &s) || h > 23 || m > 59 || s > 59)
+    if ((parts.size() != 2 && parts.size() != 3) || !readNumber(parts[0], 1, 2, &h) ||
+        !readNumber(parts[1], 2, 2, &m) || (parts.size() == 3 && !readNumber(parts[2], 2, 2, &s)) ||
+        h > 23 || m > 59 || s > 59)
         return false;
     *seconds = h * 3600LL + m * 60LL + s;
     return true;

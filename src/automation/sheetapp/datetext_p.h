@@ -55,8 +55,8 @@ private:
 // day). Empty when the value is no date (negative, or past 9999/12/31).
 QString dateTimeText(double serial, ValueFormat kind, bool date1904);
 
-// Reads "yyyy/m/d", "h:mm:ss" or "yyyy/m/d h:mm:ss" back into a serial number; false for
-// any other text and for dates the date system cannot hold.
+// Reads "yyyy/m/d", "h:mm:ss" or "yyyy/m/d h:mm:ss" (or "h:mm" without the seconds) back
+// into a serial number; false for any other text and for dates the date system cannot hold.
 bool parseDateTimeText(const QString &text, bool date1904, double *serial);
 
 } // namespace sheetapp

@@ -1,0 +1,362 @@
+// The workbook in its instance: load, read, replace, write, store, close.
+#include "automation/libreoffice/book_p.h"
+#include "automation/libreoffice/pool_p.h"
+#include "automation/libreoffice/search_p.h"
+
+#include <com/sun/star/container/XIndexAccess.hpp>
+#include <com/sun/star/container/XNamed.hpp>
+#include <com/sun/star/frame/XComponentLoader.hpp>
+#include <com/sun/star/frame/XStorable.hpp>
+#include <com/sun/star/lang/DisposedException.hpp>
+#include <com/sun/star/lang/XComponent.hpp>
+#include <com/sun/star/sheet/XCellRangeAddressable.hpp>
+#include <com/sun/star/sheet/XCellRangeFormula.hpp>
+#include <com/sun/star/sheet/XSheetCellCursor.hpp>
+#include <com/sun/star/sheet/XSpreadsheet.hpp>
+#include <com/sun/star/sheet/XSpreadsheetDocument.hpp>
+#include <com/sun/star/sheet/XSpreadsheets.hpp>
+#include <com/sun/star/sheet/XUsedAreaCursor.hpp>
+#include <com/sun/star/table/CellContentType.hpp>
+#include <com/sun/star/table/XCell.hpp>
+#include <com/sun/star/table/XCellRange.hpp>
+#include <com/sun/star/util/NotNumericException.hpp>
+#include <com/sun/star/util/NumberFormat.hpp>
+#include <com/sun/star/util/NumberFormatter.hpp>
+#include <com/sun/star/util/XCloseable.hpp>
+#include <com/sun/star/util/XNumberFormats.hpp>
+#include <com/sun/star/util/XNumberFormatsSupplier.hpp>
+#include <com/sun/star/util/XReplaceDescriptor.hpp>
+#include <com/sun/star/util/XReplaceable.hpp>
+
+#include <QFile>
+#include <QFileInfo>
+#include <QMutexLocker>
+#include <QUrl>
+
+#include <vector>
+
+using css::uno::Any;
+using css::uno::Reference;
+using css::uno::Sequence;
+using css::uno::UNO_QUERY;
+using css::uno::UNO_QUERY_THROW;
+
+namespace libreoffice {
+
+struct BookData
+{
+    InstancePtr instance;
+    bool ownsInstance = true; // false when lent by a sibling book
+    BookPtr sibling;
+    Reference<css::lang::XComponent> component;
+    Reference<css::sheet::XSpreadsheetDocument> document;
+    bool broken = false; // the instance failed during a call
+};
+
+namespace {
+
+css::beans::PropertyValue property(const char *name, const Any &value)
+{
+    css::beans::PropertyValue p;
+    p.Name = rtl::OUString::createFromAscii(name);
+    p.Value = value;
+    return p;
+}
+
+Sequence<css::beans::PropertyValue> properties(std::vector<css::beans::PropertyValue> list)
+{
+    return Sequence<css::beans::PropertyValue>(list.data(), sal_Int32(list.size()));
+}
+
+rtl::OUString fileUrl(const QString &path)
+{
+    return toOUString(QUrl::fromLocalFile(path).toString(QUrl::FullyEncoded));
+}
+
+Reference<css::sheet::XSpreadsheet> sheetAt(const BookData &d, int index)
+{
+    Reference<css::container::XIndexAccess> sheets(d.document->getSheets(), UNO_QUERY_THROW);
+    return Reference<css::sheet::XSpreadsheet>(sheets->getByIndex(index), UNO_QUERY_THROW);
+}
+
+Reference<css::table::XCellRange> rangeOf(const BookData &d, int sheet, const xlsx::CellRange &r)
+{
+    return sheetAt(d, sheet)->getCellRangeByPosition(r.firstColumn - 1, r.firstRow - 1,
+                                                     r.lastColumn - 1, r.lastRow - 1);
+}
+
+// Typed input read as a date, a time, a percentage or an amount of money
+// also takes that kind of format when the cells show another kind, as the
+// spreadsheet application does with what the user types.
+void applyTypedFormat(const BookData &d, const Reference<css::table::XCellRange> &cells,
+                      const QString &text)
+{
+    if (text.startsWith(QLatin1Char('=')) ||
+        cells->getCellByPosition(0, 0)->getType() != css::table::CellContentType_VALUE)
+        return;
+    Reference<css::util::XNumberFormatsSupplier> supplier(d.document, UNO_QUERY_THROW);
+    Reference<css::util::XNumberFormatter2> formatter =
+        css::util::NumberFormatter::create(d.instance->context);
+    formatter->attachNumberFormatsSupplier(supplier);
+    sal_Int32 key = 0;
+    try {
+        key = formatter->detectNumberFormat(0, toOUString(text));
+    } catch (const css::util::NotNumericException &) {
+        return;
+    }
+    const auto kindOf = [&supplier](sal_Int32 k) {
+        sal_Int16 type = 0;
+        supplier->getNumberFormats()->getByKey(k)->getPropertyValue("Type") >>= type;
+        return type & (css::util::NumberFormat::DATETIME | css::util::NumberFormat::CURRENCY |
+                       css::util::NumberFormat::PERCENT);
+    };
+    const int kind = kindOf(key);
+    Reference<css::beans::XPropertySet> properties(cells, UNO_QUERY_THROW);
+    sal_Int32 current = 0;
+    properties->getPropertyValue("NumberFormat") >>= current;
+    if (kind != 0 && (kindOf(current) & kind) == 0)
+        properties->setPropertyValue("NumberFormat", Any(key));
+}
+
+} // namespace
+
+Book::Book(QString canonicalPath, QString shownPath)
+    : m_canonicalPath(std::move(canonicalPath)), m_shownPath(std::move(shownPath)),
+      d(std::make_unique<BookData>())
+{
+}
+
+Book::~Book()
+{
+    close();
+}
+
+bool Book::isOpen() const
+{
+    return d->document.is();
+}
+
+template <typename F> bool Book::call(const QString &what, QString *error, F &&f)
+{
+    if (!d->document.is() && what != QLatin1String("load")) {
+        *error = QStringLiteral("%1: the workbook has been closed (the application quit)")
+                     .arg(m_shownPath);
+        return false;
+    }
+    QString why;
+    {
+        CallGuard guard(*d->instance);
+        try {
+            f();
+            return true;
+        } catch (const css::lang::DisposedException &e) {
+            d->broken = true;
+            why = toQString(e.Message);
+        } catch (const css::uno::RuntimeException &e) {
+            why = toQString(e.Message);
+        } catch (const css::uno::Exception &e) {
+            why = toQString(e.Message);
+        } catch (const std::exception &e) {
+            why = QString::fromLocal8Bit(e.what());
+        } catch (...) {
+            why = QStringLiteral("unknown failure");
+        }
+    }
+    if (d->instance->process->timedOut) {
+        d->broken = true;
+        why = QStringLiteral("LibreOffice did not answer within %1 s; the instance was ended")
+                  .arg(callLimitMs() / 1000.0);
+    } else if (!d->instance->alive()) {
+        d->broken = true;
+        why = QStringLiteral("the LibreOffice instance ended (%1)")
+                  .arg(why.isEmpty() ? QStringLiteral("no message") : why);
+    }
+    *error = QStringLiteral("%1: LibreOffice %2: %3")
+                 .arg(m_shownPath, what, why.isEmpty() ? QStringLiteral("failed") : why);
+    return false;
+}
+
+bool Book::load(const BookPtr &sibling, QString *error)
+{
+    QMutexLocker lock(&m_mutex);
+    if (sibling && sibling->d->instance && sibling->isOpen()) {
+        d->instance = sibling->d->instance;
+        d->ownsInstance = false;
+        d->sibling = sibling;
+    } else {
+        QString why;
+        d->instance = leaseInstance(&why);
+        if (!d->instance) {
+            *error = QStringLiteral("%1: no LibreOffice instance: %2").arg(m_shownPath, why);
+            return false;
+        }
+    }
+    const bool ok = call(QStringLiteral("load"), error, [this] {
+        Reference<css::frame::XComponentLoader> loader(d->instance->desktop, UNO_QUERY_THROW);
+        const Sequence<css::beans::PropertyValue> args = properties({
+            property("Hidden", Any(true)),
+            property("FilterName", Any(rtl::OUString("MS Excel 97"))),
+            property("MacroExecMode", Any(sal_Int16(0))), // never run macros
+            property("UpdateDocMode", Any(sal_Int16(0))), // never update links
+            property("ReadOnly", Any(false)),
+        });
+        d->component = loader->loadComponentFromURL(fileUrl(m_canonicalPath),
+                                                    rtl::OUString("_blank"), 0, args);
+        d->document.set(d->component, UNO_QUERY);
+        if (d->component.is() && !d->document.is()) {
+            Reference<css::util::XCloseable> closeable(d->component, UNO_QUERY);
+            if (closeable.is())
+                closeable->close(true);
+            d->component.clear();
+        }
+    });
+    if (ok && !d->document.is())
+        *error = QStringLiteral("%1: LibreOffice cannot load it as a spreadsheet").arg(m_shownPath);
+    if (!d->document.is()) {
+        lock.unlock();
+        close();
+        return false;
+    }
+    return true;
+}
+
+void Book::close()
+{
+    QMutexLocker lock(&m_mutex);
+    if (!d->instance)
+        return;
+    if (d->component.is() && !d->broken) {
+        QString ignored;
+        call(QStringLiteral("close"), &ignored, [this] {
+            Reference<css::util::XCloseable> closeable(d->component, UNO_QUERY);
+            if (closeable.is())
+                closeable->close(true);
+            else
+                d->component->dispose();
+        });
+    }
+    d->document.clear();
+    d->component.clear();
+    if (d->ownsInstance)
+        returnInstance(d->instance, !d->broken);
+    d->instance.reset();
+    d->sibling.reset();
+}
+
+int Book::sheetCount(QString *error)
+{
+    QMutexLocker lock(&m_mutex);
+    int count = 0;
+    if (!call(QStringLiteral("Sheets.Count"), error,
+              [&] { count = d->document->getSheets()->getElementNames().getLength(); }))
+        return -1;
+    return count;
+}
+
+QString Book::sheetName(int index, QString *error)
+{
+    QMutexLocker lock(&m_mutex);
+    QString name;
+    call(QStringLiteral("Sheet.Name"), error, [&] {
+        Reference<css::container::XNamed> named(sheetAt(*d, index), UNO_QUERY_THROW);
+        name = toQString(named->getName());
+    });
+    return name;
+}
+
+int Book::activeSheet(QString *error)
+{
+    // The sheet the file shows on top; LibreOffice keeps no view of a hidden
+    // document to ask.
+    const int count = sheetCount(error);
+    if (count < 1)
+        return count == 0 ? 0 : -1;
+    return qBound(0, activeTabOf(m_canonicalPath), count - 1);
+}
+
+bool Book::usedRange(int sheet, xlsx::CellRange *range, QString *error)
+{
+    QMutexLocker lock(&m_mutex);
+    return call(QStringLiteral("UsedRange"), error, [&] {
+        Reference<css::sheet::XSheetCellCursor> cursor = sheetAt(*d, sheet)->createCursor();
+        Reference<css::sheet::XUsedAreaCursor> used(cursor, UNO_QUERY_THROW);
+        used->gotoStartOfUsedArea(false);
+        used->gotoEndOfUsedArea(true);
+        Reference<css::sheet::XCellRangeAddressable> address(cursor, UNO_QUERY_THROW);
+        const css::table::CellRangeAddress a = address->getRangeAddress();
+        *range = xlsx::CellRange(a.StartRow + 1, a.StartColumn + 1, a.EndRow + 1, a.EndColumn + 1);
+    });
+}
+
+bool Book::replace(int sheet, const xlsx::CellRange &range, const ReplaceOptions &options,
+                   int *replaced, QString *error)
+{
+    QMutexLocker lock(&m_mutex);
+    *replaced = 0;
+    if (options.what.isEmpty())
+        return true; // an empty What matches nothing
+    return call(QStringLiteral("Replace"), error, [&] {
+        Reference<css::util::XReplaceable> target(rangeOf(*d, sheet, range), UNO_QUERY_THROW);
+        Reference<css::util::XReplaceDescriptor> descriptor = target->createReplaceDescriptor();
+        descriptor->setSearchString(toOUString(wildcardToRegex(options.what)));
+        descriptor->setReplaceString(toOUString(literalReplacement(options.replacement)));
+        Reference<css::beans::XPropertySet> p(descriptor, UNO_QUERY_THROW);
+        p->setPropertyValue("SearchRegularExpression", Any(true));
+        p->setPropertyValue("SearchWords", Any(options.wholeCell)); // the entire cell
+        p->setPropertyValue("SearchCaseSensitive", Any(options.matchCase));
+        p->setPropertyValue("SearchByRow", Any(options.byRows));
+        p->setPropertyValue("SearchType", Any(sal_Int16(0))); // formulas, not shown values
+        *replaced = target->replaceAll(Reference<css::util::XSearchDescriptor>(descriptor.get()));
+    });
+}
+
+bool Book::setText(int sheet, const xlsx::CellRange &range, const QString &text, QString *error)
+{
+    QMutexLocker lock(&m_mutex);
+    return call(QStringLiteral("Range.Value"), error, [&] {
+        Reference<css::table::XCellRange> cells = rangeOf(*d, sheet, range);
+        if (range.rowCount() == 1 && range.columnCount() == 1) {
+            // Typed input: numbers, dates and "=" formulas are taken as such.
+            cells->getCellByPosition(0, 0)->setFormula(toOUString(text));
+            applyTypedFormat(*d, cells, text);
+            return;
+        }
+        Sequence<rtl::OUString> row(range.columnCount());
+        for (rtl::OUString &s : row)
+            s = toOUString(text);
+        Sequence<Sequence<rtl::OUString>> rows(range.rowCount());
+        for (Sequence<rtl::OUString> &r : rows)
+            r = row;
+        Reference<css::sheet::XCellRangeFormula> formula(cells, UNO_QUERY_THROW);
+        formula->setFormulaArray(rows);
+        applyTypedFormat(*d, cells, text);
+    });
+}
+
+bool Book::save(QString *error)
+{
+    QMutexLocker lock(&m_mutex);
+    // A file without write permission is refused, also for a user who could
+    // write it anyway.
+    const QFile::Permissions anyWrite = QFile::WriteOwner | QFile::WriteGroup | QFile::WriteOther;
+    if (!(QFileInfo(m_canonicalPath).permissions() & anyWrite)) {
+        *error = QStringLiteral("%1: the file is read-only").arg(m_shownPath);
+        return false;
+    }
+    const QString temporary = temporaryNameFor(m_canonicalPath);
+    const bool stored = call(QStringLiteral("store"), error, [&] {
+        Reference<css::frame::XStorable> storable(d->document, UNO_QUERY_THROW);
+        const Sequence<css::beans::PropertyValue> args = properties({
+            property("FilterName", Any(rtl::OUString("MS Excel 97"))),
+            property("Overwrite", Any(true)),
+        });
+        storable->storeToURL(fileUrl(temporary), args);
+    });
+    if (!stored) {
+        QFile::remove(temporary);
+        return false;
+    }
+    return commitTemporary(temporary, m_canonicalPath, error);
+}
+
+} // namespace libreoffice

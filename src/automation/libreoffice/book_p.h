@@ -1,0 +1,68 @@
+// A workbook loaded in a LibreOffice instance, and what the dispatch objects
+// ask of it. Every operation is one guarded call: false (or -1) with *error
+// naming the file when LibreOffice fails, ends or does not answer in time.
+#pragma once
+
+#include "automation/libreoffice/libreoffice.h"
+#include "xlsx/cellref.h"
+
+#include <QMutex>
+#include <QString>
+
+#include <memory>
+
+namespace libreoffice {
+
+struct BookData;
+
+struct ReplaceOptions
+{
+    QString what;
+    QString replacement;
+    bool wholeCell = false;
+    bool byRows = true;
+    bool matchCase = false;
+};
+
+class Book
+{
+public:
+    Book(QString canonicalPath, QString shownPath);
+    ~Book();
+
+    bool load(const BookPtr &sibling, QString *error);
+    void close();
+    bool isOpen() const;
+
+    QString shownPath() const { return m_shownPath; }
+    int sheetCount(QString *error);
+    QString sheetName(int index, QString *error);
+    int activeSheet(QString *error);
+    bool usedRange(int sheet, xlsx::CellRange *range, QString *error);
+    // *replaced: how many cells changed.
+    bool replace(int sheet, const xlsx::CellRange &range, const ReplaceOptions &options,
+                 int *replaced, QString *error);
+    // Each cell of the range takes `text` as typed input.
+    bool setText(int sheet, const xlsx::CellRange &range, const QString &text, QString *error);
+    bool save(QString *error);
+
+private:
+    template <typename F> bool call(const QString &what, QString *error, F &&f);
+
+    const QString m_canonicalPath;
+    const QString m_shownPath;
+    QMutex m_mutex;
+    std::unique_ptr<BookData> d;
+};
+
+// The 0-based number of the sheet a BIFF workbook shows on top (its window
+// record), 0 when it does not say.
+int activeTabOf(const QString &path);
+
+// Writes what the instance stored at `temporary` over `target` in one step,
+// keeping the target's permission bits; the temporary is gone either way.
+bool commitTemporary(const QString &temporary, const QString &target, QString *error);
+// A hidden name in the folder of `target` for a temporary copy of it.
+QString temporaryNameFor(const QString &target);
+
+} // namespace libreoffice
