@@ -121,28 +121,10 @@ inline Outcome run(const Request &req, const std::function<void()> &afterOpen = 
     return out;
 }
 
-// sheetapp_tool.py next to this file.
-inline bool tool(const QStringList &args, QByteArray *output = nullptr, QString *error = nullptr)
-{
-    QProcess p;
-    p.setProgram(testsupport::python());
-    p.setArguments(QStringList{QStringLiteral(TRELVIX_SHEETAPP_TOOL)} + args);
-    p.start();
-    p.waitForFinished(-1);
-    if (output)
-        *output = p.readAllStandardOutput();
-    if (p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
-        if (error)
-            *error = QString::fromUtf8(p.readAllStandardError());
-        return false;
-    }
-    return true;
-}
-
 inline QJsonObject inspect(const QString &path)
 {
     QByteArray out;
-    if (!tool({QStringLiteral("inspect"), path}, &out))
+    if (!testsupport::sheetappTool({QStringLiteral("inspect"), path}, &out))
         return QJsonObject();
     return QJsonDocument::fromJson(out).object();
 }

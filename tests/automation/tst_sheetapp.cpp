@@ -132,7 +132,7 @@ QString SheetAppTest::makeKind(const QString &kind)
     const QString p = path(kind + QStringLiteral(".xlsx"));
     QFile::remove(p);
     QString error;
-    if (!jobs::tool({QStringLiteral("make"), kind, p}, nullptr, &error))
+    if (!testsupport::sheetappTool({QStringLiteral("make"), kind, p}, nullptr, &error))
         qWarning("cannot write %s: %s", qPrintable(p), qPrintable(error));
     return p;
 }
@@ -738,7 +738,7 @@ void SheetAppTest::openRefusals()
         file = path(QStringLiteral("folder.xlsx"));
     } else if (kind != QLatin1String("missing")) {
         QString error;
-        QVERIFY2(jobs::tool({QStringLiteral("broken"), kind, file}, nullptr, &error),
+        QVERIFY2(testsupport::sheetappTool({QStringLiteral("broken"), kind, file}, nullptr, &error),
                  qPrintable(error));
     }
     const QByteArray before = QFileInfo(file).isFile() ? testsupport::sha256(file) : QByteArray();

@@ -35,25 +35,6 @@ QString compact(const QJsonValue &v)
     return QString::fromUtf8(QJsonDocument(QJsonArray{v}).toJson(QJsonDocument::Compact));
 }
 
-// sheetapp_tool.py with `input` on its standard input.
-bool tool(const QStringList &args, const QByteArray &input, QByteArray *output, QString *error)
-{
-    QProcess p;
-    p.setProgram(testsupport::python());
-    p.setArguments(QStringList{QStringLiteral(TRELVIX_SHEETAPP_TOOL)} + args);
-    p.start();
-    p.write(input);
-    p.closeWriteChannel();
-    p.waitForFinished(-1);
-    if (output)
-        *output = p.readAllStandardOutput();
-    if (p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
-        *error = QString::fromUtf8(p.readAllStandardError());
-        return false;
-    }
-    return true;
-}
-
 // {"S": {ref: [value, type, format]}, ...}, "tables", "names": as sheetapp_tool.py reads it.
 QJsonObject readBack(const QString &path, bool recalc, QString *error)
 {
@@ -61,7 +42,7 @@ QJsonObject readBack(const QString &path, bool recalc, QString *error)
     QStringList args{QStringLiteral("read"), path};
     if (recalc)
         args << QStringLiteral("recalc");
-    if (!tool(args, QByteArray(), &out, error))
+    if (!testsupport::sheetappTool(args, &out, error))
         return QJsonObject();
     return QJsonDocument::fromJson(out).object();
 }
@@ -114,7 +95,8 @@ QString TypedCellsTest::make(const QJsonObject &spec)
 {
     const QString path = m_dir.filePath(QStringLiteral("book%1.xlsx").arg(++m_files));
     QString error;
-    if (!tool({QStringLiteral("cells"), path}, QJsonDocument(spec).toJson(), nullptr, &error))
+    if (!testsupport::sheetappTool({QStringLiteral("cells"), path}, nullptr, &error,
+                                   QJsonDocument(spec).toJson()))
         qWarning("cannot write %s: %s", qPrintable(path), qPrintable(error));
     return path;
 }
