@@ -5,6 +5,7 @@
 #include "automation/apartment.h"
 #include "automation/excel.h"
 
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -119,6 +120,37 @@ inline Outcome run(const Request &req, const std::function<void()> &afterOpen = 
         app.reset();
     });
     return out;
+}
+
+// A JSON object written in a test table; a typing error there stops the test.
+inline QJsonObject json(const char *text)
+{
+    QJsonParseError err;
+    const QJsonDocument doc = QJsonDocument::fromJson(QByteArray(text), &err);
+    if (doc.isNull())
+        qFatal("bad JSON in a test table: %s (%s)", text, qPrintable(err.errorString()));
+    return doc.object();
+}
+
+// A JSON value on one line, for failure messages.
+inline QString compact(const QJsonValue &v)
+{
+    if (v.isObject())
+        return QString::fromUtf8(QJsonDocument(v.toObject()).toJson(QJsonDocument::Compact));
+    if (v.isArray())
+        return QString::fromUtf8(QJsonDocument(v.toArray()).toJson(QJsonDocument::Compact));
+    return QString::fromUtf8(QJsonDocument(QJsonArray{v}).toJson(QJsonDocument::Compact));
+}
+
+// Writes the workbook `path` with `sheetapp_tool.py args...` (`input` on its
+// standard input); a warning when that fails, and the test that opens it fails.
+inline QString writeWithTool(const QString &path, const QStringList &args,
+                             const QByteArray &input = QByteArray())
+{
+    QString error;
+    if (!testsupport::sheetappTool(args, nullptr, &error, input))
+        qWarning("cannot write %s: %s", qPrintable(path), qPrintable(error));
+    return path;
 }
 
 inline QJsonObject inspect(const QString &path)

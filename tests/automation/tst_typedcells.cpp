@@ -12,28 +12,12 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+using jobs::compact;
+using jobs::json;
 using jobs::Outcome;
 using jobs::Request;
 
 namespace {
-
-QJsonObject json(const char *text)
-{
-    QJsonParseError err;
-    const QJsonDocument doc = QJsonDocument::fromJson(QByteArray(text), &err);
-    if (doc.isNull())
-        qFatal("bad JSON in a test table: %s (%s)", text, qPrintable(err.errorString()));
-    return doc.object();
-}
-
-QString compact(const QJsonValue &v)
-{
-    if (v.isObject())
-        return QString::fromUtf8(QJsonDocument(v.toObject()).toJson(QJsonDocument::Compact));
-    if (v.isArray())
-        return QString::fromUtf8(QJsonDocument(v.toArray()).toJson(QJsonDocument::Compact));
-    return QString::fromUtf8(QJsonDocument(QJsonArray{v}).toJson(QJsonDocument::Compact));
-}
 
 // {"S": {ref: [value, type, format]}, ...}, "tables", "names": as sheetapp_tool.py reads it.
 QJsonObject readBack(const QString &path, bool recalc, QString *error)
@@ -94,11 +78,7 @@ private:
 QString TypedCellsTest::make(const QJsonObject &spec)
 {
     const QString path = m_dir.filePath(QStringLiteral("book%1.xlsx").arg(++m_files));
-    QString error;
-    if (!testsupport::sheetappTool({QStringLiteral("cells"), path}, nullptr, &error,
-                                   QJsonDocument(spec).toJson()))
-        qWarning("cannot write %s: %s", qPrintable(path), qPrintable(error));
-    return path;
+    return jobs::writeWithTool(path, {QStringLiteral("cells"), path}, QJsonDocument(spec).toJson());
 }
 
 // ---------------------------------------------------------------------------
