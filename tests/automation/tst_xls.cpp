@@ -93,10 +93,7 @@ void XlsTest::initTestCase()
                                  .object();
     const QString xlsx = m_dir.filePath(QStringLiteral("book.xlsx"));
     QString error;
-    QVERIFY2(testsupport::makeWorkbook(xlsx, spec, &error), qPrintable(error));
-    QVERIFY2(testsupport::xlsTool({QStringLiteral("convert"),
-                                   m_dir.filePath(QStringLiteral("profile")), m_dir.path(), xlsx},
-                                  nullptr, &error),
+    QVERIFY2(testsupport::makeXls(xlsx, spec, m_dir.filePath(QStringLiteral("profile")), &error),
              qPrintable(error));
     m_book = m_dir.filePath(QStringLiteral("book.xls"));
     m_before = cellsOf(m_book);

@@ -3,6 +3,7 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QProcess>
@@ -62,6 +63,13 @@ bool xlsTool(const QStringList &args, QByteArray *output, QString *error)
 {
     return runScript(QStringLiteral(TRELVIX_AUTOMATION_SCRIPTS_DIR "/xls_tool.py"), args,
                      QByteArray(), output, error);
+}
+
+bool makeXls(const QString &xlsx, const QJsonObject &spec, const QString &profile, QString *error)
+{
+    return makeWorkbook(xlsx, spec, error) &&
+           xlsTool({QStringLiteral("convert"), profile, QFileInfo(xlsx).absolutePath(), xlsx},
+                   nullptr, error);
 }
 
 QJsonObject dumpXls(const QString &path)

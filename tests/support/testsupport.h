@@ -27,6 +27,11 @@ bool sheetappTool(const QStringList &args, QByteArray *output = nullptr, QString
 // for .xls files); false with *error on a non-zero exit.
 bool xlsTool(const QStringList &args, QByteArray *output = nullptr, QString *error = nullptr);
 
+// Writes the workbook `xlsx` from a JSON spec (see xlsx_tool.py) and converts it
+// with LibreOffice, whose profile goes to `profile`, into an .xls of the same
+// name beside it.
+bool makeXls(const QString &xlsx, const QJsonObject &spec, const QString &profile, QString *error);
+
 // Reads an .xls workbook with xlrd (`xls_tool.py dump`). Empty object on failure.
 QJsonObject dumpXls(const QString &path);
 

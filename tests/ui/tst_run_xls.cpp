@@ -73,10 +73,7 @@ void TestRunXls::initTestCase()
                                  .object();
     m_xlsx = m_dir.filePath(QStringLiteral("pristine.xlsx"));
     QString error;
-    QVERIFY2(testsupport::makeWorkbook(m_xlsx, spec, &error), qPrintable(error));
-    QVERIFY2(testsupport::xlsTool({QStringLiteral("convert"),
-                                   m_dir.filePath(QStringLiteral("profile")), m_dir.path(), m_xlsx},
-                                  nullptr, &error),
+    QVERIFY2(testsupport::makeXls(m_xlsx, spec, m_dir.filePath(QStringLiteral("profile")), &error),
              qPrintable(error));
     m_xls = m_dir.filePath(QStringLiteral("pristine.xls"));
 }
