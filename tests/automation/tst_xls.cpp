@@ -393,6 +393,9 @@ void XlsTest::refused_data()
 
     QTest::newRow("LibreOffice cannot load it") << "garbled"
                                                 << "book-garbled.xls: LibreOffice";
+    QTest::newRow("damaged compound file") << "damaged"
+                                           << "book-damaged.xls: an OLE compound file that holds "
+                                              "neither a readable .xls workbook";
     QTest::newRow("read-only file") << "readonly"
                                     << "book-readonly.xls: cannot save: the file is read-only";
     QTest::newRow("LibreOffice not installed")
@@ -408,6 +411,13 @@ void XlsTest::refused()
     const QString file = copyOfBook(QStringLiteral("book-%1.xls").arg(kind));
     if (kind == QLatin1String("garbled"))
         QVERIFY(testsupport::xlsTool({QStringLiteral("garble"), file}));
+    if (kind == QLatin1String("damaged")) {
+        // The header stays; the sectors that locate the streams are overwritten.
+        QFile f(file);
+        QVERIFY(f.open(QIODevice::ReadWrite));
+        QVERIFY(f.seek(512));
+        QVERIFY(f.write(QByteArray(int(f.size()) - 512, '\xff')) > 0);
+    }
     if (kind == QLatin1String("readonly"))
         QFile::setPermissions(file, QFile::ReadOwner);
     if (kind == QLatin1String("missing")) {
