@@ -5,7 +5,10 @@
 // element: without the leading "=".
 #pragma once
 
+#include <QPair>
 #include <QString>
+#include <QStringList>
+#include <QVector>
 
 namespace xlsx {
 
@@ -47,9 +50,16 @@ QString errorConstant(const QString &text);
 // "Table1[@Old]") names `newName` instead. With `inTable` (the formula belongs to a cell of
 // that table) the unqualified forms "[@Old]" and "[Old]" are rewritten too. *unsure is set
 // when the formula may refer to the column in a way that is not rewritten (a reference cut
-// short, or the table and column named inside a text literal, as INDIRECT takes them).
+// short, or the table and column named inside a text literal, as INDIRECT takes them); with
+// `literals`, such text literals are appended there (their text, unquoted) instead.
 QString renameTableColumnInFormula(const QString &formula, const QString &table,
                                    const QString &oldName, const QString &newName, bool inTable,
-                                   bool *unsure);
+                                   bool *unsure, QStringList *literals = nullptr);
+
+// The (table, column) pairs the structured references of `formula` name, as written, also
+// those written inside text literals (as INDIRECT takes them). The unqualified forms ("[@Qty]")
+// count for `ownTable`, the table the formula's cell is in (empty: none).
+QVector<QPair<QString, QString>> tableColumnsInFormula(const QString &formula,
+                                                       const QString &ownTable);
 
 } // namespace xlsx

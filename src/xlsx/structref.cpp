@@ -139,11 +139,78 @@ bool isExternalIndex(const QString &bracket)
     return true;
 }
 
+// The text of a "..." literal.
+QString stringContent(const QString &quoted)
+{
+    QString t = quoted.mid(1, quoted.size() - 2);
+    return t.replace(QStringLiteral("\"\""), QStringLiteral("\""));
+}
+
+// The columns one bracketed reference names ("[Qty]", "[@Qty]", "[[#Totals],[Qty]:[Other]]").
+void bracketColumns(const QString &text, QStringList *columns)
+{
+    const QString inner = text.mid(1, text.size() - 2);
+    int i = 0;
+    bool nested = false;
+    while (i < inner.size()) {
+        if (inner[i] == QLatin1Char('\'')) {
+            i += 2;
+            continue;
+        }
+        if (inner[i] != QLatin1Char('[')) {
+            ++i;
+            continue;
+        }
+        nested = true;
+        const int close = closingBracket(inner, i);
+        if (close < 0)
+            return;
+        const QString specifier = inner.mid(i + 1, close - i - 1);
+        if (!specifier.startsWith(QLatin1Char('#')) && !specifier.isEmpty())
+            columns->append(unescapeColumn(specifier));
+        i = close + 1;
+    }
+    if (nested)
+        return;
+    const QString column = inner.startsWith(QLatin1Char('@')) ? inner.mid(1) : inner;
+    if (!column.isEmpty() && !column.startsWith(QLatin1Char('#')))
+        columns->append(unescapeColumn(column));
+}
+
 } // namespace
+
+QVector<QPair<QString, QString>> tableColumnsInFormula(const QString &formula,
+                                                       const QString &ownTable)
+{
+    QVector<QPair<QString, QString>> out;
+    const QVector<Piece> pieces = tokenize(formula);
+    for (int i = 0; i < pieces.size(); ++i) {
+        const Piece &p = pieces[i];
+        if (p.kind == PieceKind::String && p.text.contains(QLatin1Char('['))) {
+            out += tableColumnsInFormula(stringContent(p.text), QString());
+            continue;
+        }
+        if (p.kind != PieceKind::Bracket || closingBracket(p.text, 0) != p.text.size() - 1)
+            continue;
+        const bool afterName = i > 0 && pieces[i - 1].kind == PieceKind::Name;
+        QString table;
+        if (afterName)
+            table = pieces[i - 1].text;
+        else if (!ownTable.isEmpty() && !isExternalIndex(p.text))
+            table = ownTable;
+        if (table.isEmpty())
+            continue;
+        QStringList columns;
+        bracketColumns(p.text, &columns);
+        for (const QString &c : qAsConst(columns))
+            out.append(qMakePair(table, c));
+    }
+    return out;
+}
 
 QString renameTableColumnInFormula(const QString &formula, const QString &table,
                                    const QString &oldName, const QString &newName, bool inTable,
-                                   bool *unsure)
+                                   bool *unsure, QStringList *literals)
 {
     const QVector<Piece> pieces = tokenize(formula);
     const QString mention = table.toLower() + QLatin1Char('[');
@@ -153,8 +220,12 @@ QString renameTableColumnInFormula(const QString &formula, const QString &table,
         const Piece &p = pieces[i];
         if (p.kind == PieceKind::String) {
             const QString lower = p.text.toLower();
-            if (lower.contains(mention) && lower.contains(oldName.toLower()))
-                *unsure = true;
+            if (lower.contains(mention) && lower.contains(oldName.toLower())) {
+                if (literals)
+                    literals->append(stringContent(p.text));
+                else
+                    *unsure = true;
+            }
         }
         if (p.kind != PieceKind::Bracket) {
             out += p.text;

@@ -262,7 +262,8 @@ def protection(path):
 
 def make_cells(path, spec):
     """{"date1904": bool, "sheets": [{"name": "S", "cells": {ref: CELL},
-        "table": {"name": "Stock", "ref": "A1:B3"}}], "names": {name: formula}}
+        "table": {"name": "Stock", "ref": "A1:B3"}, "validation": {"sqref": "G1", "formula": "..."}}],
+        "names": {name: formula}}
     CELL: a number, text or boolean; {"f": "=..."}; {"array": "=...", "ref": "A1:A2"};
     {"shared": "=...", "ref": "A1:A3", "si": 0} and {"si": 0} for the other cells of a shared
     formula; {"error": "#N/A"}; any of them with "fmt" (a format code, or a built-in id)."""
@@ -307,6 +308,11 @@ def make_cells(path, spec):
             t = Table(displayName=sh["table"]["name"], ref=sh["table"]["ref"])
             t.tableStyleInfo = TableStyleInfo(name="TableStyleMedium9", showRowStripes=True)
             ws.add_table(t)
+        if "validation" in sh:  # a list validation: {"sqref": "G1", "formula": "..."}
+            from openpyxl.worksheet.datavalidation import DataValidation
+            dv = DataValidation(type="list", formula1=sh["validation"]["formula"])
+            dv.add(sh["validation"]["sqref"])
+            ws.add_data_validation(dv)
     for name, formula in spec.get("names", {}).items():
         wb.defined_names.append(DefinedName(name, attr_text=formula))
     wb.save(path)

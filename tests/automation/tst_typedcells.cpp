@@ -333,6 +333,43 @@ void TypedCellsTest::formulasComputed_data()
         << indirect << 1 << QStringList{"Qty", "Amount"}
         << json(R"J({"E1":[3],"E4":[3],"B1":["Qty"]})J")
         << json(R"J({"tables":{"Stock":["Name","Qty","Calc"]},"names":{"Tot":"Stock[Qty]"}})J");
+
+    // The column named in a text literal too, which the same Replace rewrites.
+    const QString unitPrice = QStringLiteral(R"J({"sheets":[{"name":"S","cells":{
+          "A1":"Name","B1":"Unit Price","C1":"Total","A2":"a","B2":2,"A3":"b","B3":3,
+          "C2":{"f":"=Table1[[#This Row],[Unit Price]]*2"},"C3":{"f":"=Table1[[#This Row],[Unit Price]]*2"},
+          "E1":{"f":"=SUM(Table1[Unit Price])"},"E2":{"f":"=SUM(Table1[[Name]:[Unit Price]])"},
+          "E3":{"f":"=SUM(INDIRECT(\"Table1[Unit Price]\"))"}},
+        "table":{"name":"Table1","ref":"A1:C3"}%1}]})J");
+    const QStringList cost{"Unit Price", "Unit Cost"};
+    QTest::newRow("header rename with the column in a literal the same Replace rewrites")
+        << json(unitPrice.arg(QString()).toUtf8()) << 2 << cost
+        << json(R"J({"B1":["Unit Cost"],"C2":[4],"C3":[6],"E1":[5],"E2":[5],"E3":[5]})J")
+        << json(R"J({"tables":{"Table1":["Name","Unit Cost","Total"]},"cells":{
+            "E1":["=SUM(Table1[[Unit Cost]])","f"],"E2":["=SUM(Table1[[Name]:[Unit Cost]])","f"],
+            "E3":["=SUM(INDIRECT(\"Table1[Unit Cost]\"))","f"],
+            "C2":["=Table1[[#This Row],[Unit Cost]]*2","f"]}})J");
+    QTest::newRow("header kept by a validation: no formula names a missing column")
+        << json(unitPrice
+                    .arg(QStringLiteral(
+                        R"J(,"validation":{"sqref":"G1","formula":"INDIRECT(\"Table1[Name]\")"})J"))
+                    .toUtf8())
+        << 2 << cost
+        << json(R"J({"B1":["Unit Price"],"C2":[4],"C3":[6],"E1":[5],"E2":[5],"E3":[5]})J")
+        << json(R"J({"tables":{"Table1":["Name","Unit Price","Total"]},"cells":{
+            "E1":["=SUM(Table1[Unit Price])","f"],"E2":["=SUM(Table1[[Name]:[Unit Price]])","f"],
+            "E3":["=SUM(INDIRECT(\"Table1[Unit Price]\"))","f"],
+            "C2":["=Table1[[#This Row],[Unit Price]]*2","f"]}})J");
+    // Formulas met before the header (above it, and on a sheet done first) wait for the rename.
+    QTest::newRow("formulas before the header follow its rename")
+        << json(R"J({"run":[2,1],"sheets":[{"name":"S","cells":{
+          "A1":{"f":"=SUM(Table1[Unit Price])"},"A2":"Name","B2":"Unit Price","C2":"Total",
+          "A3":"a","B3":2,"A4":"b","B4":3,"C3":{"f":"=Table1[[#This Row],[Unit Price]]*2"},
+          "C4":{"f":"=Table1[[#This Row],[Unit Price]]*2"}},"table":{"name":"Table1","ref":"A2:C4"}},
+          {"name":"T","cells":{"A1":{"f":"=SUM(Table1[Unit Price])*2"}}}]})J")
+        << 2 << cost << json(R"J({"A1":[5],"B2":["Unit Cost"],"C4":[6],"T!A1":[10]})J")
+        << json(R"J({"tables":{"Table1":["Name","Unit Cost","Total"]},"cells":{
+            "A1":["=SUM(Table1[[Unit Cost]])","f"],"T!A1":["=SUM(Table1[[Unit Cost]])*2","f"]}})J");
     QTest::newRow("header kept by a value write too")
         << indirect << 0 << QStringList{"B1", "Amount"}
         << json(R"J({"E1":[3],"E4":[3],"B1":["Qty"]})J")
@@ -349,7 +386,10 @@ void TypedCellsTest::formulasComputed()
 
     Request req;
     req.path = make(spec);
-    req.sheets = {1};
+    const QJsonArray run = spec.value("run").toArray(); // the sheets in this order, if given
+    req.sheets = run.isEmpty() ? QVector<int>{1} : QVector<int>();
+    for (const QJsonValue v : run)
+        req.sheets << v.toInt();
     req.keyMode = mode != 0;
     req.lookAt = mode == 0 ? 1 : mode;
     req.matchCase = true;

@@ -4,6 +4,8 @@
 
 #include <QDebug>
 
+#include <algorithm>
+
 namespace sheetapp {
 namespace {
 
@@ -157,9 +159,9 @@ SheetWriter::Rename SheetWriter::renameColumn(const xlsx::TableInfo &table, int 
         tableNames << table.name;
     tableNames.removeAll(QString());
     bool unsure = false;
-    auto rename = [&](QString f, bool inTable) {
+    auto rename = [&](QString f, bool inTable, QStringList *literals = nullptr) {
         for (const QString &tn : qAsConst(tableNames))
-            f = xlsx::renameTableColumnInFormula(f, tn, oldName, name, inTable, &unsure);
+            f = xlsx::renameTableColumnInFormula(f, tn, oldName, name, inTable, &unsure, literals);
         return f;
     };
     auto refuse = [&](const QString &why) {
@@ -193,7 +195,11 @@ SheetWriter::Rename SheetWriter::renameColumn(const xlsx::TableInfo &table, int 
                 continue;
             const xlsx::Cell c = w->cellAt(i);
             const bool inTable = w == m_ws && table.ref.contains(c.row, c.column);
-            const QString f = rename(c.formula, inTable);
+            QStringList literals;
+            const QString f = rename(c.formula, inTable, &literals);
+            if (!literals.isEmpty() &&
+                !literalsFollow(w, c.row, c.column, literals, tableNames, oldName, name))
+                unsure = true;
             const QString where = QStringLiteral("sheet \"%1\", cell %2")
                                       .arg(w->name(), xlsx::CellRef(c.row, c.column).toString());
             if (unsure)
@@ -266,6 +272,91 @@ SheetWriter::Rename SheetWriter::renameColumn(const xlsx::TableInfo &table, int 
         }
     }
     return Rename::Done;
+}
+
+bool SheetWriter::literalsFollow(const xlsx::Worksheet *ws, int row, int column,
+                                 const QStringList &literals, const QStringList &tableNames,
+                                 const QString &oldName, const QString &name) const
+{
+    if (!m_follow)
+        return false;
+    for (const QString &literal : literals) {
+        const QString after = m_follow(ws, row, column, literal);
+        if (after.isNull())
+            return false;
+        // Both in the form a rename writes, so that "T[Unit Cost]" and "T[[Unit Cost]]" agree.
+        bool unsure = false;
+        QString want = literal;
+        QString got = after;
+        for (const QString &tn : tableNames) {
+            want = xlsx::renameTableColumnInFormula(want, tn, oldName, name, false, &unsure);
+            got = xlsx::renameTableColumnInFormula(got, tn, name, name, false, &unsure);
+        }
+        if (unsure || want != got || want == literal)
+            return false;
+    }
+    return true;
+}
+
+const xlsx::TableInfo *SheetWriter::tableNamed(const QString &name)
+{
+    auto same = [&name](const xlsx::TableInfo &t) {
+        return t.displayName.compare(name, Qt::CaseInsensitive) == 0 ||
+               (!t.name.isEmpty() && t.name.compare(name, Qt::CaseInsensitive) == 0);
+    };
+    for (const xlsx::TableInfo &t : qAsConst(m_tables)) {
+        if (same(t))
+            return &t;
+    }
+    if (!m_otherTablesRead) {
+        m_otherTablesRead = true;
+        for (int s = 0; s < m_doc->sheetCount(); ++s) {
+            if (m_doc->sheetInfo(s).kind != xlsx::SheetKind::Worksheet)
+                continue;
+            QString why;
+            xlsx::Worksheet *w = m_doc->worksheet(s, &why);
+            if (w && w != m_ws)
+                m_otherTables += w->tables();
+        }
+    }
+    for (const xlsx::TableInfo &t : qAsConst(m_otherTables)) {
+        if (same(t))
+            return &t;
+    }
+    return nullptr;
+}
+
+CellEdit SheetWriter::checkColumns(const xlsx::Cell &cell, const CellEdit &edit)
+{
+    if ((edit.kind != CellEdit::Formula && edit.kind != CellEdit::ArrayFormula) ||
+        !edit.text.contains(QLatin1Char('[')))
+        return edit;
+    QString own;
+    for (const xlsx::TableInfo &t : qAsConst(m_tables)) {
+        if (t.ref.contains(cell.row, cell.column))
+            own = t.displayName;
+    }
+    const auto before = xlsx::tableColumnsInFormula(cell.formula, own);
+    const auto after = xlsx::tableColumnsInFormula(edit.text, own);
+    auto sameRef = [](const QPair<QString, QString> &a, const QPair<QString, QString> &b) {
+        return a.first.compare(b.first, Qt::CaseInsensitive) == 0 &&
+               a.second.compare(b.second, Qt::CaseInsensitive) == 0;
+    };
+    for (const auto &ref : after) {
+        if (std::any_of(before.begin(), before.end(),
+                        [&](const QPair<QString, QString> &b) { return sameRef(b, ref); }))
+            continue;
+        const xlsx::TableInfo *table = tableNamed(ref.first);
+        if (!table || table->columnNames.contains(ref.second, Qt::CaseInsensitive))
+            continue;
+        CellEdit refused;
+        refused.kind = CellEdit::Refused;
+        refused.reason = QStringLiteral("the formula would name the column \"%1\", which table "
+                                        "%2 does not have")
+                             .arg(ref.second, table->displayName);
+        return refused;
+    }
+    return edit;
 }
 
 } // namespace sheetapp

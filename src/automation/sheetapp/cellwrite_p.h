@@ -8,6 +8,8 @@
 #include <QString>
 #include <QVector>
 
+#include <functional>
+
 namespace sheetapp {
 
 // Writes the edits of one sheet. It holds the sheet's tables and the workbook's cell formats,
@@ -29,6 +31,19 @@ public:
     // written) otherwise.
     bool write(int row, int column, const CellEdit &edit, QString *error);
 
+    // `edit` for `cell`, or Refused when it is a formula whose structured references (also those
+    // in text literals) would name a column that its table does not have (now), where the
+    // cell's formula did not.
+    CellEdit checkColumns(const xlsx::Cell &cell, const CellEdit &edit);
+
+    // What the Replace call under way makes of the text literal `literal` of the formula in
+    // cell (row, column) of `ws` when it reaches that cell after the current one; null when it
+    // does not reach it or cannot rewrite it. A header rename is not held back by a literal
+    // that naming the column which this call turns into the same reference to the new name.
+    using LiteralFollow = std::function<QString(const xlsx::Worksheet *ws, int row, int column,
+                                                const QString &literal)>;
+    void setLiteralFollow(LiteralFollow follow) { m_follow = std::move(follow); }
+
 private:
     bool writePlain(int row, int column, const CellEdit &edit, QString *error);
     bool writeHeader(int table, int tableColumn, int row, int column, const CellEdit &edit,
@@ -42,10 +57,18 @@ private:
     Rename renameColumn(const xlsx::TableInfo &table, int tableColumn, const QString &name,
                         QString *error);
 
+    bool literalsFollow(const xlsx::Worksheet *ws, int row, int column, const QStringList &literals,
+                        const QStringList &tableNames, const QString &oldName,
+                        const QString &name) const;
+    const xlsx::TableInfo *tableNamed(const QString &name);
+
     xlsx::Document *m_doc;
     xlsx::Worksheet *m_ws;
     CellFormats m_formats;
     QVector<xlsx::TableInfo> m_tables;
+    QVector<xlsx::TableInfo> m_otherTables; // of the other sheets, read when first needed
+    bool m_otherTablesRead = false;
+    LiteralFollow m_follow;
 };
 
 } // namespace sheetapp

@@ -160,10 +160,11 @@ struct SheetWalk
     // Whether `call` changes `cell` (the stored cell i); learns the shared
     // strings it leaves alone. *refused is set when a match cannot be stored.
     bool changes(const xlsx::Cell &cell, const xlsx::CellHead &head, ReplaceCall &call,
-                 bool *refused) const
+                 bool *refused)
     {
-        const CellEdit edit = replaceInCell(cell, writer.formats().of(head.style), call.pattern,
-                                            call.replacement, call.lookAt);
+        const CellEdit edit =
+            writer.checkColumns(cell, replaceInCell(cell, writer.formats().of(head.style),
+                                                    call.pattern, call.replacement, call.lookAt));
         if (edit.kind == CellEdit::None)
             missShared(call, head);
         if (edit.kind == CellEdit::Refused && refused)
@@ -199,8 +200,8 @@ struct SheetWalk
                 format = writer.formats().of(head.style);
                 decoded = true;
             }
-            const CellEdit edit =
-                replaceInCell(cur, format, call->pattern, call->replacement, call->lookAt);
+            const CellEdit edit = writer.checkColumns(
+                cur, replaceInCell(cur, format, call->pattern, call->replacement, call->lookAt));
             if (edit.kind == CellEdit::None) {
                 if (!edited)
                     missShared(*call, head);
@@ -284,9 +285,39 @@ struct SheetWalk
         const std::vector<ReplaceCall *> one{&call};
         bool changed = false;
         const int count = ws->cellCount();
+        // The cell being visited: a header renamed there may count on the cells after it.
+        int atRow = -1;
+        int atColumn = -1;
+        writer.setLiteralFollow([&](const xlsx::Worksheet *w, int row, int column,
+                                    const QString &literal) {
+            const bool later = call.searchOrder == 1
+                                   ? std::make_pair(row, column) > std::make_pair(atRow, atColumn)
+                                   : std::make_pair(column, row) > std::make_pair(atColumn, atRow);
+            if (w != ws || !later || call.lookAt != 2 || !call.range.contains(row, column))
+                return QString();
+            const xlsx::Cell cell = ws->cell(row, column);
+            if ((locked && doc->isStyleLocked(cell.style)) ||
+                (cell.formulaKind == xlsx::FormulaKind::ArrayMaster &&
+                 cell.formulaRange.rowCount() * qint64(cell.formulaRange.columnCount()) > 1))
+                return QString();
+            const QVector<TextMatch> matches = call.pattern.findAll(literal);
+            return matches.isEmpty() ? QString()
+                                     : replaceMatches(literal, matches, call.replacement);
+        });
+        auto visit = [&](int i) {
+            const xlsx::CellHead head = ws->headAt(i);
+            atRow = head.row;
+            atColumn = head.column;
+            return applyToCell(i, head, one, nullptr);
+        };
+        struct Reset
+        {
+            SheetWriter &w;
+            ~Reset() { w.setLiteralFollow(nullptr); }
+        } reset{writer};
         if (call.searchOrder == 1) {
             for (int i = 0; i < count; ++i)
-                changed = applyToCell(i, ws->headAt(i), one, nullptr) || changed;
+                changed = visit(i) || changed;
             return changed;
         }
         std::vector<std::pair<int, int>> byColumn; // (column, position)
@@ -299,7 +330,7 @@ struct SheetWalk
         // exists keeps every position.
         std::sort(byColumn.begin(), byColumn.end());
         for (const auto &cp : byColumn)
-            changed = applyToCell(cp.second, ws->headAt(cp.second), one, nullptr) || changed;
+            changed = visit(cp.second) || changed;
         return changed;
     }
 
