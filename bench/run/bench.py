@@ -377,16 +377,21 @@ def print_tables(results, lin_rows, untouched_rejected, args):
     print()
     print("goals (information only):")
     results_by = {(c, p): (runs, n) for c, p, _, runs, _, n in results}
-    for corpus in ("SMALL", "LARGE"):
+    for corpus, goal in (("SMALL", 1.3), ("LARGE", 1.5)):
         if (corpus, "engine") in speed and (corpus, "floor") in speed:
             r = speed[(corpus, "engine")] / speed[(corpus, "floor")]
-            print("  %s: engine at least the floor's files/s: %.2fx -> %s"
-                  % (corpus, r, "reached" if r >= 1 else "not reached"))
+            print("  %s: engine at least %.1fx the floor's files/s: %.2fx -> %s"
+                  % (corpus, goal, r, "reached" if r >= goal else "not reached"))
     if ("LARGE", "engine") in results_by:
         runs, _ = results_by[("LARGE", "engine")]
         peak = max(max(r["rss_kb"], r["tree_kb"]) for r in runs) / 1024
-        print("  LARGE: peak memory of the whole run under 1 GB: %.0f MB -> %s"
-              % (peak, "reached" if peak < 1024 else "not reached"))
+        floor_note = ""
+        if ("LARGE", "floor") in results_by:
+            floor_runs, _ = results_by[("LARGE", "floor")]
+            floor_note = " (the floor's: %.0f MB)" % (
+                max(r["tree_kb"] for r in floor_runs) / 1024)
+        print("  LARGE: peak memory of the whole run at most 0.45 GB: %.0f MB%s -> %s"
+              % (peak, floor_note, "reached" if peak <= 0.45 * 1024 else "not reached"))
     if len(lin_rows) > 1:
         worst = max(b[1] / a[1] / (b[0] / a[0]) for a, b in zip(lin_rows, lin_rows[1:]))
         # Single timings vary by a few percent from run to run; a step within

@@ -7,11 +7,13 @@ Called from bench.py (--xls N); run with Debian's /usr/bin/python3 (xlrd).
 
 import os
 import shutil
-import signal
 import statistics
-import subprocess
+import sys
 
 import workload
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tests", "support"))
+import soffice  # noqa: E402
 
 
 def _make(work, count):
@@ -25,19 +27,7 @@ def _make(work, count):
         path = os.path.join(xlsx, "book%03d.xlsx" % i)
         workload.write_book(path, 2, 60, 7000 + i)
         files.append(path)
-    cmd = ["soffice", "--headless", "--norestore",
-           "-env:UserInstallation=file://" + os.path.join(work, "profile"),
-           "--convert-to", "xls", "--outdir", xls] + files
-    p = subprocess.Popen(cmd, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                         start_new_session=True)
-    try:
-        p.wait(timeout=600)
-    finally:
-        try:
-            os.killpg(p.pid, signal.SIGKILL)
-        except ProcessLookupError:
-            pass
-        p.wait()
+    soffice.convert(os.path.join(work, "soffice"), "xls", xls, files, timeout=600)
     return xlsx, xls
 
 

@@ -1,6 +1,7 @@
 #include "xlsx/document_p.h"
 #include "xlsx/savefile.h"
 
+#include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -534,10 +535,11 @@ bool DocumentData::loadWorksheet(int index, QString *error, bool checkOnly)
         return false;
     if (!wd->parse(error, !checkOnly))
         return false;
-    if (!loadSharedStrings(error))
-        return false;
+    // A check reads nothing else: the shared strings are read when a cell is.
     if (checkOnly)
         wd->release();
+    else if (!loadSharedStrings(error))
+        return false;
     e.ws.reset(new Worksheet(std::move(wd)));
     return true;
 }
@@ -1023,12 +1025,44 @@ bool Document::saveAs(const QString &path, QString *error)
     SaveFile f(path);
     if (!f.open(error))
         return false;
-    if (!d->buildPackage(f.device(), error)) {
-        if (error && !f.writeError().isEmpty())
-            *error = QStringLiteral("%1: cannot save: %2").arg(path, f.writeError());
+    // The package is built in memory (compressed, it is the smaller part of what a job holds)
+    // and written in one piece: the zip writer's many small writes and seeks stay off the disk.
+    QBuffer package;
+    package.open(QIODevice::ReadWrite);
+    if (!d->buildPackage(&package, error)) {
         f.cancel();
         return false;
     }
+    if (f.device()->write(package.data()) != package.data().size()) {
+        if (error)
+            *error = QStringLiteral("%1: cannot save: %2")
+                         .arg(path, f.writeError().isEmpty() ? QStringLiteral("write failed")
+                                                             : f.writeError());
+        f.cancel();
+        return false;
+    }
+    package.close();
+    package.setData(QByteArray());
+    // While the saved file is checked, the sources of the rewritten worksheets are let go (the
+    // check holds the new ones); should the save fail, they are read again from the package,
+    // which is still the old one.
+    std::vector<WorksheetData *> letGo;
+    for (SheetEntry &e : d->sheets) {
+        WorksheetData *wd = e.ws ? e.ws->d.get() : nullptr;
+        if (wd && !e.isNew && wd->modified && !wd->stale && !wd->xml.isNull()) {
+            wd->xml = QByteArray();
+            letGo.push_back(wd);
+        }
+    }
+    auto takeBack = [&]() {
+        for (WorksheetData *wd : letGo) {
+            QString why;
+            if (!d->readPart(wd->entryName, &wd->xml, &why)) {
+                qWarning("%s", qPrintable(why));
+                wd->release();
+            }
+        }
+    };
     // Nothing is committed that this library cannot read back: the package, every part it
     // rewrote, and the rewritten worksheets, parsed as on opening.
     DocumentData check;
@@ -1047,12 +1081,15 @@ bool Document::saveAs(const QString &path, QString *error)
     }
     if (!err.isEmpty()) {
         f.cancel();
+        takeBack();
         if (error)
             *error = QStringLiteral("%1 (the file was left as it was)").arg(err);
         return false;
     }
-    if (!f.commit(error))
+    if (!f.commit(error)) {
+        takeBack();
         return false;
+    }
     // The saved package becomes the document's source; loaded worksheets stay valid and
     // rewritten ones take the state read back.
     std::vector<SheetEntry> old = std::move(d->sheets);
@@ -1087,6 +1124,8 @@ bool Document::saveAs(const QString &path, QString *error)
         if (now.ws) {
             // Read back just now (and read again on first use).
             *wd = std::move(*now.ws->d);
+        } else if (wd->xml.isNull()) {
+            wd->release();
         }
         wd->doc = d.get();
         wd->index = int(i);

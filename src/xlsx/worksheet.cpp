@@ -219,8 +219,9 @@ bool parseCell(XmlScanner &s, const XmlToken &t, int rowNumber, int prevCol, Cel
     return true;
 }
 
-// Reads a cell element at `pos` when it has one of the plain shapes <c .../>, <c ...></c> and
-// <c ...><v>text</v></c>, with no attribute but r, s and t and no entity anywhere: returns
+// Reads a cell element at `pos` when it has one of the plain shapes <c .../>, <c ...></c>,
+// <c ...><v>text</v></c> and <c ... t="inlineStr"><is><t>text</t></is></c>, with no attribute
+// but r, s and t (and xml:space on <t>) and no entity anywhere: returns
 // the position after it, or 0 (nothing read) for any other shape, which the scanner then
 // reads (and judges).
 qint64 plainCell(const QByteArray &xml, qint64 pos, const QByteArray &prefix, int rowNumber,
@@ -303,8 +304,35 @@ qint64 plainCell(const QByteArray &xml, qint64 pos, const QByteArray &prefix, in
         *rec = r;
         return r.end;
     }
-    if (!(end - q >= np + 3 && q[0] == '<' && at(q + 1, pfx, np) && q[1 + np] == 'v' &&
-          q[2 + np] == '>'))
+    // "<" prefix name, and "</" prefix name
+    auto openAt = [&](const char *k, const char *name, qint64 n) {
+        return end - k >= 1 + np + n && k[0] == '<' && at(k + 1, pfx, np) &&
+               at(k + 1 + np, name, n);
+    };
+    auto endAt = [&](const char *k, const char *name, qint64 n) {
+        return end - k >= 2 + np + n && k[0] == '<' && k[1] == '/' && at(k + 2, pfx, np) &&
+               at(k + 2 + np, name, n);
+    };
+    if (type == CellType::InlineString && openAt(q, "is>", 3)) {
+        // <is><t>text</t></is>, as edited cells are written
+        const char *t = q + 4 + np;
+        const char *tb = openAt(t, "t>", 2)                           ? t + 3 + np
+                         : openAt(t, "t xml:space=\"preserve\">", 23) ? t + 24 + np
+                                                                      : nullptr;
+        const char *te =
+            tb ? static_cast<const char *>(memchr(tb, '<', size_t(end - tb))) : nullptr;
+        if (!te || memchr(tb, '&', size_t(te - tb)) || !endAt(te, "t>", 2) ||
+            !endAt(te + 4 + np, "is>", 3) || !closeAt(te + 9 + 2 * np, 'c'))
+            return 0;
+        r.vBegin = quint32(t - base);
+        r.vEnd = quint32(te + 4 + np - base);
+        r.end = quint32(te + 13 + 3 * np - base);
+        r.type = quint8(type);
+        r.flags = CellRec::HasValue;
+        *rec = r;
+        return r.end;
+    }
+    if (!openAt(q, "v>", 2))
         return 0;
     const char *vb = q + 3 + np;
     const char *ve = static_cast<const char *>(memchr(vb, '<', size_t(end - vb)));

@@ -5,6 +5,7 @@
 #include "automation/apartment.h"
 #include "automation/excel.h"
 
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -121,28 +122,41 @@ inline Outcome run(const Request &req, const std::function<void()> &afterOpen = 
     return out;
 }
 
-// sheetapp_tool.py next to this file.
-inline bool tool(const QStringList &args, QByteArray *output = nullptr, QString *error = nullptr)
+// A JSON object written in a test table; a typing error there stops the test.
+inline QJsonObject json(const char *text)
 {
-    QProcess p;
-    p.setProgram(testsupport::python());
-    p.setArguments(QStringList{QStringLiteral(TRELVIX_SHEETAPP_TOOL)} + args);
-    p.start();
-    p.waitForFinished(-1);
-    if (output)
-        *output = p.readAllStandardOutput();
-    if (p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
-        if (error)
-            *error = QString::fromUtf8(p.readAllStandardError());
-        return false;
-    }
-    return true;
+    QJsonParseError err;
+    const QJsonDocument doc = QJsonDocument::fromJson(QByteArray(text), &err);
+    if (doc.isNull())
+        qFatal("bad JSON in a test table: %s (%s)", text, qPrintable(err.errorString()));
+    return doc.object();
+}
+
+// A JSON value on one line, for failure messages.
+inline QString compact(const QJsonValue &v)
+{
+    if (v.isObject())
+        return QString::fromUtf8(QJsonDocument(v.toObject()).toJson(QJsonDocument::Compact));
+    if (v.isArray())
+        return QString::fromUtf8(QJsonDocument(v.toArray()).toJson(QJsonDocument::Compact));
+    return QString::fromUtf8(QJsonDocument(QJsonArray{v}).toJson(QJsonDocument::Compact));
+}
+
+// Writes the workbook `path` with `sheetapp_tool.py args...` (`input` on its
+// standard input); a warning when that fails, and the test that opens it fails.
+inline QString writeWithTool(const QString &path, const QStringList &args,
+                             const QByteArray &input = QByteArray())
+{
+    QString error;
+    if (!testsupport::sheetappTool(args, nullptr, &error, input))
+        qWarning("cannot write %s: %s", qPrintable(path), qPrintable(error));
+    return path;
 }
 
 inline QJsonObject inspect(const QString &path)
 {
     QByteArray out;
-    if (!tool({QStringLiteral("inspect"), path}, &out))
+    if (!testsupport::sheetappTool({QStringLiteral("inspect"), path}, &out))
         return QJsonObject();
     return QJsonDocument::fromJson(out).object();
 }

@@ -14,10 +14,14 @@ packages, and an inspector of what was written.
                                       with "recalc" the values LibreOffice computes
 """
 import io
+import os
 import re
 import json
 import sys
 import zipfile
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+import soffice  # noqa: E402
 
 import openpyxl
 from openpyxl.styles import Font, PatternFill, Protection
@@ -327,31 +331,11 @@ def make_cells(path, spec):
 def recalculated(path):
     """A copy of the workbook saved by LibreOffice, which computes every formula; the caller
     removes the folder. LibreOffice runs with a profile of its own and is ended on time-out."""
-    import os
     import shutil
-    import signal
-    import subprocess
     import tempfile
     work = tempfile.mkdtemp(prefix="recalc-")
-    profile = os.path.join(work, "profile")
     out = os.path.join(work, "out")
-    cmd = ["soffice", "--headless", "--norestore", "-env:UserInstallation=file://" + profile,
-           "--convert-to", "xlsx", "--outdir", out, path]
-    # Its pipes go into the same folder, not into /tmp.
-    os.makedirs(profile)
-    env = dict(os.environ, OSL_SOCKET_PATH=profile)
-    p = subprocess.Popen(cmd, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                         start_new_session=True, env=env)
-    try:
-        p.wait(timeout=180)
-    except subprocess.TimeoutExpired:
-        pass
-    finally:
-        try:
-            os.killpg(p.pid, signal.SIGKILL)  # also what LibreOffice started
-        except ProcessLookupError:
-            pass
-        p.wait()
+    soffice.convert(work, "xlsx", out, [path], timeout=180)
     converted = os.path.join(out, os.path.basename(path))
     if not os.path.exists(converted):
         shutil.rmtree(work, ignore_errors=True)

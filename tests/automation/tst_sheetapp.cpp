@@ -16,20 +16,13 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+using jobs::compact;
+using jobs::json;
 using jobs::Outcome;
 using jobs::Pair;
 using jobs::Request;
 
 namespace {
-
-QJsonObject json(const char *text)
-{
-    QJsonParseError err;
-    const QJsonDocument doc = QJsonDocument::fromJson(QByteArray(text), &err);
-    if (doc.isNull())
-        qFatal("bad JSON in a test table: %s (%s)", text, qPrintable(err.errorString()));
-    return doc.object();
-}
 
 QJsonObject sheetOf(const QJsonObject &dump, const QString &name)
 {
@@ -50,11 +43,6 @@ QJsonObject asRead(const QJsonObject &cells)
                    o.contains(QLatin1String("f")) ? o.value(QLatin1String("f")) : it.value());
     }
     return out;
-}
-
-QString compact(const QJsonObject &o)
-{
-    return QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Compact));
 }
 
 // The XML of workbook.xml, [Content_Types].xml and the workbook relationships.
@@ -131,10 +119,7 @@ QString SheetAppTest::makeKind(const QString &kind)
 {
     const QString p = path(kind + QStringLiteral(".xlsx"));
     QFile::remove(p);
-    QString error;
-    if (!jobs::tool({QStringLiteral("make"), kind, p}, nullptr, &error))
-        qWarning("cannot write %s: %s", qPrintable(p), qPrintable(error));
-    return p;
+    return jobs::writeWithTool(p, {QStringLiteral("make"), kind, p});
 }
 
 // ---------------------------------------------------------------------------
@@ -738,7 +723,7 @@ void SheetAppTest::openRefusals()
         file = path(QStringLiteral("folder.xlsx"));
     } else if (kind != QLatin1String("missing")) {
         QString error;
-        QVERIFY2(jobs::tool({QStringLiteral("broken"), kind, file}, nullptr, &error),
+        QVERIFY2(testsupport::sheetappTool({QStringLiteral("broken"), kind, file}, nullptr, &error),
                  qPrintable(error));
     }
     const QByteArray before = QFileInfo(file).isFile() ? testsupport::sha256(file) : QByteArray();

@@ -209,7 +209,7 @@ void SheetAppCorpusTest::corpus()
     QJsonObject protection;
     if (!dumpBefore.isEmpty()) {
         QByteArray json;
-        QVERIFY(jobs::tool({QStringLiteral("protection"), file}, &json));
+        QVERIFY(testsupport::sheetappTool({QStringLiteral("protection"), file}, &json));
         protection = QJsonDocument::fromJson(json).object();
     }
     // Where no word can be changed, one that occurs nowhere: nothing may change.

@@ -12,47 +12,12 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+using jobs::compact;
+using jobs::json;
 using jobs::Outcome;
 using jobs::Request;
 
 namespace {
-
-QJsonObject json(const char *text)
-{
-    QJsonParseError err;
-    const QJsonDocument doc = QJsonDocument::fromJson(QByteArray(text), &err);
-    if (doc.isNull())
-        qFatal("bad JSON in a test table: %s (%s)", text, qPrintable(err.errorString()));
-    return doc.object();
-}
-
-QString compact(const QJsonValue &v)
-{
-    if (v.isObject())
-        return QString::fromUtf8(QJsonDocument(v.toObject()).toJson(QJsonDocument::Compact));
-    if (v.isArray())
-        return QString::fromUtf8(QJsonDocument(v.toArray()).toJson(QJsonDocument::Compact));
-    return QString::fromUtf8(QJsonDocument(QJsonArray{v}).toJson(QJsonDocument::Compact));
-}
-
-// sheetapp_tool.py with `input` on its standard input.
-bool tool(const QStringList &args, const QByteArray &input, QByteArray *output, QString *error)
-{
-    QProcess p;
-    p.setProgram(testsupport::python());
-    p.setArguments(QStringList{QStringLiteral(TRELVIX_SHEETAPP_TOOL)} + args);
-    p.start();
-    p.write(input);
-    p.closeWriteChannel();
-    p.waitForFinished(-1);
-    if (output)
-        *output = p.readAllStandardOutput();
-    if (p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
-        *error = QString::fromUtf8(p.readAllStandardError());
-        return false;
-    }
-    return true;
-}
 
 // {"S": {ref: [value, type, format]}, ...}, "tables", "names": as sheetapp_tool.py reads it.
 QJsonObject readBack(const QString &path, bool recalc, QString *error)
@@ -61,7 +26,7 @@ QJsonObject readBack(const QString &path, bool recalc, QString *error)
     QStringList args{QStringLiteral("read"), path};
     if (recalc)
         args << QStringLiteral("recalc");
-    if (!tool(args, QByteArray(), &out, error))
+    if (!testsupport::sheetappTool(args, &out, error))
         return QJsonObject();
     return QJsonDocument::fromJson(out).object();
 }
@@ -113,10 +78,7 @@ private:
 QString TypedCellsTest::make(const QJsonObject &spec)
 {
     const QString path = m_dir.filePath(QStringLiteral("book%1.xlsx").arg(++m_files));
-    QString error;
-    if (!tool({QStringLiteral("cells"), path}, QJsonDocument(spec).toJson(), nullptr, &error))
-        qWarning("cannot write %s: %s", qPrintable(path), qPrintable(error));
-    return path;
+    return jobs::writeWithTool(path, {QStringLiteral("cells"), path}, QJsonDocument(spec).toJson());
 }
 
 // ---------------------------------------------------------------------------

@@ -22,28 +22,11 @@ using jobs::Request;
 
 namespace {
 
-bool xlsTool(const QStringList &args, QByteArray *output = nullptr, QString *error = nullptr)
-{
-    QProcess p;
-    p.setProgram(testsupport::python());
-    p.setArguments(QStringList{QStringLiteral(TRELVIX_XLS_TOOL)} + args);
-    p.start();
-    p.waitForFinished(-1);
-    if (output)
-        *output = p.readAllStandardOutput();
-    if (error)
-        *error = QString::fromUtf8(p.readAllStandardError());
-    return p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
-}
-
 // "Sheet!A1" -> value, for every cell of every sheet.
 QMap<QString, QVariant> cellsOf(const QString &path)
 {
-    QByteArray out;
     QMap<QString, QVariant> cells;
-    if (!xlsTool({QStringLiteral("dump"), path}, &out))
-        return cells;
-    for (const QJsonValue &s : QJsonDocument::fromJson(out).object().value("sheets").toArray()) {
+    for (const QJsonValue &s : testsupport::dumpXls(path).value("sheets").toArray()) {
         const QJsonObject sheet = s.toObject();
         const QJsonObject values = sheet.value("cells").toObject();
         for (auto it = values.begin(); it != values.end(); ++it)
@@ -110,10 +93,7 @@ void XlsTest::initTestCase()
                                  .object();
     const QString xlsx = m_dir.filePath(QStringLiteral("book.xlsx"));
     QString error;
-    QVERIFY2(testsupport::makeWorkbook(xlsx, spec, &error), qPrintable(error));
-    QVERIFY2(xlsTool({QStringLiteral("convert"), m_dir.filePath(QStringLiteral("profile")),
-                      m_dir.path(), xlsx},
-                     nullptr, &error),
+    QVERIFY2(testsupport::makeXls(xlsx, spec, m_dir.filePath(QStringLiteral("profile")), &error),
              qPrintable(error));
     m_book = m_dir.filePath(QStringLiteral("book.xls"));
     m_before = cellsOf(m_book);
@@ -413,6 +393,9 @@ void XlsTest::refused_data()
 
     QTest::newRow("LibreOffice cannot load it") << "garbled"
                                                 << "book-garbled.xls: LibreOffice";
+    QTest::newRow("damaged compound file") << "damaged"
+                                           << "book-damaged.xls: an OLE compound file that holds "
+                                              "neither a readable .xls workbook";
     QTest::newRow("read-only file") << "readonly"
                                     << "book-readonly.xls: cannot save: the file is read-only";
     QTest::newRow("LibreOffice not installed")
@@ -427,7 +410,14 @@ void XlsTest::refused()
 
     const QString file = copyOfBook(QStringLiteral("book-%1.xls").arg(kind));
     if (kind == QLatin1String("garbled"))
-        QVERIFY(xlsTool({QStringLiteral("garble"), file}));
+        QVERIFY(testsupport::xlsTool({QStringLiteral("garble"), file}));
+    if (kind == QLatin1String("damaged")) {
+        // The header stays; the sectors that locate the streams are overwritten.
+        QFile f(file);
+        QVERIFY(f.open(QIODevice::ReadWrite));
+        QVERIFY(f.seek(512));
+        QVERIFY(f.write(QByteArray(int(f.size()) - 512, '\xff')) > 0);
+    }
     if (kind == QLatin1String("readonly"))
         QFile::setPermissions(file, QFile::ReadOwner);
     if (kind == QLatin1String("missing")) {

@@ -1,8 +1,8 @@
 #!/usr/bin/python3
 """Legacy .xls files for tests: made by LibreOffice, read back by xlrd.
 
-  xls_tool.py convert PROFILE OUTDIR FILE...  workbooks -> FILE.xls in OUTDIR, by
-                                              soffice --convert-to with its own profile
+  xls_tool.py convert WORK OUTDIR FILE...     workbooks -> FILE.xls in OUTDIR, by
+                                              soffice --convert-to with its profile in WORK
   xls_tool.py dump PATH                       .xls -> JSON on stdout
   xls_tool.py garble PATH                     gives the workbook stream an unknown BIFF
                                               version, leaving the container whole
@@ -13,30 +13,18 @@ with dates as "YYYY-MM-DD", numbers as floats, kinds "text", "number", "date",
 """
 import json
 import os
-import signal
-import subprocess
 import sys
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+import soffice  # noqa: E402
 
-def convert(profile, outdir, files):
-    cmd = ["soffice", "--headless", "--norestore", "--nologo",
-           "-env:UserInstallation=file://" + os.path.abspath(profile),
-           "--convert-to", "xls", "--outdir", outdir] + files
-    p = subprocess.Popen(cmd, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
-                         start_new_session=True)
-    try:
-        _, err = p.communicate(timeout=300)
-    finally:
-        # Whatever happens, nothing of this soffice is left running.
-        try:
-            os.killpg(p.pid, signal.SIGKILL)
-        except ProcessLookupError:
-            pass
-        p.wait()
+
+def convert(work, outdir, files):
+    err = soffice.convert(work, "xls", outdir, files)
     for f in files:
         out = os.path.join(outdir, os.path.splitext(os.path.basename(f))[0] + ".xls")
         if not os.path.exists(out):
-            sys.exit("soffice did not convert %s: %s" % (f, err.decode(errors="replace")))
+            sys.exit("soffice did not convert %s: %s" % (f, err))
 
 
 def dump(path):

@@ -3,6 +3,7 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QProcess>
@@ -14,11 +15,15 @@ QString python()
     return QStringLiteral("/usr/bin/python3");
 }
 
-bool runTool(const QStringList &args, const QByteArray &input, QByteArray *output, QString *error)
+namespace {
+
+// `python3 script args...` with `input` on its standard input.
+bool runScript(const QString &script, const QStringList &args, const QByteArray &input,
+               QByteArray *output, QString *error, int timeoutMs = -1)
 {
     QProcess p;
     p.setProgram(python());
-    p.setArguments(QStringList{QStringLiteral(TRELVIX_TEST_SCRIPTS_DIR "/xlsx_tool.py")} + args);
+    p.setArguments(QStringList{script} + args);
     p.start();
     if (!p.waitForStarted()) {
         if (error)
@@ -27,7 +32,7 @@ bool runTool(const QStringList &args, const QByteArray &input, QByteArray *outpu
     }
     p.write(input);
     p.closeWriteChannel();
-    p.waitForFinished(120000);
+    p.waitForFinished(timeoutMs);
     const QByteArray out = p.readAllStandardOutput();
     if (output)
         *output = out;
@@ -37,6 +42,42 @@ bool runTool(const QStringList &args, const QByteArray &input, QByteArray *outpu
         return false;
     }
     return true;
+}
+
+} // namespace
+
+bool runTool(const QStringList &args, const QByteArray &input, QByteArray *output, QString *error)
+{
+    return runScript(QStringLiteral(TRELVIX_TEST_SCRIPTS_DIR "/xlsx_tool.py"), args, input, output,
+                     error, 120000);
+}
+
+bool sheetappTool(const QStringList &args, QByteArray *output, QString *error,
+                  const QByteArray &input)
+{
+    return runScript(QStringLiteral(TRELVIX_AUTOMATION_SCRIPTS_DIR "/sheetapp_tool.py"), args,
+                     input, output, error);
+}
+
+bool xlsTool(const QStringList &args, QByteArray *output, QString *error)
+{
+    return runScript(QStringLiteral(TRELVIX_AUTOMATION_SCRIPTS_DIR "/xls_tool.py"), args,
+                     QByteArray(), output, error);
+}
+
+bool makeXls(const QString &xlsx, const QJsonObject &spec, const QString &profile, QString *error)
+{
+    return makeWorkbook(xlsx, spec, error) &&
+           xlsTool({QStringLiteral("convert"), profile, QFileInfo(xlsx).absolutePath(), xlsx},
+                   nullptr, error);
+}
+
+QJsonObject dumpXls(const QString &path)
+{
+    QByteArray out;
+    if (!xlsTool({QStringLiteral("dump"), path}, &out))
+        return QJsonObject();
+    return QJsonDocument::fromJson(out).object();
 }
 
 bool makeWorkbook(const QString &path, const QJsonObject &spec, QString *error)

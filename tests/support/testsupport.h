@@ -18,6 +18,23 @@ QString python();
 // Runs `python3 xlsx_tool.py args...`; false with *error on a non-zero exit.
 bool runTool(const QStringList &args, const QByteArray &input, QByteArray *output, QString *error);
 
+// Runs `python3 sheetapp_tool.py args...` (tests/automation) with `input` on
+// its standard input; false with *error on a non-zero exit.
+bool sheetappTool(const QStringList &args, QByteArray *output = nullptr, QString *error = nullptr,
+                  const QByteArray &input = QByteArray());
+
+// Runs `python3 xls_tool.py args...` (tests/automation: xlrd and LibreOffice
+// for .xls files); false with *error on a non-zero exit.
+bool xlsTool(const QStringList &args, QByteArray *output = nullptr, QString *error = nullptr);
+
+// Writes the workbook `xlsx` from a JSON spec (see xlsx_tool.py) and converts it
+// with LibreOffice, whose profile goes to `profile`, into an .xls of the same
+// name beside it.
+bool makeXls(const QString &xlsx, const QJsonObject &spec, const QString &profile, QString *error);
+
+// Reads an .xls workbook with xlrd (`xls_tool.py dump`). Empty object on failure.
+QJsonObject dumpXls(const QString &path);
+
 // Writes a workbook described by a JSON spec (see xlsx_tool.py).
 bool makeWorkbook(const QString &path, const QJsonObject &spec, QString *error = nullptr);
 

@@ -25,28 +25,12 @@
 
 namespace {
 
-bool xlsTool(const QStringList &args, QByteArray *output = nullptr, QString *error = nullptr)
-{
-    QProcess p;
-    p.setProgram(testsupport::python());
-    p.setArguments(QStringList{QStringLiteral(TRELVIX_XLS_TOOL)} + args);
-    p.start();
-    p.waitForFinished(-1);
-    if (output)
-        *output = p.readAllStandardOutput();
-    if (error)
-        *error = QString::fromUtf8(p.readAllStandardError());
-    return p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
-}
-
 // The text of a cell, from xlrd for .xls and openpyxl for .xlsx.
 QString cellText(const QString &file, const QString &sheet, const QString &ref)
 {
     if (file.endsWith(QLatin1String(".xlsx")))
         return testsupport::cellValue(testsupport::dumpWorkbook(file), sheet, ref).toString();
-    QByteArray out;
-    xlsTool({QStringLiteral("dump"), file}, &out);
-    for (const QJsonValue &s : QJsonDocument::fromJson(out).object().value("sheets").toArray()) {
+    for (const QJsonValue &s : testsupport::dumpXls(file).value("sheets").toArray()) {
         if (s.toObject().value("name").toString() == sheet)
             return s.toObject().value("cells").toObject().value(ref).toVariant().toString();
     }
@@ -89,10 +73,7 @@ void TestRunXls::initTestCase()
                                  .object();
     m_xlsx = m_dir.filePath(QStringLiteral("pristine.xlsx"));
     QString error;
-    QVERIFY2(testsupport::makeWorkbook(m_xlsx, spec, &error), qPrintable(error));
-    QVERIFY2(xlsTool({QStringLiteral("convert"), m_dir.filePath(QStringLiteral("profile")),
-                      m_dir.path(), m_xlsx},
-                     nullptr, &error),
+    QVERIFY2(testsupport::makeXls(m_xlsx, spec, m_dir.filePath(QStringLiteral("profile")), &error),
              qPrintable(error));
     m_xls = m_dir.filePath(QStringLiteral("pristine.xls"));
 }
@@ -146,7 +127,7 @@ void TestRunXls::mixedRun()
     const QStringList good{copyOf(m_xls, "one.xls"), copyOf(m_xlsx, "two.xlsx"),
                            copyOf(m_xls, "three.xls"), copyOf(m_xlsx, "four.xlsx")};
     const QString broken = copyOf(m_xls, "broken.xls");
-    QVERIFY(xlsTool({QStringLiteral("garble"), broken}));
+    QVERIFY(testsupport::xlsTool({QStringLiteral("garble"), broken}));
     const QByteArray brokenBytes = testsupport::readAll(broken);
 
     MainWindow win;

@@ -86,20 +86,35 @@ inline QByteArray sheetXml(const QByteArray &sheetData, const QByteArray &prefix
            p + "worksheet>";
 }
 
-inline bool writeZip(const QString &path, const Parts &parts)
+// The bytes of a zip package of `parts`, in their order. Every part goes in even
+// after the writer refused one (broken packages are built this way); *ok tells
+// whether the writer took them all.
+inline QByteArray zipBytes(const Parts &parts, bool *ok = nullptr)
 {
     xlsx::ZipWriter w;
     QString err;
-    if (!w.begin(&err))
-        return false;
+    bool good = w.begin(&err);
     for (const auto &p : parts)
-        if (!w.addData(p.first, p.second, QDateTime(QDate(2024, 1, 1), QTime(0, 0)), 6, &err))
-            return false;
+        good = w.addData(p.first, p.second, QDateTime(QDate(2024, 1, 1), QTime(0, 0)), 6, &err) &&
+               good;
     QByteArray out;
-    if (!w.finish(&out, &err))
-        return false;
+    good = w.finish(&out, &err) && good;
+    if (ok)
+        *ok = good;
+    return out;
+}
+
+inline bool writeBytes(const QString &path, const QByteArray &bytes)
+{
     QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(out) == out.size();
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
+}
+
+inline bool writeZip(const QString &path, const Parts &parts)
+{
+    bool ok = false;
+    const QByteArray bytes = zipBytes(parts, &ok);
+    return ok && writeBytes(path, bytes);
 }
 
 inline bool writePackage(const QString &path, const QVector<QByteArray> &sheets,

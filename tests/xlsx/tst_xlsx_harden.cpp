@@ -51,24 +51,6 @@ QByteArray sst(const QByteArray &items)
     return pkgtest::xmlHead() + "<sst xmlns=\"" + kMain + "\">" + items + "</sst>";
 }
 
-bool writeBytes(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
-}
-
-QByteArray zipBytes(const pkgtest::Parts &parts)
-{
-    ZipWriter w;
-    QString err;
-    w.begin(&err);
-    for (const auto &p : parts)
-        w.addData(p.first, p.second, QDateTime(QDate(2024, 1, 1), QTime(0, 0)), 6, &err);
-    QByteArray out;
-    w.finish(&out, &err);
-    return out;
-}
-
 // Runs one keyword replacement (or, with `find` empty, one Value write at `ref`) on the
 // first sheet and saves; the error of the step that failed, or an empty string.
 QString runJob(const QString &path, const QString &find, const QString &ref, const QString &put)
@@ -209,12 +191,12 @@ void TestHarden::unreadableRewriteRefused()
     DocumentData check;
     check.path = QStringLiteral("book.xlsx");
     QString error;
-    QVERIFY(!check.readBack(zipBytes(pkgtest::minimalParts({bad})),
+    QVERIFY(!check.readBack(pkgtest::zipBytes(pkgtest::minimalParts({bad})),
                             {QStringLiteral("xl/worksheets/sheet1.xml")}, &error));
     QVERIFY2(error.contains(QLatin1String("sheet1.xml")), qPrintable(error));
     DocumentData good;
     QVERIFY2(good.readBack(
-                 zipBytes(pkgtest::minimalParts({pkgtest::sheetXml("")})),
+                 pkgtest::zipBytes(pkgtest::minimalParts({pkgtest::sheetXml("")})),
                  {QStringLiteral("xl/worksheets/sheet1.xml"), QStringLiteral("xl/workbook.xml")},
                  &error),
              qPrintable(error));
@@ -278,19 +260,19 @@ void TestHarden::files()
     for (int i = 0; i < noise.size(); ++i)
         noise[i] = char(QRandomGenerator::global()->generate());
     parts.append({QStringLiteral("xl/media/noise.bin"), noise});
-    QByteArray bytes = zipBytes(parts);
+    QByteArray bytes = pkgtest::zipBytes(parts);
     if (setup == QLatin1String("ods")) {
         pkgtest::Parts ods{
             {QStringLiteral("mimetype"), "application/vnd.oasis.opendocument.spreadsheet"},
             {QStringLiteral("content.xml"), "<office:document-content/>"}};
-        bytes = zipBytes(ods);
+        bytes = pkgtest::zipBytes(ods);
     }
     if (setup == QLatin1String("folder")) {
         QVERIFY(QDir().mkpath(path));
     } else if (setup == QLatin1String("fifo")) {
         QCOMPARE(mkfifo(QFile::encodeName(path).constData(), 0644), 0);
     } else {
-        QVERIFY(writeBytes(path, bytes));
+        QVERIFY(pkgtest::writeBytes(path, bytes));
     }
     const QByteArray file = QFile::encodeName(path);
     if (setup.startsWith(QLatin1String("mode ")))
@@ -382,7 +364,7 @@ void TestHarden::accepted_data()
     hidden[2].second.replace("</sheets>", "<sheet name=\"Hidden\" sheetId=\"9\" "
                                           "state=\"veryHidden\" r:id=\"\"/></sheets>");
     QTest::newRow("very hidden sheet with an empty relationship id")
-        << zipBytes(hidden) << QStringList{"Sheet1", "Hidden"} << QString::fromUtf8("été");
+        << pkgtest::zipBytes(hidden) << QStringList{"Sheet1", "Hidden"} << QString::fromUtf8("été");
 
     // Qt's UTF-16 codecs write a byte order mark.
     auto encoded = [](const QByteArray &xml, const char *codec, bool bom) {
@@ -397,16 +379,16 @@ void TestHarden::accepted_data()
             if (part.first.endsWith(QLatin1String(".xml")) || part.first.endsWith(".rels"))
                 part.second = encoded(part.second, codec, true);
         QTest::newRow(qPrintable(QStringLiteral("every part in %1 with a BOM").arg(codec)))
-            << zipBytes(p) << QStringList{"Sheet1"} << QString::fromUtf8("été");
+            << pkgtest::zipBytes(p) << QStringList{"Sheet1"} << QString::fromUtf8("été");
     }
     pkgtest::Parts noBom = pkgtest::minimalParts({sheet});
     noBom[4].second = encoded(sheet, "UTF-16LE", false);
     QTest::newRow("worksheet in UTF-16 without a BOM")
-        << zipBytes(noBom) << QStringList{"Sheet1"} << QString::fromUtf8("été");
+        << pkgtest::zipBytes(noBom) << QStringList{"Sheet1"} << QString::fromUtf8("été");
     pkgtest::Parts latin = pkgtest::minimalParts({sheet});
     latin[4].second = encoded(sheet, "ISO-8859-1", false);
     QTest::newRow("worksheet declared ISO-8859-1")
-        << zipBytes(latin) << QStringList{"Sheet1"} << QString::fromUtf8("été");
+        << pkgtest::zipBytes(latin) << QStringList{"Sheet1"} << QString::fromUtf8("été");
 }
 
 void TestHarden::accepted()
@@ -415,7 +397,7 @@ void TestHarden::accepted()
     QFETCH(QStringList, names);
     QFETCH(QString, text);
     const QString path = m_tmp.filePath(QStringLiteral("accepted.xlsx"));
-    QVERIFY(writeBytes(path, package));
+    QVERIFY(pkgtest::writeBytes(path, package));
     QString error;
     {
         Document doc;

@@ -23,18 +23,6 @@ private:
     QByteArray m_good; // a valid package
 };
 
-static QByteArray zipBytes(const pkgtest::Parts &parts)
-{
-    ZipWriter w;
-    QString err;
-    w.begin(&err);
-    for (const auto &p : parts)
-        w.addData(p.first, p.second, QDateTime(QDate(2024, 1, 1), QTime(0, 0)), 6, &err);
-    QByteArray out;
-    w.finish(&out, &err);
-    return out;
-}
-
 static pkgtest::Parts goodParts()
 {
     return pkgtest::minimalParts(
@@ -80,7 +68,7 @@ static QByteArray understated(QByteArray bytes)
 
 void TestRefuse::initTestCase()
 {
-    m_good = zipBytes(goodParts());
+    m_good = pkgtest::zipBytes(goodParts());
 }
 
 void TestRefuse::refused_data()
@@ -98,10 +86,10 @@ void TestRefuse::refused_data()
 
     pkgtest::Parts dup = goodParts();
     dup.append({QStringLiteral("xl/worksheets/sheet1.xml"), pkgtest::sheetXml("")});
-    QTest::newRow("duplicate entry names") << zipBytes(dup) << "duplicate";
+    QTest::newRow("duplicate entry names") << pkgtest::zipBytes(dup) << "duplicate";
     pkgtest::Parts caseDup = goodParts();
     caseDup.append({QStringLiteral("XL/Worksheets/Sheet1.xml"), pkgtest::sheetXml("")});
-    QTest::newRow("entry names differing in case") << zipBytes(caseDup) << "duplicate";
+    QTest::newRow("entry names differing in case") << pkgtest::zipBytes(caseDup) << "duplicate";
 
     QByteArray corrupt = m_good;
     {
@@ -115,58 +103,61 @@ void TestRefuse::refused_data()
     QTest::newRow("damaged compressed data") << corrupt << "[Content_Types].xml";
 
     pkgtest::Parts noSheet = without(goodParts(), QStringLiteral("xl/worksheets/sheet1.xml"));
-    QTest::newRow("missing worksheet part") << zipBytes(noSheet) << "missing part";
+    QTest::newRow("missing worksheet part") << pkgtest::zipBytes(noSheet) << "missing part";
     pkgtest::Parts noRels = without(goodParts(), QStringLiteral("_rels/.rels"));
-    QTest::newRow("missing package relationships") << zipBytes(noRels) << "_rels/.rels";
+    QTest::newRow("missing package relationships") << pkgtest::zipBytes(noRels) << "_rels/.rels";
 
     QTest::newRow("malformed workbook XML")
-        << zipBytes(replaced(QStringLiteral("xl/workbook.xml"), "<workbook><sheets></workbook>"))
+        << pkgtest::zipBytes(
+               replaced(QStringLiteral("xl/workbook.xml"), "<workbook><sheets></workbook>"))
         << "malformed";
     QTest::newRow("malformed worksheet XML")
-        << zipBytes(replaced(QStringLiteral("xl/worksheets/sheet1.xml"),
-                             pkgtest::sheetXml("<row r=\"1\"><c r=\"A1\"><v>1</c></row>")))
+        << pkgtest::zipBytes(replaced(QStringLiteral("xl/worksheets/sheet1.xml"),
+                                      pkgtest::sheetXml("<row r=\"1\"><c r=\"A1\"><v>1</c></row>")))
         << "sheet1.xml";
     QTest::newRow("unquoted attribute in worksheet")
-        << zipBytes(replaced(QStringLiteral("xl/worksheets/sheet1.xml"),
-                             pkgtest::sheetXml("<row r=1><c r=\"A1\"><v>1</v></c></row>")))
+        << pkgtest::zipBytes(replaced(QStringLiteral("xl/worksheets/sheet1.xml"),
+                                      pkgtest::sheetXml("<row r=1><c r=\"A1\"><v>1</v></c></row>")))
         << "sheet1.xml";
     QTest::newRow("unknown entity in worksheet")
-        << zipBytes(replaced(QStringLiteral("xl/worksheets/sheet1.xml"),
-                             pkgtest::sheetXml("<row r=\"1\"><c r=\"A1\" t=\"inlineStr\"><is><t>"
-                                               "&bomb;</t></is></c></row>")))
+        << pkgtest::zipBytes(
+               replaced(QStringLiteral("xl/worksheets/sheet1.xml"),
+                        pkgtest::sheetXml("<row r=\"1\"><c r=\"A1\" t=\"inlineStr\"><is><t>"
+                                          "&bomb;</t></is></c></row>")))
         << "";
     const QByteArray dtd = "<?xml version=\"1.0\"?><!DOCTYPE lolz [<!ENTITY lol \"lol\">"
                            "<!ENTITY lol2 \"&lol;&lol;&lol;&lol;\">]>";
     QTest::newRow("DTD in workbook")
-        << zipBytes(replaced(
+        << pkgtest::zipBytes(replaced(
                QStringLiteral("xl/workbook.xml"),
                dtd + goodParts()[2].second.mid(goodParts()[2].second.indexOf("<workbook"))))
         << "document type";
     QTest::newRow("DTD in content types")
-        << zipBytes(
+        << pkgtest::zipBytes(
                replaced(QStringLiteral("[Content_Types].xml"),
                         dtd + goodParts()[0].second.mid(goodParts()[0].second.indexOf("<Types"))))
         << "document type";
     QTest::newRow("DTD in worksheet")
-        << zipBytes(replaced(QStringLiteral("xl/worksheets/sheet1.xml"),
-                             dtd + "<worksheet xmlns=\"http://schemas.openxmlformats.org/"
-                                   "spreadsheetml/2006/main\"><sheetData/></worksheet>"))
+        << pkgtest::zipBytes(replaced(QStringLiteral("xl/worksheets/sheet1.xml"),
+                                      dtd + "<worksheet xmlns=\"http://schemas.openxmlformats.org/"
+                                            "spreadsheetml/2006/main\"><sheetData/></worksheet>"))
         << "document type";
     QTest::newRow("external entity in worksheet")
-        << zipBytes(replaced(QStringLiteral("xl/worksheets/sheet1.xml"),
-                             "<?xml version=\"1.0\"?><!DOCTYPE w [<!ENTITY x SYSTEM "
-                             "\"file:///etc/passwd\">]><worksheet xmlns=\"http://"
-                             "schemas.openxmlformats.org/spreadsheetml/2006/main\"><sheetData>"
-                             "<row r=\"1\"><c r=\"A1\" t=\"inlineStr\"><is><t>&x;</t></is></c>"
-                             "</row></sheetData></worksheet>"))
+        << pkgtest::zipBytes(
+               replaced(QStringLiteral("xl/worksheets/sheet1.xml"),
+                        "<?xml version=\"1.0\"?><!DOCTYPE w [<!ENTITY x SYSTEM "
+                        "\"file:///etc/passwd\">]><worksheet xmlns=\"http://"
+                        "schemas.openxmlformats.org/spreadsheetml/2006/main\"><sheetData>"
+                        "<row r=\"1\"><c r=\"A1\" t=\"inlineStr\"><is><t>&x;</t></is></c>"
+                        "</row></sheetData></worksheet>"))
         << "document type";
 
     pkgtest::Parts bomb = goodParts();
     bomb.append({QStringLiteral("xl/media/zeros.bin"), QByteArray(64 * 1024 * 1024, '\0')});
-    QTest::newRow("zip bomb entry") << zipBytes(bomb) << "inflate";
+    QTest::newRow("zip bomb entry") << pkgtest::zipBytes(bomb) << "inflate";
 
     QTest::newRow("entry larger than it declares")
-        << understated(zipBytes(goodParts())) << "declared size";
+        << understated(pkgtest::zipBytes(goodParts())) << "declared size";
 
     {
         // Millions of "<c/>" in a file of a few hundred kilobytes (noise in a comment keeps
@@ -183,11 +174,11 @@ void TestRefuse::refused_data()
         for (int i = 0; i < 100000; ++i)
             noise += QByteArray::number(random.generate(), 16);
         QTest::newRow("sheet of empty cells far larger than its records allow")
-            << zipBytes(replaced(QStringLiteral("xl/worksheets/sheet1.xml"),
-                                 pkgtest::sheetXml(rows, {}, {}, "<!--" + noise + "-->")))
+            << pkgtest::zipBytes(replaced(QStringLiteral("xl/worksheets/sheet1.xml"),
+                                          pkgtest::sheetXml(rows, {}, {}, "<!--" + noise + "-->")))
             << "would take";
     }
-    QByteArray xlsb = zipBytes(
+    QByteArray xlsb = pkgtest::zipBytes(
         replaced(QStringLiteral("[Content_Types].xml"),
                  QByteArray(goodParts()[0].second)
                      .replace("vnd.openxmlformats-officedocument.spreadsheetml.sheet.main+xml",
@@ -196,15 +187,17 @@ void TestRefuse::refused_data()
     pkgtest::Parts strict = goodParts();
     strict[2].second.replace("http://schemas.openxmlformats.org/spreadsheetml/2006/main",
                              "http://purl.oclc.org/ooxml/spreadsheetml/main");
-    QTest::newRow("strict namespaces") << zipBytes(strict) << "strict";
+    QTest::newRow("strict namespaces") << pkgtest::zipBytes(strict) << "strict";
     QTest::newRow("workbook without sheets")
-        << zipBytes(replaced(QStringLiteral("xl/workbook.xml"),
-                             "<workbook xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/"
-                             "2006/main\"><sheets/></workbook>"))
+        << pkgtest::zipBytes(
+               replaced(QStringLiteral("xl/workbook.xml"),
+                        "<workbook xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/"
+                        "2006/main\"><sheets/></workbook>"))
         << "no sheets";
     QTest::newRow("bad cell reference")
-        << zipBytes(replaced(QStringLiteral("xl/worksheets/sheet1.xml"),
-                             pkgtest::sheetXml("<row r=\"1\"><c r=\"A0\"><v>1</v></c></row>")))
+        << pkgtest::zipBytes(
+               replaced(QStringLiteral("xl/worksheets/sheet1.xml"),
+                        pkgtest::sheetXml("<row r=\"1\"><c r=\"A0\"><v>1</v></c></row>")))
         << "reference";
 }
 

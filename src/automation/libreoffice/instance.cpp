@@ -8,6 +8,7 @@
 #include <cppuhelper/bootstrap.hxx>
 
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
@@ -18,6 +19,7 @@
 #include <mutex>
 #include <signal.h>
 #include <thread>
+#include <unistd.h>
 
 namespace libreoffice {
 namespace {
@@ -89,6 +91,31 @@ bool writeProfile(const QString &dir)
 
 } // namespace
 
+// The socket files that an instance leaves behind: LibreOffice makes them in /tmp (or
+// /var/tmp when /tmp cannot be written) and never removes them. One for the pipe it
+// accepts on; one for the pipe through which a second start with the same profile would
+// reach it, named after the MD5 of the profile's URL in UTF-16, each byte in hex without
+// leading zeros.
+QStringList pipeSockets(const QString &pipe, const QString &profileUrl)
+{
+    QByteArray utf16;
+    for (const QChar c : profileUrl) {
+        utf16.append(char(c.unicode() & 0xff));
+        utf16.append(char(c.unicode() >> 8));
+    }
+    QString hash;
+    for (const char b : QCryptographicHash::hash(utf16, QCryptographicHash::Md5))
+        hash += QString::number(uchar(b), 16);
+    const QString uid = QString::number(::getuid());
+    QStringList sockets;
+    for (const char *folder : {"/tmp", "/var/tmp"})
+        for (const QString &name : {pipe, QStringLiteral("SingleOfficeIPC_") + hash})
+            if (!name.isEmpty())
+                sockets
+                    << QStringLiteral("%1/OSL_PIPE_%2_%3").arg(QLatin1String(folder), uid, name);
+    return sockets;
+}
+
 QString toQString(const rtl::OUString &s)
 {
     return QString::fromUtf16(reinterpret_cast<const char16_t *>(s.getStr()), s.getLength());
@@ -144,6 +171,8 @@ InstancePtr startInstance(int number, QString *error)
                              .arg(QCoreApplication::applicationPid())
                              .arg(number)
                              .arg(QDateTime::currentMSecsSinceEpoch());
+    const QString profileUrl =
+        QUrl::fromLocalFile(dir + QStringLiteral("/profile")).toString(QUrl::FullyEncoded);
     const QStringList arguments{
         binary,
         QStringLiteral("--headless"),
@@ -152,14 +181,14 @@ InstancePtr startInstance(int number, QString *error)
         QStringLiteral("--nologo"),
         QStringLiteral("--nodefault"),
         QStringLiteral("--nolockcheck"),
-        QStringLiteral("-env:UserInstallation=") +
-            QUrl::fromLocalFile(dir + QStringLiteral("/profile")).toString(QUrl::FullyEncoded),
+        QStringLiteral("-env:UserInstallation=") + profileUrl,
         QStringLiteral("--accept=pipe,name=%1;urp;").arg(pipe),
     };
     QElapsedTimer started;
     started.start();
     auto instance = std::make_shared<Instance>();
-    instance->process = spawnProcess(arguments, dir, &why);
+    const QStringList sockets = pipeSockets(pipe, profileUrl);
+    instance->process = spawnProcess(arguments, dir, sockets, &why);
     if (!instance->process) {
         QDir(dir).removeRecursively();
         *error = why;
@@ -182,8 +211,9 @@ InstancePtr startInstance(int number, QString *error)
             }
             // The first start with a new profile sets it up and asks for a restart.
             instance->process->dir.clear(); // the profile stays for the next start
+            instance->process->sockets.clear(); // and so do the names of its pipes
             endProcess(instance->process);
-            instance->process = spawnProcess(arguments, dir, &why);
+            instance->process = spawnProcess(arguments, dir, sockets, &why);
             if (!instance->process) {
                 *error = why;
                 return nullptr;

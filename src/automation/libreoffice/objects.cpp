@@ -1,6 +1,7 @@
 #include "automation/libreoffice/objects_p.h"
 #include "automation/sheetapp/application_p.h"
 #include "automation/sheetapp/cellreplace_p.h"
+#include "automation/sheetapp/rangeargs_p.h"
 #include "automation/sheetapp/rangeref_p.h"
 
 #include <QDebug>
@@ -12,9 +13,6 @@ using automation::CallResult;
 namespace libreoffice {
 
 namespace {
-
-// Largest number of cells one Value write fills.
-constexpr long long kMaxValueCells = 1048576;
 
 CallResult argumentCount(const automation::Dispatch &object, const QByteArray &member, int expected,
                          const QVariantList &args)
@@ -184,9 +182,9 @@ CallResult RangeObject::invoke(const QByteArray &member, const QVariantList &arg
     if (!open(&r))
         return r;
     if (member == "Replace") {
-        if (args.size() < 2 || args.size() > 5)
-            return CallResult::failure(
-                QStringLiteral("Range.Replace takes 2 to 5 arguments, %1 given").arg(args.size()));
+        QString error;
+        if (!sheetapp::checkReplaceArgumentCount(args, &error))
+            return CallResult::failure(error);
         return replace(args);
     }
     if (member == "Address" || member == "Count") {
@@ -195,48 +193,24 @@ CallResult RangeObject::invoke(const QByteArray &member, const QVariantList &arg
         if (member == "Count")
             return CallResult::ofValue(static_cast<qlonglong>(m_range.rowCount()) *
                                        m_range.columnCount());
-        auto corner = [](int row, int column) {
-            return QStringLiteral("$%1$%2").arg(xlsx::columnName(column)).arg(row);
-        };
-        QString address = corner(m_range.firstRow, m_range.firstColumn);
-        if (m_range.rowCount() > 1 || m_range.columnCount() > 1)
-            address += QLatin1Char(':') + corner(m_range.lastRow, m_range.lastColumn);
-        return CallResult::ofValue(address);
+        return CallResult::ofValue(sheetapp::rangeAddress(m_range));
     }
     return sheetapp::unknownMember(*this, member);
 }
 
 CallResult RangeObject::replace(const QVariantList &args)
 {
-    auto optionalInt = [&args](int i, int fallback, bool *ok) {
-        *ok = true;
-        if (i >= args.size() || !args[i].isValid())
-            return fallback;
-        return args[i].toInt(ok);
-    };
-    const QVariant &whatArg = args[0];
-    const QVariant &replacementArg = args[1];
-    if (!whatArg.isValid() || !whatArg.canConvert<QString>() || !replacementArg.isValid() ||
-        !replacementArg.canConvert<QString>())
-        return CallResult::failure(QStringLiteral("Range.Replace: What and Replacement must be "
-                                                  "texts"));
-    bool ok = false;
-    const int lookAt = optionalInt(2, 2, &ok);
-    if (!ok || (lookAt != 1 && lookAt != 2))
-        return CallResult::failure(
-            QStringLiteral("Range.Replace: LookAt must be 1 (whole) or 2 (part)"));
-    const int searchOrder = optionalInt(3, 1, &ok);
-    if (!ok || (searchOrder != 1 && searchOrder != 2))
-        return CallResult::failure(
-            QStringLiteral("Range.Replace: SearchOrder must be 1 (rows) or 2 (columns)"));
-    ReplaceOptions options;
-    options.what = whatArg.toString();
-    options.replacement = replacementArg.toString();
-    options.wholeCell = lookAt == 1;
-    options.byRows = searchOrder == 1;
-    options.matchCase = args.size() > 4 && args[4].isValid() && args[4].toBool();
-    int replaced = 0;
     QString error;
+    sheetapp::ReplaceArguments parsed;
+    if (!sheetapp::parseReplaceArguments(args, &parsed, &error))
+        return CallResult::failure(error);
+    ReplaceOptions options;
+    options.what = parsed.what;
+    options.replacement = parsed.replacement;
+    options.wholeCell = parsed.lookAt == 1;
+    options.byRows = parsed.searchOrder == 1;
+    options.matchCase = parsed.matchCase;
+    int replaced = 0;
     if (!m_book->replace(m_sheet, m_range, options, &replaced, &error)) {
         // As on the embedded path, a replace that fails changes nothing and
         // the job goes on; a dead instance fails the Save that follows.
@@ -255,23 +229,9 @@ bool RangeObject::setProperty(const QByteArray &name, const QVariant &value, QSt
         *error = r.error;
         return false;
     }
-    const int type = value.userType();
-    if (!value.isValid() || type == QMetaType::QVariantList || type == QMetaType::QVariantMap ||
-        type == QMetaType::QStringList || !value.canConvert<QString>()) {
-        *error = QStringLiteral("Range.Value: the value is not a text");
+    QString text;
+    if (!sheetapp::valueWriteText(value, m_range, &text, error))
         return false;
-    }
-    const QString text = value.toString();
-    if (text.size() > sheetapp::kMaxCellText) {
-        *error = QStringLiteral("Range.Value: the text is longer than %1 characters")
-                     .arg(sheetapp::kMaxCellText);
-        return false;
-    }
-    const long long cells = static_cast<long long>(m_range.rowCount()) * m_range.columnCount();
-    if (cells > kMaxValueCells) {
-        *error = QStringLiteral("Range.Value: %1 cells are more than one write fills").arg(cells);
-        return false;
-    }
     return m_book->setText(m_sheet, m_range, text, error);
 }
 

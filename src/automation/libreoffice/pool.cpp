@@ -10,14 +10,17 @@
 
 #include <QByteArray>
 #include <QDir>
+#include <QFile>
 #include <QTemporaryDir>
 #include <QThread>
+#include <QUrl>
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
+#include <cstring>
 #include <deque>
 #include <fcntl.h>
 #include <mutex>
@@ -47,8 +50,10 @@ int envInt(const char *name, int fallback)
 struct SpawnRequest
 {
     std::vector<std::string> argv;
+    std::vector<std::string> env; // this process's, with TMPDIR in the instance's folder
     std::string log;
     QString dir;
+    QStringList sockets;
     bool done = false;
     std::shared_ptr<Process> result;
     QString error;
@@ -125,6 +130,8 @@ public:
                 if (p.exited && p.retired) {
                     if (!p.dir.isEmpty())
                         QDir(p.dir).removeRecursively();
+                    for (const QString &socket : p.sockets)
+                        QFile::remove(socket);
                     it = processes.erase(it);
                     continue;
                 }
@@ -139,6 +146,10 @@ public:
         for (std::string &a : r->argv)
             argv.push_back(a.data());
         argv.push_back(nullptr);
+        std::vector<char *> envp;
+        for (std::string &e : r->env)
+            envp.push_back(e.data());
+        envp.push_back(nullptr);
         const int log = ::open(r->log.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
         const int null = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
         const pid_t parent = ::getpid();
@@ -158,7 +169,7 @@ public:
                 ::dup2(log, 1);
                 ::dup2(log, 2);
             }
-            ::execv(argv[0], argv.data());
+            ::execve(argv[0], argv.data(), envp.data());
             ::_exit(127);
         }
         if (log >= 0)
@@ -175,6 +186,7 @@ public:
         auto p = std::make_shared<Process>();
         p->pid = pid;
         p->dir = r->dir;
+        p->sockets = r->sockets;
         return p;
     }
 
@@ -207,6 +219,9 @@ public:
             int status = 0;
             ::waitpid(p->pid, &status, 0);
         }
+        for (const auto &p : all)
+            for (const QString &socket : p->sockets)
+                QFile::remove(socket);
         pool.folder.reset();
     }
 };
@@ -214,7 +229,7 @@ public:
 } // namespace
 
 std::shared_ptr<Process> spawnProcess(const QStringList &arguments, const QString &dir,
-                                      QString *error)
+                                      const QStringList &sockets, QString *error)
 {
     Pool &pool = Pool::get();
     SpawnRequest request;
@@ -222,6 +237,12 @@ std::shared_ptr<Process> spawnProcess(const QStringList &arguments, const QStrin
         request.argv.push_back(a.toLocal8Bit().toStdString());
     request.log = QDir(dir).filePath(QStringLiteral("soffice.log")).toLocal8Bit().toStdString();
     request.dir = dir;
+    // LibreOffice's own temporary files go into the instance's folder, and with it.
+    for (char **e = environ; *e; ++e)
+        if (std::strncmp(*e, "TMPDIR=", 7) != 0)
+            request.env.emplace_back(*e);
+    request.env.push_back("TMPDIR=" + QFile::encodeName(dir).toStdString());
+    request.sockets = sockets;
     std::unique_lock<std::mutex> lock(pool.mutex);
     if (pool.stopping) {
         *error = QStringLiteral("the program is ending");
@@ -246,8 +267,25 @@ QString poolFolder()
         for (const QString &name : temp.entryList({QStringLiteral("trelvix-lo-*")}, QDir::Dirs)) {
             bool ok = false;
             const pid_t owner = pid_t(name.section(QLatin1Char('-'), 2, 2).toLongLong(&ok));
-            if (ok && owner > 0 && ::kill(owner, 0) != 0 && errno == ESRCH)
-                QDir(temp.filePath(name)).removeRecursively();
+            if (!ok || owner <= 0 || ::kill(owner, 0) == 0 || errno != ESRCH)
+                continue;
+            const QDir stale(temp.filePath(name));
+            QStringList sockets;
+            for (const QString &instance :
+                 stale.entryList({QStringLiteral("instance-*")}, QDir::Dirs))
+                sockets << pipeSockets(QString(), QUrl::fromLocalFile(stale.filePath(instance) +
+                                                                      QStringLiteral("/profile"))
+                                                      .toString(QUrl::FullyEncoded));
+            for (const char *folder : {"/tmp", "/var/tmp"}) {
+                const QDir pipes{QString::fromLatin1(folder)};
+                for (const QString &socket : pipes.entryList(
+                         {QStringLiteral("OSL_PIPE_%1_trelvix_%2_*").arg(::getuid()).arg(owner)},
+                         QDir::System))
+                    sockets << pipes.filePath(socket);
+            }
+            for (const QString &socket : sockets)
+                QFile::remove(socket);
+            QDir(stale.path()).removeRecursively();
         }
         pool.folder = std::make_unique<QTemporaryDir>(
             QStringLiteral("%1/trelvix-lo-%2-XXXXXX").arg(QDir::tempPath()).arg(::getpid()));
@@ -358,16 +396,20 @@ void setCallLimit(int milliseconds)
 void shutdownInstances()
 {
     Pool &pool = Pool::get();
+    std::vector<InstancePtr> ended;
     std::unique_lock<std::mutex> lock(pool.mutex);
-    for (const InstancePtr &i : pool.idle)
-        pool.retire(i);
-    for (const InstancePtr &i : pool.leased)
-        pool.retire(i);
-    pool.idle.clear();
+    ended.swap(pool.idle);
+    ended.insert(ended.end(), pool.leased.begin(), pool.leased.end());
     pool.leased.clear();
+    for (const InstancePtr &i : ended)
+        pool.retire(i);
     pool.changed.notify_all();
-    // Wait until the keeper has reaped them and removed their folders.
-    while (!pool.processes.empty() && pool.keeper.joinable() && !pool.stopping) {
+    lock.unlock();
+    ended.clear(); // the instances go without the pool's lock held
+    // Wait (a while) until the keeper has reaped them and removed their folders.
+    lock.lock();
+    for (int i = 0; i < 500 && !pool.processes.empty() && pool.keeper.joinable() && !pool.stopping;
+         ++i) {
         lock.unlock();
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
         lock.lock();

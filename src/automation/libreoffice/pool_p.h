@@ -4,6 +4,7 @@
 #include "automation/libreoffice/uno_p.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <atomic>
 #include <memory>
@@ -16,6 +17,7 @@ struct Process
 {
     pid_t pid = 0;
     QString dir;                     // its profile and log; removed once it has ended
+    QStringList sockets;             // its pipes' socket files, removed once it has ended
     std::atomic<bool> exited{false}; // reaped
     std::atomic<int> exitCode{-1};   // its exit code once reaped, -1 for a signal
     std::atomic<qint64> deadline{0}; // ms on the steady clock; 0: no call running
@@ -61,10 +63,14 @@ void returnInstance(const InstancePtr &instance, bool healthy);
 // Starts soffice with these arguments as a child of the keeper thread, in a
 // process group of its own, to be killed when this process dies. The process
 // is watched from then on.
+// `sockets`: the socket files of its pipes, which it leaves behind.
 std::shared_ptr<Process> spawnProcess(const QStringList &arguments, const QString &dir,
-                                      QString *error);
+                                      const QStringList &sockets, QString *error);
 // Ends the process (if it still runs) and removes its folder, in the background.
 void endProcess(const std::shared_ptr<Process> &process);
+// The socket files that an instance started with this pipe name (may be empty: none)
+// and this profile URL leaves behind, to be removed once it has ended.
+QStringList pipeSockets(const QString &pipe, const QString &profileUrl);
 // The folder under which instance folders are made (created on first use).
 QString poolFolder();
 int callLimitMs();

@@ -235,7 +235,14 @@ CallResult WorkbooksObject::open(const QVariant &fileName)
         openfiles::release(canonical);
         return CallResult::failure(
             QStringLiteral("%1: an .xls workbook with a password to open is not supported")
-                .arg(path));
+                .arg(info.absoluteFilePath()));
+    case libreoffice::FileKind::OtherCompound:
+        openfiles::release(canonical);
+        return CallResult::failure(
+            QStringLiteral("%1: an OLE compound file that holds neither a readable .xls workbook "
+                           "nor an .xlsx package (a workbook encrypted with a password, a damaged "
+                           ".xls file, or another kind of document)")
+                .arg(info.absoluteFilePath()));
     default:
         break;
     }

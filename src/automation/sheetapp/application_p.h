@@ -145,9 +145,6 @@ public:
     automation::CallResult invoke(const QByteArray &member, const QVariantList &args) override;
     bool setProperty(const QByteArray &name, const QVariant &value, QString *error) override;
 
-    // Largest number of cells one Value write fills.
-    static constexpr long long kMaxValueCells = 1048576;
-
 private:
     automation::CallResult replace(const QVariantList &args);
     bool writeValue(const QVariant &value, QString *error);

@@ -2,6 +2,7 @@
 #include "automation/sheetapp/cellreplace_p.h"
 #include "automation/sheetapp/cellwrite_p.h"
 #include "automation/sheetapp/matcher_p.h"
+#include "automation/sheetapp/rangeargs_p.h"
 #include "automation/sheetapp/replacequeue_p.h"
 
 #include <QDebug>
@@ -23,13 +24,12 @@ bool intersects(const xlsx::CellRange &a, const xlsx::CellRange &b)
 
 CallResult RangeObject::invoke(const QByteArray &member, const QVariantList &args)
 {
+    QString error;
     if (member == "Replace") {
-        if (args.size() < 2 || args.size() > 5)
-            return CallResult::failure(
-                QStringLiteral("Range.Replace takes 2 to 5 arguments, %1 given").arg(args.size()));
+        if (!checkReplaceArgumentCount(args, &error))
+            return CallResult::failure(error);
         return replace(args);
     }
-    QString error;
     if (!document(&error))
         return CallResult::failure(error);
     if (member == "Address" || member == "Count") {
@@ -38,13 +38,7 @@ CallResult RangeObject::invoke(const QByteArray &member, const QVariantList &arg
         if (member == "Count")
             return CallResult::ofValue(static_cast<qlonglong>(m_range.rowCount()) *
                                        m_range.columnCount());
-        auto corner = [](int row, int column) {
-            return QStringLiteral("$%1$%2").arg(xlsx::columnName(column)).arg(row);
-        };
-        QString address = corner(m_range.firstRow, m_range.firstColumn);
-        if (m_range.rowCount() > 1 || m_range.columnCount() > 1)
-            address += QLatin1Char(':') + corner(m_range.lastRow, m_range.lastColumn);
-        return CallResult::ofValue(address);
+        return CallResult::ofValue(rangeAddress(m_range));
     }
     return unknownMember(*this, member);
 }
@@ -71,30 +65,11 @@ CallResult RangeObject::replace(const QVariantList &args)
     if (!ws)
         return CallResult::failure(error);
 
-    auto optionalInt = [&args](int i, int fallback, bool *ok) {
-        *ok = true;
-        if (i >= args.size() || !args[i].isValid())
-            return fallback;
-        return args[i].toInt(ok);
-    };
-    const QVariant &whatArg = args[0];
-    const QVariant &replacementArg = args[1];
-    if (!whatArg.isValid() || !whatArg.canConvert<QString>() || !replacementArg.isValid() ||
-        !replacementArg.canConvert<QString>())
-        return CallResult::failure(QStringLiteral("Range.Replace: What and Replacement must be "
-                                                  "texts"));
-    bool ok = false;
-    const int lookAt = optionalInt(2, 2, &ok);
-    if (!ok || (lookAt != 1 && lookAt != 2))
-        return CallResult::failure(
-            QStringLiteral("Range.Replace: LookAt must be 1 (whole) or 2 (part)"));
-    const int searchOrder = optionalInt(3, 1, &ok);
-    if (!ok || (searchOrder != 1 && searchOrder != 2))
-        return CallResult::failure(
-            QStringLiteral("Range.Replace: SearchOrder must be 1 (rows) or 2 (columns)"));
-    const bool matchCase = args.size() > 4 && args[4].isValid() && args[4].toBool();
-    ReplaceCall call(m_sheet, m_range, whatArg.toString(), matchCase, replacementArg.toString(),
-                     lookAt, searchOrder);
+    ReplaceArguments parsed;
+    if (!parseReplaceArguments(args, &parsed, &error))
+        return CallResult::failure(error);
+    ReplaceCall call(m_sheet, m_range, parsed.what, parsed.matchCase, parsed.replacement,
+                     parsed.lookAt, parsed.searchOrder);
     return CallResult::ofValue(m_book->replaces.replace(doc, m_book->path, std::move(call)));
 }
 
@@ -106,23 +81,9 @@ bool RangeObject::writeValue(const QVariant &value, QString *error)
     xlsx::Worksheet *ws = doc->worksheet(m_sheet, error);
     if (!ws)
         return false;
-    const int type = value.userType();
-    if (!value.isValid() || type == QMetaType::QVariantList || type == QMetaType::QVariantMap ||
-        type == QMetaType::QStringList || !value.canConvert<QString>()) {
-        *error = QStringLiteral("Range.Value: the value is not a text");
+    QString text;
+    if (!valueWriteText(value, m_range, &text, error))
         return false;
-    }
-    const QString text = value.toString();
-    if (text.size() > kMaxCellText) {
-        *error =
-            QStringLiteral("Range.Value: the text is longer than %1 characters").arg(kMaxCellText);
-        return false;
-    }
-    const long long cells = static_cast<long long>(m_range.rowCount()) * m_range.columnCount();
-    if (cells > kMaxValueCells) {
-        *error = QStringLiteral("Range.Value: %1 cells are more than one write fills").arg(cells);
-        return false;
-    }
     for (const xlsx::CellRange &array : ws->arrayFormulaRanges()) {
         if ((array.rowCount() > 1 || array.columnCount() > 1) && intersects(array, m_range)) {
             *error =

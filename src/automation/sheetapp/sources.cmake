@@ -3,6 +3,7 @@ set(SHEETAPP_SOURCES
   sheetapp/sheetapp.h
   sheetapp/application.cpp sheetapp/application_p.h
   sheetapp/range.cpp
+  sheetapp/rangeargs.cpp sheetapp/rangeargs_p.h
   sheetapp/replacequeue.cpp sheetapp/replacequeue_p.h
   sheetapp/cellreplace.cpp sheetapp/cellreplace_p.h
   sheetapp/cellwrite.cpp sheetapp/cellwrite_p.h
