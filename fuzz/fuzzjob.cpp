@@ -147,7 +147,7 @@ void run(const QByteArray &bytes, const Choices &ch)
         if (ok) {
             CallResult r;
             call(book, "Save", {}, &r);
-            saved = r.ok && r.value.toBool();
+            saved = r.ok; // Save returns nothing; a failed save is a failed call
             written = ch.positions && !chosen.isEmpty() && chosen.first();
         }
         call(app, "Quit");

@@ -38,7 +38,7 @@ bool Worksheet::setArrayFormula(int row, int column, const QString &formula, QSt
     const int i = w->find(row, column);
     const int style = i >= 0 ? w->cells[size_t(i)].style : 0;
     if (!w->prepareEdit(row, column, i, error)) {
-        if (range.rowCount() * range.columnCount() > 1)
+        if (range.rowCount() > 1 || range.columnCount() > 1)
             w->arrays.append({row, column, range});
         return false;
     }
