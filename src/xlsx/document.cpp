@@ -503,12 +503,21 @@ void DocumentData::loadStyles() const
         if (tok == QXmlStreamReader::DTD)
             break;
         if (tok == QXmlStreamReader::StartElement) {
-            if (r.name() == QLatin1String("cellXfs"))
+            const auto a = r.attributes();
+            if (r.name() == QLatin1String("numFmt")) {
+                bool ok = false;
+                const int id = a.value(QLatin1String("numFmtId")).toInt(&ok);
+                if (ok)
+                    numFmtCodes.insert(
+                        id, decodeOfficeEscapes(a.value(QLatin1String("formatCode")).toString()));
+            } else if (r.name() == QLatin1String("cellXfs")) {
                 inCellXfs = 1;
-            else if (inCellXfs && r.name() == QLatin1String("xf"))
+            } else if (inCellXfs && r.name() == QLatin1String("xf")) {
                 lockedXf.append(true);
-            else if (inCellXfs && r.name() == QLatin1String("protection") && !lockedXf.isEmpty()) {
-                const auto v = r.attributes().value(QLatin1String("locked"));
+                xfNumFmtIds.append(a.value(QLatin1String("numFmtId")).toInt());
+            } else if (inCellXfs && r.name() == QLatin1String("protection") &&
+                       !lockedXf.isEmpty()) {
+                const auto v = a.value(QLatin1String("locked"));
                 if (v == QLatin1String("0") || v == QLatin1String("false"))
                     lockedXf.last() = false;
             }

@@ -173,10 +173,10 @@ public:
     };
     mutable QByteArray sstXml;
     mutable std::vector<SstItem> sstItems;
+    // Of the styles part, read once on first use: per cell style (cellXfs index) its
+    // protection "locked" flag and its number format id; the custom format codes.
     mutable bool stylesLoaded = false;
     mutable QVector<bool> lockedXf;
-    // Number formats (numberformat.cpp), read on first use.
-    mutable bool numFmtsLoaded = false;
     mutable QVector<int> xfNumFmtIds;
     mutable QHash<int, QString> numFmtCodes;
     mutable int date1904 = -1; // -1: not read yet

@@ -1,50 +1,14 @@
-// Number formats of cell styles and the workbook's date system: read from the
-// styles part and the workbook part, never written.
+// Number formats of cell styles (read with the rest of the styles part) and the
+// workbook's date system; never written.
 #include "xlsx/document_p.h"
 
 #include <QXmlStreamReader>
 
 namespace xlsx {
-namespace {
-
-void readNumberFormats(const QByteArray &xml, QVector<int> *xfIds, QHash<int, QString> *codes)
-{
-    bool inCellXfs = false;
-    QXmlStreamReader r(xml);
-    while (!r.atEnd()) {
-        const auto tok = r.readNext();
-        if (tok == QXmlStreamReader::DTD)
-            break;
-        if (tok == QXmlStreamReader::StartElement) {
-            const auto a = r.attributes();
-            if (r.name() == QLatin1String("numFmt")) {
-                bool ok = false;
-                const int id = a.value(QLatin1String("numFmtId")).toInt(&ok);
-                if (ok)
-                    codes->insert(
-                        id, decodeOfficeEscapes(a.value(QLatin1String("formatCode")).toString()));
-            } else if (r.name() == QLatin1String("cellXfs")) {
-                inCellXfs = true;
-            } else if (inCellXfs && r.name() == QLatin1String("xf")) {
-                xfIds->append(a.value(QLatin1String("numFmtId")).toInt());
-            }
-        } else if (tok == QXmlStreamReader::EndElement && r.name() == QLatin1String("cellXfs")) {
-            inCellXfs = false;
-        }
-    }
-}
-
-} // namespace
 
 NumberFormat Document::numberFormat(int styleIndex) const
 {
-    if (!d->numFmtsLoaded) {
-        d->numFmtsLoaded = true;
-        QByteArray xml;
-        if (!d->stylesEntry.isEmpty() && d->zip.find(d->stylesEntry) >= 0 &&
-            d->zip.read(d->stylesEntry, &xml, nullptr))
-            readNumberFormats(xml, &d->xfNumFmtIds, &d->numFmtCodes);
-    }
+    d->loadStyles();
     NumberFormat f;
     if (styleIndex < 0 || styleIndex >= d->xfNumFmtIds.size())
         return f;
