@@ -18,14 +18,9 @@ bool Worksheet::setError(int row, int column, const QString &error, QString *err
 bool Worksheet::setArrayFormula(int row, int column, const QString &formula, QString *error)
 {
     WorksheetData *w = data();
-    QString f = formula;
-    if (f.startsWith(QLatin1Char('=')))
-        f.remove(0, 1);
-    if (f.isEmpty()) {
-        if (error)
-            *error = QStringLiteral("%1: empty formula").arg(w->label());
+    QString f;
+    if (!w->formulaText(formula, &f, error))
         return false;
-    }
     // The range of the array anchored here stays; the anchor is taken out of it while its
     // text changes, as the rest of the range keeps its values.
     CellRange range(CellRef(row, column));

@@ -136,6 +136,8 @@ public:
     // first use.
     void release();
     QString label() const;
+    // The text of a formula to store: without its leading "="; false (and *error) when empty.
+    bool formulaText(const QString &formula, QString *text, QString *error) const;
 };
 
 struct SheetEntry

@@ -354,6 +354,16 @@ QString WorksheetData::label() const
     return QStringLiteral("%1: part /%2").arg(doc ? doc->label() : QString(), entryName);
 }
 
+bool WorksheetData::formulaText(const QString &formula, QString *text, QString *error) const
+{
+    *text = formula.startsWith(QLatin1Char('=')) ? formula.mid(1) : formula;
+    if (!text->isEmpty())
+        return true;
+    if (error)
+        *error = QStringLiteral("%1: empty formula").arg(label());
+    return false;
+}
+
 bool WorksheetData::parse(QString *error, bool keepCells)
 {
     cells.clear();
@@ -1338,14 +1348,9 @@ bool Worksheet::setBoolean(int row, int column, bool value, QString *error)
 
 bool Worksheet::setFormula(int row, int column, const QString &formula, QString *error)
 {
-    QString f = formula;
-    if (f.startsWith(QLatin1Char('=')))
-        f.remove(0, 1);
-    if (f.isEmpty()) {
-        if (error)
-            *error = QStringLiteral("%1: empty formula").arg(data()->label());
+    QString f;
+    if (!data()->formulaText(formula, &f, error))
         return false;
-    }
     if (!data()->writeCell(row, column, nullptr, "f", escapeXml(f), error))
         return false;
     data()->doc->formulaEdited = true;
