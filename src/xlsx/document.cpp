@@ -370,9 +370,7 @@ bool DocumentData::loadPackage(const QByteArray &bytes, const QString &label, QS
     }
     if (sheets.empty())
         return fail(QStringLiteral("%1: the workbook has no sheets").arg(wbLabel));
-    sstLoaded = false;
-    sstXml.clear();
-    sstItems.clear();
+    resetSharedStrings();
     stylesLoaded = false;
     lockedXf.clear();
     return true;
@@ -426,66 +424,6 @@ bool DocumentData::readBack(const QByteArray &bytes, const QStringList &written,
         }
     }
     return true;
-}
-
-bool DocumentData::loadSharedStrings(QString *error) const
-{
-    if (sstLoaded)
-        return true;
-    sstLoaded = true;
-    sstXml.clear();
-    sstItems.clear();
-    if (sstEntry.isEmpty() || zip.find(sstEntry) < 0)
-        return true;
-    if (!readPart(sstEntry, &sstXml, error))
-        return false;
-    // The items stay undecoded: a string is flattened when a cell asks for it.
-    XmlScanner s(sstXml.constData(), sstXml.size());
-    XmlToken t;
-    while (s.next(&t)) {
-        if (t.kind != XmlToken::StartTag || !s.localIs(t.name, "si"))
-            continue;
-        const quint32 begin = quint32(t.whole.end);
-        quint32 end = begin;
-        if (!t.selfClosing) {
-            const int depth = s.depth();
-            XmlToken x;
-            while (s.next(&x) && !(x.kind == XmlToken::EndTag && s.depth() == depth - 1))
-                ;
-            end = quint32(x.whole.begin);
-        }
-        sstItems.push_back({begin, end});
-    }
-    if (s.failed()) {
-        if (error)
-            *error = QStringLiteral("%1: part /%2: malformed XML (%3)")
-                         .arg(label(), sstEntry, s.error());
-        sstXml.clear();
-        sstItems.clear();
-        return false;
-    }
-    return true;
-}
-
-QString DocumentData::sharedString(int i) const
-{
-    loadSharedStrings(nullptr);
-    if (i < 0 || size_t(i) >= sstItems.size())
-        return QString();
-    const SstItem &item = sstItems[size_t(i)];
-    QString text;
-    if (!flattenStringItem(sstXml.constData() + item.begin, sstXml.constData() + item.end, &text))
-        return QString();
-    return text;
-}
-
-QByteArray DocumentData::sharedStringXml(int i) const
-{
-    loadSharedStrings(nullptr);
-    if (i < 0 || size_t(i) >= sstItems.size())
-        return QByteArray();
-    const SstItem &item = sstItems[size_t(i)];
-    return QByteArray::fromRawData(sstXml.constData() + item.begin, int(item.end - item.begin));
 }
 
 void DocumentData::loadStyles() const
@@ -577,6 +515,8 @@ bool DocumentData::buildPackage(QIODevice *out, QString *error)
             added.append(&e);
 
     QHash<QString, QByteArray> parts = rewrittenParts;
+    if (sstEdited)
+        parts.insert(sstEntry, sharedStringsPart());
     // Workbook part.
     if (fullCalc || !added.isEmpty()) {
         XmlScanner s(workbookXml.constData(), workbookXml.size());
@@ -1006,7 +946,7 @@ void Document::setAutoRecalc(bool on)
 bool Document::isModified() const
 {
     if (d->wantFullCalc || (d->wantRemoveCalcChain && hasCalcChain()) ||
-        !d->rewrittenParts.isEmpty())
+        !d->rewrittenParts.isEmpty() || d->sstEdited)
         return true;
     for (const SheetEntry &e : d->sheets)
         if (e.isNew || (e.ws && e.ws->d->modified))
@@ -1115,9 +1055,8 @@ bool Document::saveAs(const QString &path, QString *error)
     d->stylesEntry = check.stylesEntry;
     d->calcChainEntry = check.calcChainEntry;
     d->calcChainRid = check.calcChainRid;
-    d->sstLoaded = d->stylesLoaded = false;
-    d->sstXml.clear();
-    d->sstItems.clear();
+    d->resetSharedStrings();
+    d->stylesLoaded = false;
     d->lockedXf.clear();
     d->path = path;
     d->rewrittenParts.clear();

@@ -107,6 +107,17 @@ public:
     // workbookPr date1904: serial 0 is 1904-01-01 instead of 1900-01-00.
     bool isDate1904() const;
 
+    // The shared strings: how many items the part has, and the text of item `index`.
+    int sharedStringCount() const;
+    QString sharedString(int index) const;
+    // The stored bytes (UTF-8, with the <t> tags around) of item `index` when they hold its
+    // text as it is (one plain <t>, nothing escaped); false for anything else. Valid until
+    // the next edit of a shared string.
+    bool plainSharedString(int index, const char **begin, const char **end) const;
+    // Gives item `index` the plain text `text`: every cell that refers to it reads `text`
+    // from then on (rich text runs and phonetic hints go). The part is rewritten on save.
+    bool setSharedString(int index, const QString &text, QString *error = nullptr);
+
     // The defined names of the workbook part, in document order.
     QVector<DefinedName> definedNames() const;
     // Replaces the formula of the defined name at `index` (of definedNames()); the workbook

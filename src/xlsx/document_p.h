@@ -171,10 +171,14 @@ public:
     mutable bool sstLoaded = false;
     struct SstItem
     {
-        quint32 begin, end; // content of an <si> in sstXml
+        quint32 begin, end;               // content of an <si> in sstXml
+        quint32 newBegin = 0, newEnd = 0; // the content given to it since, in sstNew (0, 0: none)
     };
     mutable QByteArray sstXml;
+    mutable QByteArray sstPrefix; // "x:" when the part's elements are prefixed
     mutable std::vector<SstItem> sstItems;
+    QByteArray sstNew;
+    bool sstEdited = false;
     // Of the styles part, read once on first use: per cell style (cellXfs index) its
     // protection "locked" flag and its number format id; the custom format codes.
     mutable bool stylesLoaded = false;
@@ -195,9 +199,15 @@ public:
 
     bool loadPackage(const QByteArray &bytes, const QString &label, QString *error);
     bool loadSharedStrings(QString *error) const;
+    // Forgets the shared strings read and the edits made to them.
+    void resetSharedStrings();
     QString sharedString(int i) const;
-    // The stored XML of shared string item i (the content of its <si>).
+    // The stored XML of shared string item i (the content of its <si>); valid until the next
+    // edit of a shared string.
     QByteArray sharedStringXml(int i) const;
+    bool setSharedString(int i, const QString &text, QString *error);
+    // The shared strings part with the edited items' new content.
+    QByteArray sharedStringsPart() const;
     void loadStyles() const;
     // Loads a worksheet; with `checkOnly`, its part is parsed to be checked and then let go
     // (read again on first use).
@@ -209,6 +219,10 @@ public:
     bool readBack(const QByteArray &bytes, const QStringList &written, QString *error);
     QString label() const { return path; }
 };
+
+// Whether the stored content of a string item or <is> (UTF-8) holds its text as it is: one
+// plain <t>, nothing escaped.
+bool isPlainStoredText(const char *begin, const char *end);
 
 // Resolves a relationship target against the part that holds it; returns a zip entry name
 // (no leading "/").

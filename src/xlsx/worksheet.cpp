@@ -1101,17 +1101,7 @@ bool Worksheet::plainStoredText(int i, const char **begin, const char **end) con
     } else {
         return false;
     }
-    // The text is the content of the one <t> of a plain item, stored as it is
-    // when nothing in it is escaped. Rich text, phonetic runs and escapes are
-    // left to the caller.
-    int tags = 0;
-    for (const char *q = p; q < e; ++q) {
-        if (*q == '<')
-            ++tags;
-        else if (*q == '&' || *q == '\r' || (*q == '_' && q + 1 < e && q[1] == 'x'))
-            return false;
-    }
-    if (tags != 2)
+    if (!isPlainStoredText(p, e))
         return false;
     *begin = p;
     *end = e;

@@ -113,6 +113,9 @@ bool mayChange(const QString &entry)
         return true;
     if (entry.startsWith(QLatin1String("xl/tables/")) && !entry.contains(QLatin1String("_rels")))
         return true;
+    // A string every cell referring to it takes alike is replaced in the shared strings.
+    if (entry.endsWith(QLatin1String("sharedStrings.xml"), Qt::CaseInsensitive))
+        return true;
     static const QStringList book{"xl/workbook.xml", "[Content_Types].xml",
                                   "xl/_rels/workbook.xml.rels", "xl/calcChain.xml"};
     return book.contains(entry);

@@ -294,7 +294,9 @@ CallResult WorkbooksObject::openLegacy(const QString &path, const QString &canon
 CallResult WorkbookObject::invoke(const QByteArray &member, const QVariantList &args)
 {
     QString error;
-    xlsx::Document *doc = document(&error);
+    // Queued Replace calls change cell values only: they are applied before a save, not
+    // before a look at the sheets.
+    xlsx::Document *doc = document(&error, member == "Save");
     if (!doc)
         return CallResult::failure(error);
     if (!args.isEmpty())
@@ -335,7 +337,7 @@ bool WorkbookObject::setProperty(const QByteArray &name, const QVariant &, QStri
 CallResult SheetsObject::invoke(const QByteArray &member, const QVariantList &args)
 {
     QString error;
-    xlsx::Document *doc = document(&error);
+    xlsx::Document *doc = document(&error, false);
     if (!doc)
         return CallResult::failure(error);
     if (member == "Count") {
@@ -379,7 +381,9 @@ bool SheetsObject::setProperty(const QByteArray &name, const QVariant &, QString
 CallResult SheetObject::invoke(const QByteArray &member, const QVariantList &args)
 {
     QString error;
-    xlsx::Document *doc = document(&error);
+    // Names, the used range and range objects stay as they are under queued Replace calls,
+    // which change values only (a cell they empty keeps its place).
+    xlsx::Document *doc = document(&error, false);
     if (!doc)
         return CallResult::failure(error);
     if (member == "Name") {

@@ -1,6 +1,7 @@
 #include "automation/sheetapp/replacequeue_p.h"
 
 #include "automation/sheetapp/cellwrite_p.h"
+#include "automation/sheetapp/sharedreplace_p.h"
 
 #include "xlsx/document.h"
 
@@ -26,8 +27,8 @@ bool foldsAlone(QChar c)
 
 ReplaceCall::ReplaceCall(int sheet, const xlsx::CellRange &range, const QString &what,
                          bool matchCase, const QString &replacement, int lookAt, int searchOrder)
-    : sheet(sheet), range(range), pattern(what, matchCase), replacement(replacement),
-      lookAt(lookAt), searchOrder(searchOrder),
+    : sheet(sheet), range(range), what(what), matchCase(matchCase), pattern(what, matchCase),
+      replacement(replacement), lookAt(lookAt), searchOrder(searchOrder),
       numbersCanMatch(pattern.couldMatchOnly(QStringLiteral("0123456789.-+E/: "))),
       literal(pattern.exactLiteral().toUtf8())
 {
@@ -45,10 +46,6 @@ ReplaceCall::ReplaceCall(int sheet, const xlsx::CellRange &range, const QString 
     }
 }
 
-namespace {
-
-// Whether `bytes` may hold `literal`; with anyCase, `literal` is in lower case
-// and its ASCII letters are found in either case.
 bool bytesMayContain(const char *p, const char *e, const QByteArray &literal, bool anyCase)
 {
     const char *n = literal.constData();
@@ -83,6 +80,8 @@ bool bytesMayContain(const char *p, const char *e, const QByteArray &literal, bo
     }
     return false;
 }
+
+namespace {
 
 // What is known of one cell's stored string, looked up once for all calls.
 struct StoredText
@@ -222,8 +221,9 @@ struct SheetWalk
         return edited;
     }
 
-    // Every call, cell by cell, in one walk.
-    void applyAll(const std::vector<ReplaceCall *> &calls)
+    // Every call, cell by cell, in one walk; cells that refer to a shared
+    // string marked in `done` already read what the calls make of them.
+    void applyAll(const std::vector<ReplaceCall *> &calls, const std::vector<bool> &done)
     {
         // Cells that hold the same shared string in the same style, as plain
         // values, come out of the calls alike: the first one's writes serve
@@ -239,6 +239,8 @@ struct SheetWalk
             if (!head.hasFormula && head.type == xlsx::CellType::Empty)
                 continue;
             const int sst = head.sharedString;
+            if (!head.hasFormula && sst >= 0 && size_t(sst) < done.size() && done[size_t(sst)])
+                continue;
             const bool shared = reuse && !head.hasFormula && sst >= 0 &&
                                 std::all_of(calls.begin(), calls.end(), [&](ReplaceCall *c) {
                                     return c->range.contains(head.row, head.column);
@@ -424,6 +426,10 @@ void ReplaceQueue::flush(xlsx::Document *doc, const QString &path)
         return;
     std::vector<ReplaceCall> calls;
     calls.swap(m_calls);
+    std::vector<ReplaceCall *> all;
+    for (ReplaceCall &c : calls)
+        all.push_back(&c);
+    const std::vector<bool> done = replaceInSharedStrings(doc, path, all);
     std::vector<int> sheets;
     for (const ReplaceCall &c : calls)
         if (std::find(sheets.begin(), sheets.end(), c.sheet) == sheets.end())
@@ -439,7 +445,7 @@ void ReplaceQueue::flush(xlsx::Document *doc, const QString &path)
         for (ReplaceCall &c : calls)
             if (c.sheet == sheet)
                 mine.push_back(&c);
-        SheetWalk(doc, ws, path).applyAll(mine);
+        SheetWalk(doc, ws, path).applyAll(mine, done);
     }
 }
 

@@ -29,6 +29,8 @@ struct ReplaceCall
 
     int sheet;
     xlsx::CellRange range;
+    QString what;
+    bool matchCase;
     WildcardPattern pattern;
     QString replacement;
     int lookAt;
@@ -42,6 +44,10 @@ struct ReplaceCall
     // Shared strings that this call is known to leave as they are.
     std::vector<bool> sharedMisses;
 };
+
+// Whether the stored bytes [p, e) may hold `literal` (a ReplaceCall's): with
+// anyCase, `literal` is in lower case and its ASCII letters are found in either case.
+bool bytesMayContain(const char *p, const char *e, const QByteArray &literal, bool anyCase);
 
 class ReplaceQueue
 {

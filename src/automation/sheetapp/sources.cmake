@@ -5,6 +5,7 @@ set(SHEETAPP_SOURCES
   sheetapp/range.cpp
   sheetapp/rangeargs.cpp sheetapp/rangeargs_p.h
   sheetapp/replacequeue.cpp sheetapp/replacequeue_p.h
+  sheetapp/sharedreplace.cpp sheetapp/sharedreplace_p.h
   sheetapp/cellreplace.cpp sheetapp/cellreplace_p.h
   sheetapp/cellwrite.cpp sheetapp/cellwrite_p.h
   sheetapp/datetext.cpp sheetapp/datetext_p.h

@@ -1,0 +1,184 @@
+#include "automation/sheetapp/sharedreplace_p.h"
+
+#include "automation/sheetapp/cellreplace_p.h"
+#include "automation/sheetapp/replacequeue_p.h"
+
+#include "xlsx/document.h"
+
+#include <QDebug>
+
+#include <map>
+
+namespace sheetapp {
+
+namespace {
+
+// What the cells referring to one shared string have in common so far.
+enum : int
+{
+    Unseen = -1,
+    Mixed = -2,     // the cells differ in what the calls make of them
+    Untouched = -3, // every cell lies where no call reaches
+};
+
+// The sheets whose calls are the same (and alike protected) act alike on a cell in a given
+// style: they share one group.
+struct SheetGroup
+{
+    std::vector<ReplaceCall *> calls;
+    bool locked = false; // the sheets are protected
+};
+
+bool sameCalls(const std::vector<ReplaceCall *> &a, const std::vector<ReplaceCall *> &b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        const ReplaceCall &x = *a[i];
+        const ReplaceCall &y = *b[i];
+        if (x.what != y.what || x.matchCase != y.matchCase || x.replacement != y.replacement ||
+            x.lookAt != y.lookAt)
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+std::vector<bool> replaceInSharedStrings(xlsx::Document *doc, const QString &path,
+                                         const std::vector<ReplaceCall *> &calls)
+{
+    const int strings = doc->sharedStringCount();
+    std::vector<bool> done;
+    if (strings == 0 || calls.empty())
+        return done;
+    // Macro sheets hold cells too, and are never loaded: their references are unknown.
+    for (int s = 0; s < doc->sheetCount(); ++s)
+        if (doc->sheetInfo(s).kind == xlsx::SheetKind::Other)
+            return done;
+
+    std::vector<SheetGroup> groups;
+    std::vector<int> groupOf(size_t(doc->sheetCount()), -1);
+    std::vector<std::vector<ReplaceCall *>> bySheet(size_t(doc->sheetCount()));
+    for (ReplaceCall *c : calls)
+        if (c->sheet >= 0 && c->sheet < doc->sheetCount())
+            bySheet[size_t(c->sheet)].push_back(c);
+
+    // Every cell of every worksheet that refers to a shared string: the group and style it
+    // is in, by string.
+    std::map<std::pair<int, int>, int> keys; // (group, style) -> key
+    std::vector<std::pair<int, int>> keyList;
+    std::vector<int> state(size_t(strings), Unseen);
+    auto merge = [&](int sst, int key) {
+        int &st = state[size_t(sst)];
+        st = st == Unseen || st == key ? key : Mixed;
+    };
+    for (int s = 0; s < doc->sheetCount(); ++s) {
+        if (doc->sheetInfo(s).kind != xlsx::SheetKind::Worksheet)
+            continue;
+        QString error;
+        xlsx::Worksheet *ws = doc->worksheet(s, &error);
+        if (!ws)
+            return done;
+        const std::vector<ReplaceCall *> &mine = bySheet[size_t(s)];
+        int group = -1;
+        if (!mine.empty()) {
+            const bool locked = ws->isProtected();
+            for (size_t g = 0; g < groups.size() && group < 0; ++g)
+                if (groups[g].locked == locked && sameCalls(groups[g].calls, mine))
+                    group = int(g);
+            if (group < 0) {
+                groups.push_back({mine, locked});
+                group = int(groups.size()) - 1;
+            }
+            groupOf[size_t(s)] = group;
+        }
+        // Values inside multi-cell array formulas are never replaced: such a sheet's strings
+        // are left to the walk.
+        bool arrays = false;
+        for (const xlsx::CellRange &r : ws->arrayFormulaRanges())
+            arrays = arrays || r.rowCount() > 1 || r.columnCount() > 1;
+        const int count = ws->cellCount();
+        for (int i = 0; i < count; ++i) {
+            const xlsx::CellHead head = ws->headAt(i);
+            const int sst = head.sharedString;
+            if (head.type != xlsx::CellType::SharedString || sst < 0 || sst >= strings)
+                continue;
+            if (head.hasFormula || arrays) {
+                merge(sst, Mixed);
+                continue;
+            }
+            int inRange = 0;
+            for (ReplaceCall *c : mine)
+                inRange += c->range.contains(head.row, head.column) ? 1 : 0;
+            if (inRange == 0) {
+                merge(sst, Untouched);
+            } else if (size_t(inRange) < mine.size()) {
+                merge(sst, Mixed);
+            } else {
+                auto it = keys.emplace(std::make_pair(group, head.style), int(keyList.size()));
+                if (it.second)
+                    keyList.emplace_back(group, head.style);
+                merge(sst, it.first->second);
+            }
+        }
+    }
+
+    CellFormats formats(doc);
+    done.assign(size_t(strings), false);
+    for (int sst = 0; sst < strings; ++sst) {
+        const int key = state[size_t(sst)];
+        if (key < 0)
+            continue;
+        const SheetGroup &group = groups[size_t(keyList[size_t(key)].first)];
+        const int style = keyList[size_t(key)].second;
+        if (group.locked && doc->isStyleLocked(style))
+            continue;
+        const char *sb = nullptr;
+        const char *se = nullptr;
+        const bool plain = doc->plainSharedString(sst, &sb, &se);
+        xlsx::Cell cell;
+        bool decoded = false;
+        bool changed = false;
+        bool ok = true;
+        for (ReplaceCall *c : group.calls) {
+            // Until a call changes it, the stored bytes tell most strings a call cannot match.
+            if (!changed && plain && !c->literal.isEmpty() &&
+                !bytesMayContain(sb, se, c->literal, c->literalAnyCase))
+                continue;
+            if (!decoded) {
+                cell.exists = true;
+                cell.type = xlsx::CellType::SharedString;
+                cell.style = style;
+                cell.text = doc->sharedString(sst);
+                decoded = true;
+            }
+            const CellEdit edit =
+                replaceInCell(cell, formats.of(style), c->pattern, c->replacement, c->lookAt);
+            if (edit.kind == CellEdit::None)
+                continue;
+            if (edit.kind != CellEdit::String) {
+                // Typed, emptied or refused: each cell takes it in its own place.
+                ok = false;
+                break;
+            }
+            cell = cellAfter(cell, edit);
+            changed = true;
+        }
+        if (!ok)
+            continue;
+        // A string no call changes needs nothing either.
+        done[size_t(sst)] = true;
+        if (!changed)
+            continue;
+        QString error;
+        if (!doc->setSharedString(sst, cell.text, &error)) {
+            qWarning().noquote() << "Range.Replace:" << path << error;
+            done[size_t(sst)] = false;
+            break;
+        }
+    }
+    return done;
+}
+
+} // namespace sheetapp
