@@ -818,19 +818,28 @@ int Document::activeSheetIndex() const
 
 Worksheet *Document::worksheet(int index, QString *error)
 {
-    if (index < 0 || index >= sheetCount()) {
+    return d->worksheet(index, false, error);
+}
+
+Worksheet *Document::checkWorksheet(int index, QString *error)
+{
+    return d->worksheet(index, true, error);
+}
+
+Worksheet *DocumentData::worksheet(int index, bool checkOnly, QString *error)
+{
+    if (index < 0 || size_t(index) >= sheets.size()) {
         if (error)
-            *error = QStringLiteral("%1: no sheet %2").arg(d->path).arg(index);
+            *error = QStringLiteral("%1: no sheet %2").arg(path).arg(index);
         return nullptr;
     }
-    SheetEntry &e = d->sheets[size_t(index)];
+    SheetEntry &e = sheets[size_t(index)];
     if (e.info.kind != SheetKind::Worksheet) {
         if (error)
-            *error =
-                QStringLiteral("%1: sheet \"%2\" is not a worksheet").arg(d->path, e.info.name);
+            *error = QStringLiteral("%1: sheet \"%2\" is not a worksheet").arg(path, e.info.name);
         return nullptr;
     }
-    if (!e.ws && !d->loadWorksheet(index, error))
+    if (!e.ws && !loadWorksheet(index, error, checkOnly))
         return nullptr;
     return e.ws.get();
 }

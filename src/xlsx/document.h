@@ -13,6 +13,8 @@
 #include <QStringList>
 
 #include <memory>
+#include <utility>
+#include <vector>
 
 namespace xlsx {
 
@@ -91,6 +93,9 @@ public:
     // a bad index, or a part that cannot be read. The pointer lives as long as the Document.
     Worksheet *worksheet(int index, QString *error = nullptr);
     Worksheet *worksheet(const QString &name, QString *error = nullptr);
+    // The worksheet at index, read and checked without holding its cells when it is not
+    // loaded yet (they are read again on first use); nullptr (and *error) as worksheet().
+    Worksheet *checkWorksheet(int index, QString *error = nullptr);
 
     // Appends a new empty worksheet; returns its index, or -1 (and *error) when the name is
     // empty, too long, has a character not allowed in sheet names, or is already used
@@ -117,6 +122,9 @@ public:
     // Gives item `index` the plain text `text`: every cell that refers to it reads `text`
     // from then on (rich text runs and phonetic hints go). The part is rewritten on save.
     bool setSharedString(int index, const QString &text, QString *error = nullptr);
+    // The same for several items (index, text): all of them, or none and false.
+    bool setSharedStrings(const std::vector<std::pair<int, QString>> &texts,
+                          QString *error = nullptr);
 
     // The defined names of the workbook part, in document order.
     QVector<DefinedName> definedNames() const;

@@ -93,6 +93,7 @@ public:
     bool modified = false;
     bool stale = false; // xml was replaced by a save and is parsed again on first use
     int formulaCount = 0;
+    SheetSummary summary;
 
     // Reads the part's XML; without `keepCells` it is only checked, and no record is kept.
     bool parse(QString *error, bool keepCells = true);
@@ -133,7 +134,7 @@ public:
     using ByteSink = std::function<bool(const char *, qint64)>;
     bool serialize(const ByteSink &sink) const;
     // Drops the parsed state and the source: the part is read again from the package on
-    // first use.
+    // first use. The summary, the array formula ranges and the sheet's flags stay.
     void release();
     QString label() const;
     // The text of a formula to store: without its leading "="; false (and *error) when empty.
@@ -173,6 +174,13 @@ public:
     {
         quint32 begin, end;               // content of an <si> in sstXml
         quint32 newBegin = 0, newEnd = 0; // the content given to it since, in sstNew (0, 0: none)
+        enum : quint8
+        {
+            Unknown,
+            Plain, // the stored content holds the text as it is (isPlainStoredText)
+            NotPlain
+        };
+        mutable quint8 plain = Unknown;
     };
     mutable QByteArray sstXml;
     mutable QByteArray sstPrefix; // "x:" when the part's elements are prefixed
@@ -212,6 +220,7 @@ public:
     // Loads a worksheet; with `checkOnly`, its part is parsed to be checked and then let go
     // (read again on first use).
     bool loadWorksheet(int index, QString *error, bool checkOnly = false);
+    Worksheet *worksheet(int index, bool checkOnly, QString *error);
     // Writes the package into an open, seekable device.
     bool buildPackage(QIODevice *out, QString *error);
     // Loads a package just written and reads every entry in `written` as on opening:

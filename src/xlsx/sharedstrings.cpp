@@ -57,7 +57,7 @@ bool DocumentData::loadSharedStrings(QString *error) const
                 ;
             end = quint32(x.whole.begin);
         }
-        sstItems.push_back({begin, end});
+        sstItems.push_back({begin, end, 0, 0});
     }
     if (s.failed()) {
         if (error)
@@ -120,6 +120,7 @@ bool DocumentData::setSharedString(int i, const QString &text, QString *error)
     const bool preserve = !text.isEmpty() && (text.front().isSpace() || text.back().isSpace() ||
                                               text.contains(QLatin1Char('\n')));
     SstItem &item = sstItems[size_t(i)];
+    item.plain = SstItem::Unknown;
     item.newBegin = quint32(sstNew.size());
     sstNew.append('<').append(sstPrefix).append('t');
     if (preserve)
@@ -172,17 +173,54 @@ QString Document::sharedString(int index) const
 
 bool Document::plainSharedString(int index, const char **begin, const char **end) const
 {
-    const QByteArray item = d->sharedStringXml(index);
-    if (item.isEmpty() || !isPlainStoredText(item.constData(), item.constData() + item.size()))
+    d->loadSharedStrings(nullptr);
+    if (index < 0 || size_t(index) >= d->sstItems.size())
         return false;
-    *begin = item.constData();
-    *end = item.constData() + item.size();
+    const DocumentData::SstItem &item = d->sstItems[size_t(index)];
+    const char *b =
+        item.newEnd ? d->sstNew.constData() + item.newBegin : d->sstXml.constData() + item.begin;
+    const char *e =
+        item.newEnd ? d->sstNew.constData() + item.newEnd : d->sstXml.constData() + item.end;
+    // Looked at once per item: most searches ask about every item.
+    if (item.plain == DocumentData::SstItem::Unknown)
+        item.plain = b < e && isPlainStoredText(b, e) ? DocumentData::SstItem::Plain
+                                                      : DocumentData::SstItem::NotPlain;
+    if (item.plain != DocumentData::SstItem::Plain)
+        return false;
+    *begin = b;
+    *end = e;
     return true;
 }
 
 bool Document::setSharedString(int index, const QString &text, QString *error)
 {
     return d->setSharedString(index, text, error);
+}
+
+bool Document::setSharedStrings(const std::vector<std::pair<int, QString>> &texts, QString *error)
+{
+    if (!d->loadSharedStrings(error))
+        return false;
+    // Checked as a whole first, so that nothing is changed when one cannot be.
+    quint64 bytes = quint64(d->sstXml.size()) + quint64(d->sstNew.size());
+    for (const auto &t : texts) {
+        if (t.first < 0 || size_t(t.first) >= d->sstItems.size()) {
+            if (error)
+                *error = QStringLiteral("%1: part /%2: no shared string %3")
+                             .arg(d->label(), d->sstEntry)
+                             .arg(t.first);
+            return false;
+        }
+        bytes += quint64(t.second.size()) * 3 + 64;
+    }
+    if (bytes >= 0x7fffffffULL) {
+        if (error)
+            *error = QStringLiteral("%1: part /%2: part too large").arg(d->label(), d->sstEntry);
+        return false;
+    }
+    for (const auto &t : texts)
+        d->setSharedString(t.first, t.second, nullptr);
+    return true;
 }
 
 } // namespace xlsx

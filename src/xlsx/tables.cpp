@@ -72,7 +72,8 @@ bool parseTable(const QByteArray &xml, TableInfo *info)
 QVector<TableInfo> Worksheet::tables() const
 {
     QVector<TableInfo> out;
-    for (const TablePart &p : tableParts(*data())) {
+    // The table parts are listed by the sheet's own element, kept without its cells.
+    for (const TablePart &p : tableParts(summary() ? *d : *data())) {
         TableInfo info;
         info.partName = QLatin1Char('/') + p.entry;
         if (parseTable(p.xml, &info))

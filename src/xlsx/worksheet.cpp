@@ -375,6 +375,40 @@ bool WorksheetData::parse(QString *error, bool keepCells)
     tablePartIds.clear();
     hasSheetData = sheetDataEmpty = hasDimension = isProtected = false;
     formulaCount = 0;
+    summary = SheetSummary();
+    // Shared string indexes are noted up to a bound that keeps the summary no larger than
+    // the part.
+    const qint64 maxShared = qMax<qint64>(4096, xml.size() / 4);
+    bool summaryOk = true;
+    int minRow = INT_MAX, maxRow = 0, minCol = INT_MAX, maxCol = 0;
+    auto note = [&](const CellRec &rec) {
+        minRow = qMin(minRow, int(rec.row));
+        maxRow = qMax(maxRow, int(rec.row));
+        minCol = qMin(minCol, int(rec.col));
+        maxCol = qMax(maxCol, int(rec.col));
+        const CellType type = CellType(rec.type);
+        const bool formula = rec.flags & CellRec::HasFormula;
+        if (type == CellType::SharedString && (rec.flags & CellRec::HasValue)) {
+            const int i = sharedStringIndex(rec);
+            if (i < 0 || i >= maxShared) {
+                summaryOk = false;
+                return;
+            }
+            std::vector<qint32> &styles = summary.sharedStyles;
+            if (size_t(i) >= styles.size())
+                styles.resize(qMax(size_t(i) + 1, styles.size() * 2), -1);
+            const qint32 mine = formula ? -2 : rec.style;
+            qint32 &st = styles[size_t(i)];
+            st = st == -1 || st == mine ? mine : -2;
+            summary.plain = summary.plain && !formula;
+        } else if (formula) {
+            summary.plain = false;
+        } else if (type == CellType::Number) {
+            summary.numbers = summary.numbers || (rec.flags & CellRec::HasValue);
+        } else if (type != CellType::Empty) {
+            summary.plain = false;
+        }
+    };
     auto fail = [&](const QString &why) {
         if (error)
             *error = QStringLiteral("%1: %2").arg(label(), why);
@@ -519,6 +553,8 @@ bool WorksheetData::parse(QString *error, bool keepCells)
                         shared.insert(f.si, g);
                     else if (gk == 2)
                         arrays.append(g);
+                    if (summaryOk)
+                        note(rec);
                     if (rec.row < lastRow || (rec.row == lastRow && rec.col <= lastCol))
                         sorted = false;
                     lastRow = rec.row;
@@ -537,6 +573,13 @@ bool WorksheetData::parse(QString *error, bool keepCells)
     }
     if (s.failed())
         return fail(s.error());
+    if (summaryOk) {
+        summary.valid = true;
+        if (maxRow > 0)
+            summary.used = CellRange(minRow, minCol, maxRow, maxCol);
+    } else {
+        summary = SheetSummary();
+    }
     if (!sorted) {
         std::stable_sort(cells.begin(), cells.end(), [](const CellRec &a, const CellRec &b) {
             return a.row != b.row ? a.row < b.row : a.col < b.col;
@@ -1026,9 +1069,18 @@ void WorksheetData::release()
     std::vector<CellRec>().swap(cells);
     std::vector<RowRec>().swap(rows);
     std::deque<CellMore>().swap(more);
-    arrays.clear();
     shared.clear();
     stale = true;
+}
+
+bool Worksheet::isLoaded() const
+{
+    return !d->stale;
+}
+
+const SheetSummary *Worksheet::summary() const
+{
+    return d->stale && !d->modified && d->summary.valid ? &d->summary : nullptr;
 }
 
 WorksheetData *Worksheet::data() const
@@ -1045,11 +1097,11 @@ WorksheetData *Worksheet::data() const
 }
 QString Worksheet::name() const
 {
-    return data()->name;
+    return d->name;
 }
 int Worksheet::index() const
 {
-    return data()->index;
+    return d->index;
 }
 int Worksheet::cellCount() const
 {
@@ -1164,22 +1216,24 @@ CellRange WorksheetData::usedRange() const
 
 CellRange Worksheet::usedRange() const
 {
+    if (const SheetSummary *s = summary())
+        return s->used;
     return data()->usedRange();
 }
 
 bool Worksheet::hasFormulas() const
 {
-    return data()->formulaCount > 0;
+    return (summary() ? d.get() : data())->formulaCount > 0;
 }
 bool Worksheet::isProtected() const
 {
-    return data()->isProtected;
+    return (summary() ? d.get() : data())->isProtected;
 }
 
 QVector<CellRange> Worksheet::arrayFormulaRanges() const
 {
     QVector<CellRange> out;
-    for (const FormulaGroup &g : data()->arrays)
+    for (const FormulaGroup &g : (summary() ? d.get() : data())->arrays)
         out.append(g.ref);
     return out;
 }

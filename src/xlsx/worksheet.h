@@ -10,6 +10,7 @@
 
 #include <functional>
 #include <memory>
+#include <vector>
 
 namespace xlsx {
 
@@ -73,6 +74,20 @@ struct CellHead
     bool hasFormula = false;
 };
 
+// What a worksheet's cells amount to, gathered while its part is read: enough to search
+// and replace in a sheet of plain values without holding its cells.
+struct SheetSummary
+{
+    bool valid = false;
+    CellRange used = CellRange(1, 1, 1, 1); // as Worksheet::usedRange()
+    // Every cell with a value holds a shared string or a number, none a formula.
+    bool plain = true;
+    bool numbers = false; // some cell holds a number
+    // By shared string: the style of the cells that refer to it; -1 none, -2 cells of
+    // different styles (or one with a formula).
+    std::vector<qint32> sharedStyles;
+};
+
 // A table (ListObject) defined on a worksheet.
 struct TableInfo
 {
@@ -94,6 +109,12 @@ public:
     QString name() const;
     // Zero-based position in the workbook's sheet list.
     int index() const;
+
+    // Whether the cells are held in memory. A sheet only checked on loading is read again
+    // (and its cells held) on first use of them.
+    bool isLoaded() const;
+    // The summary of a sheet whose cells are not held and that has no edit; nullptr otherwise.
+    const SheetSummary *summary() const;
 
     // Cells in row-major order (rows ascending, columns ascending within a row).
     int cellCount() const;

@@ -263,7 +263,7 @@ CallResult WorkbooksObject::open(const QVariant &fileName)
     // relies on it.
     for (int i = 0; i < book->doc->sheetCount(); ++i) {
         if (book->doc->sheetInfo(i).kind == xlsx::SheetKind::Worksheet &&
-            !book->doc->worksheet(i, &error)) {
+            !book->doc->checkWorksheet(i, &error)) {
             book->doc.reset();
             openfiles::release(canonical);
             return CallResult::failure(error);

@@ -375,6 +375,28 @@ struct SheetWalk
 
 } // namespace
 
+namespace {
+
+// Whether `calls` leave every cell of a sheet whose cells are not held as it reads now: its
+// values are shared strings already done and numbers no call matches.
+bool settled(const xlsx::Worksheet *ws, const std::vector<ReplaceCall *> &calls,
+             const std::vector<bool> &done)
+{
+    const xlsx::SheetSummary *sum = ws->summary();
+    if (!sum || !sum->plain)
+        return false;
+    if (sum->numbers && std::any_of(calls.begin(), calls.end(),
+                                    [](const ReplaceCall *c) { return c->numbersCanMatch; }))
+        return false;
+    const std::vector<qint32> &styles = sum->sharedStyles;
+    for (size_t i = 0; i < styles.size(); ++i)
+        if (styles[i] != -1 && (i >= done.size() || !done[i]))
+            return false;
+    return true;
+}
+
+} // namespace
+
 bool ReplaceQueue::replace(xlsx::Document *doc, const QString &path, ReplaceCall call)
 {
     QString error;
@@ -385,14 +407,22 @@ bool ReplaceQueue::replace(xlsx::Document *doc, const QString &path, ReplaceCall
     }
     if (call.pattern.isEmpty())
         return false;
-    SheetWalk walk(doc, ws, path);
     const QVector<xlsx::TableInfo> tables = ws->tables();
     if (std::any_of(tables.begin(), tables.end(),
                     [](const xlsx::TableInfo &t) { return t.headerRowCount > 0; })) {
         // Renaming one header can rename another: applied now, in order.
         flush(doc, path);
-        return walk.applyNow(call);
+        return SheetWalk(doc, ws, path).applyNow(call);
     }
+    // With no call waiting on the sheet, a call that changes only strings of this sheet's
+    // own is applied to them at once, without reading the cells.
+    if (std::none_of(m_calls.begin(), m_calls.end(),
+                     [&](const ReplaceCall &c) { return c.sheet == call.sheet; })) {
+        const int own = replaceInOwnStrings(doc, path, call, &m_owners);
+        if (own >= 0)
+            return own > 0;
+    }
+    SheetWalk walk(doc, ws, path);
     std::vector<ReplaceCall *> pending;
     for (ReplaceCall &c : m_calls)
         if (c.sheet == call.sheet)
@@ -445,7 +475,8 @@ void ReplaceQueue::flush(xlsx::Document *doc, const QString &path)
         for (ReplaceCall &c : calls)
             if (c.sheet == sheet)
                 mine.push_back(&c);
-        SheetWalk(doc, ws, path).applyAll(mine, done);
+        if (!settled(ws, mine, done))
+            SheetWalk(doc, ws, path).applyAll(mine, done);
     }
 }
 

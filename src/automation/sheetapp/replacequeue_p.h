@@ -8,6 +8,7 @@
 
 #include "automation/sheetapp/cellreplace_p.h"
 #include "automation/sheetapp/matcher_p.h"
+#include "automation/sheetapp/sharedreplace_p.h"
 #include "xlsx/cellref.h"
 
 #include <QString>
@@ -64,6 +65,7 @@ public:
 
 private:
     std::vector<ReplaceCall> m_calls;
+    SharedOwners m_owners;
 };
 
 } // namespace sheetapp

@@ -29,6 +29,12 @@ struct SheetGroup
     bool locked = false; // the sheets are protected
 };
 
+bool covers(const xlsx::CellRange &outer, const xlsx::CellRange &inner)
+{
+    return outer.contains(inner.firstRow, inner.firstColumn) &&
+           outer.contains(inner.lastRow, inner.lastColumn);
+}
+
 bool sameCalls(const std::vector<ReplaceCall *> &a, const std::vector<ReplaceCall *> &b)
 {
     if (a.size() != b.size())
@@ -98,6 +104,32 @@ std::vector<bool> replaceInSharedStrings(xlsx::Document *doc, const QString &pat
         bool arrays = false;
         for (const xlsx::CellRange &r : ws->arrayFormulaRanges())
             arrays = arrays || r.rowCount() > 1 || r.columnCount() > 1;
+        // A sheet whose cells are not held answers from its summary when the calls reach
+        // all of its cells.
+        if (const xlsx::SheetSummary *sum = ws->summary()) {
+            bool whole = true;
+            for (ReplaceCall *c : mine)
+                whole = whole && covers(c->range, sum->used);
+            if (whole) {
+                const std::vector<qint32> &styles = sum->sharedStyles;
+                for (size_t i = 0; i < styles.size() && int(i) < strings; ++i) {
+                    const qint32 st = styles[i];
+                    if (st == -1)
+                        continue;
+                    if (st < 0 || arrays) {
+                        merge(int(i), Mixed);
+                    } else if (mine.empty()) {
+                        merge(int(i), Untouched);
+                    } else {
+                        auto it = keys.emplace(std::make_pair(group, int(st)), int(keyList.size()));
+                        if (it.second)
+                            keyList.emplace_back(group, int(st));
+                        merge(int(i), it.first->second);
+                    }
+                }
+                continue;
+            }
+        }
         const int count = ws->cellCount();
         for (int i = 0; i < count; ++i) {
             const xlsx::CellHead head = ws->headAt(i);
@@ -132,8 +164,10 @@ std::vector<bool> replaceInSharedStrings(xlsx::Document *doc, const QString &pat
             continue;
         const SheetGroup &group = groups[size_t(keyList[size_t(key)].first)];
         const int style = keyList[size_t(key)].second;
-        if (group.locked && doc->isStyleLocked(style))
+        if (group.locked && doc->isStyleLocked(style)) {
+            done[size_t(sst)] = true; // locked cells keep their values
             continue;
+        }
         const char *sb = nullptr;
         const char *se = nullptr;
         const bool plain = doc->plainSharedString(sst, &sb, &se);
@@ -179,6 +213,96 @@ std::vector<bool> replaceInSharedStrings(xlsx::Document *doc, const QString &pat
         }
     }
     return done;
+}
+
+bool SharedOwners::ensure(xlsx::Document *doc)
+{
+    if (m_known)
+        return m_ok;
+    m_known = true;
+    const int strings = doc->sharedStringCount();
+    m_owner.assign(size_t(strings), None);
+    auto mark = [&](int sst, int sheet) {
+        if (sst < 0 || sst >= strings)
+            return;
+        int &o = m_owner[size_t(sst)];
+        o = o == None || o == sheet ? sheet : Several;
+    };
+    for (int s = 0; s < doc->sheetCount(); ++s) {
+        const xlsx::SheetKind kind = doc->sheetInfo(s).kind;
+        if (kind == xlsx::SheetKind::Chartsheet)
+            continue;
+        QString error;
+        xlsx::Worksheet *ws =
+            kind == xlsx::SheetKind::Worksheet ? doc->checkWorksheet(s, &error) : nullptr;
+        if (!ws) {
+            m_owner.clear();
+            return false;
+        }
+        if (const xlsx::SheetSummary *sum = ws->summary()) {
+            for (size_t i = 0; i < sum->sharedStyles.size(); ++i)
+                if (sum->sharedStyles[i] != -1)
+                    mark(int(i), s);
+            continue;
+        }
+        const int count = ws->cellCount();
+        for (int i = 0; i < count; ++i) {
+            const xlsx::CellHead head = ws->headAt(i);
+            if (head.type == xlsx::CellType::SharedString)
+                mark(head.sharedString, s);
+        }
+    }
+    m_ok = true;
+    return true;
+}
+
+int replaceInOwnStrings(xlsx::Document *doc, const QString &path, const ReplaceCall &call,
+                        SharedOwners *owners)
+{
+    QString error;
+    xlsx::Worksheet *ws = doc->worksheet(call.sheet, &error);
+    const xlsx::SheetSummary *sum = ws ? ws->summary() : nullptr;
+    if (!sum || !sum->plain || (sum->numbers && call.numbersCanMatch) ||
+        !covers(call.range, sum->used) || !owners->ensure(doc))
+        return -1;
+    const bool locked = ws->isProtected();
+    CellFormats formats(doc);
+    const std::vector<qint32> &styles = sum->sharedStyles;
+    const int strings = doc->sharedStringCount();
+    // Every change is known before the first is made: a string the call cannot take alone
+    // leaves the call to the cells.
+    std::vector<std::pair<int, QString>> changes;
+    for (size_t i = 0; i < styles.size(); ++i) {
+        const qint32 st = styles[i];
+        if (st == -1 || int(i) >= strings)
+            continue;
+        if (st < 0)
+            return -1;
+        if (locked && doc->isStyleLocked(st))
+            continue;
+        const char *sb = nullptr;
+        const char *se = nullptr;
+        if (!call.literal.isEmpty() && doc->plainSharedString(int(i), &sb, &se) &&
+            !bytesMayContain(sb, se, call.literal, call.literalAnyCase))
+            continue;
+        xlsx::Cell cell;
+        cell.exists = true;
+        cell.type = xlsx::CellType::SharedString;
+        cell.style = st;
+        cell.text = doc->sharedString(int(i));
+        const CellEdit edit =
+            replaceInCell(cell, formats.of(st), call.pattern, call.replacement, call.lookAt);
+        if (edit.kind == CellEdit::None)
+            continue;
+        if (edit.kind != CellEdit::String || owners->owner(int(i)) != call.sheet)
+            return -1;
+        changes.emplace_back(int(i), edit.text);
+    }
+    if (!doc->setSharedStrings(changes, &error)) {
+        qWarning().noquote() << "Range.Replace:" << path << error;
+        return -1;
+    }
+    return changes.empty() ? 0 : 1;
 }
 
 } // namespace sheetapp

@@ -17,6 +17,38 @@ namespace sheetapp {
 
 struct ReplaceCall;
 
+// By shared string, the one worksheet whose cells refer to it. Cells only ever stop
+// referring to a shared string (edited cells hold their text inline), so what is learnt
+// once stays true for the workbook's life.
+class SharedOwners
+{
+public:
+    enum : int
+    {
+        None = -1,
+        Several = -2,
+    };
+    // Learns the owners on first use; false when some sheet's cells cannot be known.
+    bool ensure(xlsx::Document *doc);
+    int owner(int sharedString) const
+    {
+        return size_t(sharedString) < m_owner.size() ? m_owner[size_t(sharedString)] : Several;
+    }
+
+private:
+    bool m_known = false;
+    bool m_ok = false;
+    std::vector<int> m_owner;
+};
+
+// Applies `call` at once, to the shared strings of its sheet, when the sheet's cells are not
+// held and hold plain values only (shared strings, and numbers the call cannot match), and
+// every string the call changes is referred to by this sheet alone, in one style, and stays
+// text. Returns 1 when it changed some, 0 when it matches nothing, -1 when it cannot be done
+// so (then nothing was changed).
+int replaceInOwnStrings(xlsx::Document *doc, const QString &path, const ReplaceCall &call,
+                        SharedOwners *owners);
+
 // Applies `calls` (queued on any sheets, in their order) to the shared strings whose every
 // referring cell takes them alike, as text. Returns, by shared string, whether it was done
 // that way: the cells that refer to it need nothing more. Any other shared string is left
