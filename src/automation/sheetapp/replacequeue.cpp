@@ -418,9 +418,15 @@ bool ReplaceQueue::replace(xlsx::Document *doc, const QString &path, ReplaceCall
     // own is applied to them at once, without reading the cells.
     if (std::none_of(m_calls.begin(), m_calls.end(),
                      [&](const ReplaceCall &c) { return c.sheet == call.sheet; })) {
-        const int own = replaceInOwnStrings(doc, path, call, &m_owners);
+        const int own = replaceInOwnStrings(doc, path, call, &m_owners, &m_deferred);
         if (own >= 0)
             return own > 0;
+        // The cells go on from what the calls applied so far made of them.
+        const auto held = m_deferred.find(call.sheet);
+        if (held != m_deferred.end()) {
+            writeDeferredIntoCells(doc, path, call.sheet, held->second);
+            m_deferred.erase(held);
+        }
     }
     SheetWalk walk(doc, ws, path);
     std::vector<ReplaceCall *> pending;
@@ -452,6 +458,7 @@ bool ReplaceQueue::replace(xlsx::Document *doc, const QString &path, ReplaceCall
 
 void ReplaceQueue::flush(xlsx::Document *doc, const QString &path)
 {
+    settleDeferred(doc, path, &m_deferred);
     if (m_calls.empty())
         return;
     std::vector<ReplaceCall> calls;

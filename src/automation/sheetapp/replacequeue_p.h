@@ -59,13 +59,18 @@ public:
     bool replace(xlsx::Document *doc, const QString &path, ReplaceCall call);
     // Applies every queued call.
     void flush(xlsx::Document *doc, const QString &path);
-    bool isEmpty() const { return m_calls.empty(); }
+    bool isEmpty() const { return m_calls.empty() && m_deferred.empty(); }
     // Forgets the queued calls (the workbook is closed unsaved).
-    void clear() { m_calls.clear(); }
+    void clear()
+    {
+        m_calls.clear();
+        m_deferred.clear();
+    }
 
 private:
     std::vector<ReplaceCall> m_calls;
     SharedOwners m_owners;
+    DeferredTexts m_deferred;
 };
 
 } // namespace sheetapp

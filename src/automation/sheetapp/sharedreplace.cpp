@@ -257,8 +257,10 @@ bool SharedOwners::ensure(xlsx::Document *doc)
 }
 
 int replaceInOwnStrings(xlsx::Document *doc, const QString &path, const ReplaceCall &call,
-                        SharedOwners *owners)
+                        SharedOwners *owners, DeferredTexts *deferred)
 {
+    // Strings shared with other sheets are held back in memory: only so many of them.
+    constexpr int kMaxDeferred = 1 << 16;
     QString error;
     xlsx::Worksheet *ws = doc->worksheet(call.sheet, &error);
     const xlsx::SheetSummary *sum = ws ? ws->summary() : nullptr;
@@ -271,7 +273,12 @@ int replaceInOwnStrings(xlsx::Document *doc, const QString &path, const ReplaceC
     const int strings = doc->sharedStringCount();
     // Every change is known before the first is made: a string the call cannot take alone
     // leaves the call to the cells.
-    std::vector<std::pair<int, QString>> changes;
+    QHash<int, QString> &held = (*deferred)[call.sheet];
+    int heldCount = 0;
+    for (const auto &d : *deferred)
+        heldCount += d.second.size();
+    std::vector<std::pair<int, QString>> changes; // of strings this sheet's alone
+    std::vector<std::pair<int, QString>> holds;   // of strings other sheets refer to too
     for (size_t i = 0; i < styles.size(); ++i) {
         const qint32 st = styles[i];
         if (st == -1 || int(i) >= strings)
@@ -280,29 +287,146 @@ int replaceInOwnStrings(xlsx::Document *doc, const QString &path, const ReplaceC
             return -1;
         if (locked && doc->isStyleLocked(st))
             continue;
+        const auto h = held.constFind(int(i));
         const char *sb = nullptr;
         const char *se = nullptr;
-        if (!call.literal.isEmpty() && doc->plainSharedString(int(i), &sb, &se) &&
+        if (h == held.constEnd() && !call.literal.isEmpty() &&
+            doc->plainSharedString(int(i), &sb, &se) &&
             !bytesMayContain(sb, se, call.literal, call.literalAnyCase))
             continue;
         xlsx::Cell cell;
         cell.exists = true;
         cell.type = xlsx::CellType::SharedString;
         cell.style = st;
-        cell.text = doc->sharedString(int(i));
+        cell.text = h == held.constEnd() ? doc->sharedString(int(i)) : *h;
         const CellEdit edit =
             replaceInCell(cell, formats.of(st), call.pattern, call.replacement, call.lookAt);
         if (edit.kind == CellEdit::None)
             continue;
-        if (edit.kind != CellEdit::String || owners->owner(int(i)) != call.sheet)
+        if (edit.kind != CellEdit::String)
             return -1;
-        changes.emplace_back(int(i), edit.text);
+        if (owners->owner(int(i)) == call.sheet) {
+            changes.emplace_back(int(i), edit.text);
+        } else {
+            if (h == held.constEnd() && ++heldCount > kMaxDeferred)
+                return -1;
+            holds.emplace_back(int(i), edit.text);
+        }
     }
     if (!doc->setSharedStrings(changes, &error)) {
         qWarning().noquote() << "Range.Replace:" << path << error;
         return -1;
     }
-    return changes.empty() ? 0 : 1;
+    for (auto &h : holds)
+        held.insert(h.first, std::move(h.second));
+    if (held.isEmpty())
+        deferred->erase(call.sheet);
+    return changes.empty() && holds.empty() ? 0 : 1;
+}
+
+bool writeDeferredIntoCells(xlsx::Document *doc, const QString &path, int sheet,
+                            const QHash<int, QString> &texts)
+{
+    QString error;
+    xlsx::Worksheet *ws = doc->worksheet(sheet, &error);
+    bool ok = ws != nullptr;
+    const int count = ws ? ws->cellCount() : 0;
+    for (int i = 0; i < count; ++i) {
+        const xlsx::CellHead head = ws->headAt(i);
+        if (head.type != xlsx::CellType::SharedString || head.hasFormula)
+            continue;
+        const auto t = texts.constFind(head.sharedString);
+        if (t != texts.constEnd() && !ws->setString(head.row, head.column, *t, &error)) {
+            ok = false;
+            break;
+        }
+    }
+    if (!ok)
+        qWarning().noquote() << "Range.Replace:" << path << error;
+    return ok;
+}
+
+bool settleDeferred(xlsx::Document *doc, const QString &path, DeferredTexts *deferred)
+{
+    if (deferred->empty())
+        return true;
+    DeferredTexts pending;
+    pending.swap(*deferred);
+    // Which sheets refer to each held string.
+    QHash<int, std::vector<int>> referrers;
+    for (const auto &d : pending)
+        for (auto it = d.second.constBegin(); it != d.second.constEnd(); ++it)
+            referrers.insert(it.key(), {});
+    for (int s = 0; s < doc->sheetCount(); ++s) {
+        if (doc->sheetInfo(s).kind != xlsx::SheetKind::Worksheet)
+            continue;
+        QString error;
+        xlsx::Worksheet *ws = doc->worksheet(s, &error);
+        if (!ws)
+            continue;
+        if (const xlsx::SheetSummary *sum = ws->summary()) {
+            for (auto it = referrers.begin(); it != referrers.end(); ++it)
+                if (size_t(it.key()) < sum->sharedStyles.size() &&
+                    sum->sharedStyles[size_t(it.key())] != -1)
+                    it->push_back(s);
+            continue;
+        }
+        const int count = ws->cellCount();
+        for (int i = 0; i < count; ++i) {
+            const xlsx::CellHead head = ws->headAt(i);
+            if (head.type != xlsx::CellType::SharedString)
+                continue;
+            const auto it = referrers.find(head.sharedString);
+            if (it != referrers.end() && (it->empty() || it->back() != s))
+                it->push_back(s);
+        }
+    }
+    std::vector<std::pair<int, QString>> agreed;
+    std::map<int, QHash<int, QString>> intoCells;
+    for (auto it = referrers.constBegin(); it != referrers.constEnd(); ++it) {
+        const int sst = it.key();
+        const QString *text = nullptr;
+        bool same = !it->empty();
+        for (int s : *it) {
+            const auto d = pending.find(s);
+            const QString *mine = nullptr;
+            if (d != pending.end()) {
+                const auto t = d->second.constFind(sst);
+                if (t != d->second.constEnd())
+                    mine = &*t;
+            }
+            if (!mine || (text && *mine != *text)) {
+                same = false;
+                break;
+            }
+            text = mine;
+        }
+        if (same) {
+            agreed.emplace_back(sst, *text);
+            continue;
+        }
+        for (const auto &d : pending) {
+            const auto t = d.second.constFind(sst);
+            if (t != d.second.constEnd())
+                intoCells[d.first].insert(sst, *t);
+        }
+    }
+    bool ok = true;
+    for (const auto &c : intoCells)
+        ok = writeDeferredIntoCells(doc, path, c.first, c.second) && ok;
+    QString error;
+    if (!doc->setSharedStrings(agreed, &error)) {
+        // Then every one goes into the cells.
+        qWarning().noquote() << "Range.Replace:" << path << error;
+        std::map<int, QHash<int, QString>> rest;
+        for (const auto &a : agreed)
+            for (const auto &d : pending)
+                if (d.second.contains(a.first))
+                    rest[d.first].insert(a.first, a.second);
+        for (const auto &c : rest)
+            ok = writeDeferredIntoCells(doc, path, c.first, c.second) && ok;
+    }
+    return ok;
 }
 
 } // namespace sheetapp

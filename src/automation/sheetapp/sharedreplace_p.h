@@ -5,8 +5,10 @@
 // into the saved file untouched.
 #pragma once
 
+#include <QHash>
 #include <QString>
 
+#include <map>
 #include <vector>
 
 namespace xlsx {
@@ -41,13 +43,26 @@ private:
     std::vector<int> m_owner;
 };
 
+// The texts that calls applied at once gave to shared strings that other sheets refer to
+// too: by sheet, by shared string. They become the strings' own when every sheet that
+// refers to one gives it the same text, or else go into the referring cells.
+using DeferredTexts = std::map<int, QHash<int, QString>>;
+
 // Applies `call` at once, to the shared strings of its sheet, when the sheet's cells are not
 // held and hold plain values only (shared strings, and numbers the call cannot match), and
-// every string the call changes is referred to by this sheet alone, in one style, and stays
-// text. Returns 1 when it changed some, 0 when it matches nothing, -1 when it cannot be done
-// so (then nothing was changed).
+// every string the call changes is referred to in one style and stays text: strings of this
+// sheet alone are changed in place, others in `deferred`. Returns 1 when it changed some, 0
+// when it matches nothing, -1 when it cannot be done so (then nothing was changed).
 int replaceInOwnStrings(xlsx::Document *doc, const QString &path, const ReplaceCall &call,
-                        SharedOwners *owners);
+                        SharedOwners *owners, DeferredTexts *deferred);
+
+// Settles `deferred` (then empty): each string every referring sheet gave the same text
+// takes it; the cells of the other strings take their sheet's text. False (and warnings)
+// when a sheet cannot be written.
+bool settleDeferred(xlsx::Document *doc, const QString &path, DeferredTexts *deferred);
+// Writes the deferred texts of one sheet into its cells (the sheet is read for that).
+bool writeDeferredIntoCells(xlsx::Document *doc, const QString &path, int sheet,
+                            const QHash<int, QString> &texts);
 
 // Applies `calls` (queued on any sheets, in their order) to the shared strings whose every
 // referring cell takes them alike, as text. Returns, by shared string, whether it was done
