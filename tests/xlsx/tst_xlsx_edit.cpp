@@ -24,6 +24,8 @@ private slots:
     void arrayFormulaRefused();
     void calcChainDropped();
     void sharedStringKeptForOtherCells();
+    void sharedStringEdits_data();
+    void sharedStringEdits();
     void prefixedAndUnnumbered_data();
     void prefixedAndUnnumbered();
     void unmodifiedSaveKeepsContent();
@@ -329,6 +331,84 @@ void TestEdit::sharedStringKeptForOtherCells()
     QCOMPARE(testsupport::cellValue(dump, "One", "A2").toString(), QStringLiteral("shared"));
     QCOMPARE(testsupport::zipEntryHashes(out).value("xl/sharedStrings.xml"),
              testsupport::zipEntryHashes(base).value("xl/sharedStrings.xml"));
+}
+
+void TestEdit::sharedStringEdits_data()
+{
+    // A shared strings part of three items (the middle one given new text), read back by
+    // openpyxl from cells A1:A3 that refer to them.
+    QTest::addColumn<QByteArray>("sst");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("middleWas");
+    const QByteArray ns = "http://schemas.openxmlformats.org/spreadsheetml/2006/main";
+    auto part = [&](const QByteArray &middle, const QByteArray &p = {}) {
+        const QByteArray q = p.isEmpty() ? QByteArray() : p + ":";
+        return pkgtest::xmlHead() + "<" + q + "sst xmlns" + (p.isEmpty() ? "" : ":" + p) + "=\"" +
+               ns + "\" count=\"3\" uniqueCount=\"3\"><" + q + "si><" + q + "t>first</" + q +
+               "t></" + q + "si>\n" + middle + "\n<" + q + "si><" + q + "t>last</" + q + "t></" +
+               q + "si></" + q + "sst>";
+    };
+    QTest::newRow("plain item") << part("<si><t>old</t></si>") << "new"
+                                << "old";
+    QTest::newRow("prefixed part") << part("<x:si><x:t>old</x:t></x:si>", "x") << "new"
+                                   << "old";
+    QTest::newRow("empty self-closing item") << part("<si/>") << "new"
+                                             << "";
+    QTest::newRow("rich text and phonetic runs become plain text")
+        << part("<si><r><rPr><b/></rPr><t>ri</t></r><r><t>ch</t></r><rPh sb=\"0\" eb=\"1\">"
+                "<t>ふ</t></rPh><phoneticPr fontId=\"1\"/></si>")
+        << QString::fromUtf8("漢字") << "rich";
+    QTest::newRow("markup, spaces and a line break")
+        << part("<si><t>old</t></si>") << " a & <b>\"c\"\nd "
+        << "old";
+    QTest::newRow("text that looks like an escape")
+        << part("<si><t>old</t></si>") << "_x0041_ stays as typed"
+        << "old";
+    QByteArray utf16;
+    const QString text16 = QString::fromUtf8(
+        part("<si><t>old</t></si>").replace("encoding=\"UTF-8\"", "encoding=\"UTF-16\""));
+    utf16 += "\xFF\xFE";
+    for (QChar c : text16) {
+        utf16 += char(c.unicode() & 0xff);
+        utf16 += char(c.unicode() >> 8);
+    }
+    QTest::newRow("part stored in UTF-16") << utf16 << "new"
+                                           << "old";
+}
+
+void TestEdit::sharedStringEdits()
+{
+    QFETCH(QByteArray, sst);
+    QFETCH(QString, text);
+    QFETCH(QString, middleWas);
+    const QString in = m_tmp.filePath(QStringLiteral("sst-in.xlsx"));
+    const QString out = m_tmp.filePath(QStringLiteral("sst-out.xlsx"));
+    QVERIFY(pkgtest::writePackage(
+        in,
+        {pkgtest::sheetXml("<row r=\"1\"><c r=\"A1\" t=\"s\"><v>0</v></c></row><row r=\"2\">"
+                           "<c r=\"A2\" t=\"s\"><v>1</v></c></row><row r=\"3\"><c r=\"A3\" "
+                           "t=\"s\"><v>2</v></c></row>")},
+        sst));
+    Document doc;
+    QString error;
+    QVERIFY2(doc.open(in, &error), qPrintable(error));
+    QCOMPARE(doc.sharedString(1), middleWas);
+    QVERIFY2(doc.setSharedString(1, text, &error), qPrintable(error));
+    QCOMPARE(doc.worksheet(0)->cell(2, 1).text, text);
+    QVERIFY(doc.isModified());
+    QVERIFY2(doc.saveAs(out, &error), qPrintable(error));
+    const QJsonObject dump = testsupport::dumpWorkbook(out, &error);
+    QVERIFY2(!dump.isEmpty(), qPrintable(error));
+    const QString sheet =
+        dump.value("sheets").toArray().first().toObject().value("name").toString();
+    QCOMPARE(testsupport::cellValue(dump, sheet, "A1").toString(), QStringLiteral("first"));
+    QCOMPARE(testsupport::cellValue(dump, sheet, "A2").toString(), text);
+    QCOMPARE(testsupport::cellValue(dump, sheet, "A3").toString(), QStringLiteral("last"));
+    // Read again by this library, the cells still refer to the shared strings.
+    Document again;
+    QVERIFY2(again.open(out, &error), qPrintable(error));
+    QCOMPARE(again.worksheet(0)->cell(2, 1).type, CellType::SharedString);
+    QCOMPARE(again.worksheet(0)->cell(2, 1).text, text);
 }
 
 void TestEdit::prefixedAndUnnumbered_data()
