@@ -403,7 +403,7 @@ bool DocumentData::readBack(const QByteArray &bytes, const QStringList &written,
         sheetEntries.insert(e.entryName);
         // Checked without keeping its cells: the saved sheet's records would double what
         // the job holds; they are read again if the sheet is used after the save.
-        if (!loadWorksheet(int(i), error, true))
+        if (!loadWorksheet(int(i), error, LoadMode::Check))
             return false;
     }
     for (const QString &entry : written) {
@@ -465,7 +465,7 @@ void DocumentData::loadStyles() const
     }
 }
 
-bool DocumentData::loadWorksheet(int index, QString *error, bool checkOnly)
+bool DocumentData::loadWorksheet(int index, QString *error, LoadMode mode)
 {
     SheetEntry &e = sheets[size_t(index)];
     std::unique_ptr<WorksheetData> wd(new WorksheetData);
@@ -480,6 +480,9 @@ bool DocumentData::loadWorksheet(int index, QString *error, bool checkOnly)
         wd->xml = "<worksheet xmlns=\"" + QByteArray(kMainNs) + "\"/>"; // no part: no cells
     else if (!readPart(e.entryName, &wd->xml, error))
         return false;
+    // A small sheet's cells cost little to hold, and would be read again if needed.
+    const bool checkOnly =
+        mode == LoadMode::Check || (mode == LoadMode::CheckLarge && wd->xml.size() > kHoldBelow);
     if (!wd->parse(error, !checkOnly))
         return false;
     // A check reads nothing else: the shared strings are read when a cell is.
@@ -839,7 +842,7 @@ Worksheet *DocumentData::worksheet(int index, bool checkOnly, QString *error)
             *error = QStringLiteral("%1: sheet \"%2\" is not a worksheet").arg(path, e.info.name);
         return nullptr;
     }
-    if (!e.ws && !loadWorksheet(index, error, checkOnly))
+    if (!e.ws && !loadWorksheet(index, error, checkOnly ? LoadMode::CheckLarge : LoadMode::Hold))
         return nullptr;
     return e.ws.get();
 }

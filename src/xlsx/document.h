@@ -93,8 +93,9 @@ public:
     // a bad index, or a part that cannot be read. The pointer lives as long as the Document.
     Worksheet *worksheet(int index, QString *error = nullptr);
     Worksheet *worksheet(const QString &name, QString *error = nullptr);
-    // The worksheet at index, read and checked without holding its cells when it is not
-    // loaded yet (they are read again on first use); nullptr (and *error) as worksheet().
+    // The worksheet at index; when it is not loaded yet and its part is large, read and
+    // checked without holding its cells (they are read again on first use). nullptr (and
+    // *error) as worksheet().
     Worksheet *checkWorksheet(int index, QString *error = nullptr);
 
     // Appends a new empty worksheet; returns its index, or -1 (and *error) when the name is

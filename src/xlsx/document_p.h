@@ -217,9 +217,14 @@ public:
     // The shared strings part with the edited items' new content.
     QByteArray sharedStringsPart() const;
     void loadStyles() const;
-    // Loads a worksheet; with `checkOnly`, its part is parsed to be checked and then let go
-    // (read again on first use).
-    bool loadWorksheet(int index, QString *error, bool checkOnly = false);
+    enum class LoadMode
+    {
+        Hold,       // the cells are held
+        Check,      // the part is parsed to be checked, then let go (read again on first use)
+        CheckLarge, // Check for a part over kHoldBelow bytes, Hold for a smaller one
+    };
+    static constexpr int kHoldBelow = 8 << 20;
+    bool loadWorksheet(int index, QString *error, LoadMode mode = LoadMode::Hold);
     Worksheet *worksheet(int index, bool checkOnly, QString *error);
     // Writes the package into an open, seekable device.
     bool buildPackage(QIODevice *out, QString *error);

@@ -1080,7 +1080,7 @@ bool Worksheet::isLoaded() const
 
 const SheetSummary *Worksheet::summary() const
 {
-    return d->stale && !d->modified && d->summary.valid ? &d->summary : nullptr;
+    return !d->modified && d->summary.valid ? &d->summary : nullptr;
 }
 
 WorksheetData *Worksheet::data() const

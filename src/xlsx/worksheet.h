@@ -113,7 +113,7 @@ public:
     // Whether the cells are held in memory. A sheet only checked on loading is read again
     // (and its cells held) on first use of them.
     bool isLoaded() const;
-    // The summary of a sheet whose cells are not held and that has no edit; nullptr otherwise.
+    // The summary of a sheet with no edit; nullptr once one is made.
     const SheetSummary *summary() const;
 
     // Cells in row-major order (rows ascending, columns ascending within a row).
