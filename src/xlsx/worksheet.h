@@ -155,7 +155,8 @@ public:
     // added where needed. Editing the master of a shared-formula group first turns the other
     // members into ordinary formulas (with their cached values); editing a member takes only
     // that member out of the group. A cell inside a multi-cell array formula is refused.
-    // Strings are stored inline (t="inlineStr"), so the shared strings part never changes.
+    // Strings are stored inline (t="inlineStr"): the shared strings part changes only through
+    // Document::setSharedString.
     bool setString(int row, int column, const QString &text, QString *error = nullptr);
     // `literal` is the text of <v>, e.g. "42" or "-1.5E-3"; it must be a valid number.
     bool setNumber(int row, int column, const QString &literal, QString *error = nullptr);
