@@ -4,12 +4,14 @@
   xlsx_tool.py make PATH        JSON spec on stdin -> workbook at PATH
   xlsx_tool.py dump PATH        workbook -> JSON on stdout
   xlsx_tool.py entries PATH     zip entry name -> sha256 of its inflated bytes
+  xlsx_tool.py kinds PATH       sheet name -> {ref: the t attribute of its <c>, "n" if none}
 
 Spec: {"writer": "openpyxl"|"xlsxwriter", "active": 0,
        "sheets": [{"name": "S", "state": "visible"|"hidden"|"veryHidden",
                    "protected": false,
                    "cells": {"A1": "text" | 1.5 | true | {"f": "=SUM(A1:A2)"} |
-                             {"date": "2024-01-31"} | {"rich": ["ab", "cd"]}}}]}
+                             {"date": "2024-01-31"} | {"rich": ["ab", "cd"]} |
+                             {"text": "x1", "format": "@", "locked": false}}}]}
 Dump: {"active": n, "sheets": [{"name", "state", "kind", "cells": {ref: value},
        "types": {ref: openpyxl data_type}}]}
 """
@@ -42,6 +44,13 @@ def make_openpyxl(path, spec):
                 elif "rich" in v:
                     # Debian's openpyxl writes no rich text: use the xlsxwriter writer.
                     raise SystemExit("rich text needs the xlsxwriter writer")
+                elif "text" in v:
+                    from openpyxl.styles import Protection
+                    ws[ref] = v["text"]
+                    if "format" in v:
+                        ws[ref].number_format = v["format"]
+                    if "locked" in v:
+                        ws[ref].protection = Protection(locked=v["locked"])
             else:
                 ws[ref] = v
     wb.active = spec.get("active", 0)
@@ -83,6 +92,13 @@ def make_xlsxwriter(path, spec):
                         ws.write_string(r, c, v["rich"][0])
                     else:
                         ws.write_rich_string(r, c, *args)
+                elif "text" in v:
+                    props = {}
+                    if "format" in v:
+                        props["num_format"] = v["format"]
+                    if "locked" in v:
+                        props["locked"] = v["locked"]
+                    ws.write_string(r, c, v["text"], wb.add_format(props) if props else None)
             elif isinstance(v, bool):
                 ws.write_boolean(r, c, v)
             elif isinstance(v, (int, float)):
@@ -128,6 +144,22 @@ def entries(path):
     return res
 
 
+def kinds(path):
+    main = "{http://schemas.openxmlformats.org/spreadsheetml/2006/main}"
+    rel = "{http://schemas.openxmlformats.org/officeDocument/2006/relationships}"
+    import xml.etree.ElementTree as ET
+    out = {}
+    with zipfile.ZipFile(path) as z:
+        rels = ET.fromstring(z.read("xl/_rels/workbook.xml.rels"))
+        target = {r.get("Id"): r.get("Target") for r in rels}
+        for s in ET.fromstring(z.read("xl/workbook.xml")).iter(main + "sheet"):
+            t = target[s.get(rel + "id")]
+            part = t[1:] if t.startswith("/") else "xl/" + t
+            cells = ET.fromstring(z.read(part)).iter(main + "c")
+            out[s.get("name")] = {c.get("r"): c.get("t", "n") for c in cells}
+    return out
+
+
 def main():
     cmd, path = sys.argv[1], sys.argv[2]
     if cmd == "make":
@@ -138,6 +170,8 @@ def main():
             make_openpyxl(path, spec)
     elif cmd == "dump":
         json.dump(dump(path), sys.stdout, ensure_ascii=False)
+    elif cmd == "kinds":
+        json.dump(kinds(path), sys.stdout)
     elif cmd == "entries":
         json.dump(entries(path), sys.stdout)
     else:
