@@ -64,7 +64,6 @@ std::vector<bool> replaceInSharedStrings(xlsx::Document *doc, const QString &pat
             return done;
 
     std::vector<SheetGroup> groups;
-    std::vector<int> groupOf(size_t(doc->sheetCount()), -1);
     std::vector<std::vector<ReplaceCall *>> bySheet(size_t(doc->sheetCount()));
     for (ReplaceCall *c : calls)
         if (c->sheet >= 0 && c->sheet < doc->sheetCount())
@@ -97,7 +96,6 @@ std::vector<bool> replaceInSharedStrings(xlsx::Document *doc, const QString &pat
                 groups.push_back({mine, locked});
                 group = int(groups.size()) - 1;
             }
-            groupOf[size_t(s)] = group;
         }
         // Values inside multi-cell array formulas are never replaced: such a sheet's strings
         // are left to the walk.
