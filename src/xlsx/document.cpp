@@ -465,6 +465,8 @@ void DocumentData::loadStyles() const
     }
 }
 
+int DocumentData::holdBelow = 8 << 20;
+
 bool DocumentData::loadWorksheet(int index, QString *error, LoadMode mode)
 {
     SheetEntry &e = sheets[size_t(index)];
@@ -482,7 +484,7 @@ bool DocumentData::loadWorksheet(int index, QString *error, LoadMode mode)
         return false;
     // A small sheet's cells cost little to hold, and would be read again if needed.
     const bool checkOnly =
-        mode == LoadMode::Check || (mode == LoadMode::CheckLarge && wd->xml.size() > kHoldBelow);
+        mode == LoadMode::Check || (mode == LoadMode::CheckLarge && wd->xml.size() > holdBelow);
     if (!wd->parse(error, !checkOnly))
         return false;
     // A check reads nothing else: the shared strings are read when a cell is.

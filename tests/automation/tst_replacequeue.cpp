@@ -7,6 +7,7 @@
 #include "automation/excel.h"
 #include "jobs.h"
 #include "testsupport.h"
+#include "xlsx/document_p.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -20,6 +21,10 @@ class ReplaceQueueTest : public QObject
 private slots:
     void steps_data();
     void steps();
+    // The same, with every sheet only checked on opening (as large ones are), its cells read
+    // again only when a call needs them.
+    void stepsUnheld_data() { steps_data(); }
+    void stepsUnheld();
 
 private:
     QTemporaryDir m_dir;
@@ -141,6 +146,17 @@ void ReplaceQueueTest::steps_data()
         << "11"
         << R"({"S1":{"A1":"bar"},"S2":{"A1":"foo","A2":"bar","A3":"qbar","A4":"qbar",
                      "B1":"foo x","B2":"foo x"}})";
+}
+
+void ReplaceQueueTest::stepsUnheld()
+{
+    struct Unheld
+    {
+        const int held = xlsx::DocumentData::holdBelow;
+        Unheld() { xlsx::DocumentData::holdBelow = 0; }
+        ~Unheld() { xlsx::DocumentData::holdBelow = held; }
+    } unheld;
+    steps();
 }
 
 void ReplaceQueueTest::steps()
