@@ -292,6 +292,13 @@ int replaceInOwnStrings(xlsx::Document *doc, const QString &path, const ReplaceC
             doc->plainSharedString(int(i), &sb, &se) &&
             !bytesMayContain(sb, se, call.literal, call.literalAnyCase))
             continue;
+        if (h != held.constEnd() && !call.literal.isEmpty()) {
+            // A text held back is the text itself, in its bytes.
+            const QByteArray bytes = h->toUtf8();
+            if (!bytesMayContain(bytes.constData(), bytes.constData() + bytes.size(),
+                                 call.literal, call.literalAnyCase))
+                continue;
+        }
         xlsx::Cell cell;
         cell.exists = true;
         cell.type = xlsx::CellType::SharedString;
