@@ -35,6 +35,24 @@ bool covers(const xlsx::CellRange &outer, const xlsx::CellRange &inner)
            outer.contains(inner.lastRow, inner.lastColumn);
 }
 
+// Calls `visit(sst)` for the shared strings the cells of `ws` refer to: from its summary
+// when it has one, or else cell by cell (then a string may come more than once).
+template <typename Visit> void forEachSharedRef(const xlsx::Worksheet *ws, Visit visit)
+{
+    if (const xlsx::SheetSummary *sum = ws->summary()) {
+        for (size_t i = 0; i < sum->sharedStyles.size(); ++i)
+            if (sum->sharedStyles[i] != -1)
+                visit(int(i));
+        return;
+    }
+    const int count = ws->cellCount();
+    for (int i = 0; i < count; ++i) {
+        const xlsx::CellHead head = ws->headAt(i);
+        if (head.type == xlsx::CellType::SharedString && head.sharedString >= 0)
+            visit(head.sharedString);
+    }
+}
+
 bool sameCalls(const std::vector<ReplaceCall *> &a, const std::vector<ReplaceCall *> &b)
 {
     if (a.size() != b.size())
@@ -237,18 +255,7 @@ bool SharedOwners::ensure(xlsx::Document *doc)
             m_owner.clear();
             return false;
         }
-        if (const xlsx::SheetSummary *sum = ws->summary()) {
-            for (size_t i = 0; i < sum->sharedStyles.size(); ++i)
-                if (sum->sharedStyles[i] != -1)
-                    mark(int(i), s);
-            continue;
-        }
-        const int count = ws->cellCount();
-        for (int i = 0; i < count; ++i) {
-            const xlsx::CellHead head = ws->headAt(i);
-            if (head.type == xlsx::CellType::SharedString)
-                mark(head.sharedString, s);
-        }
+        forEachSharedRef(ws, [&](int sst) { mark(sst, s); });
     }
     m_ok = true;
     return true;
@@ -295,8 +302,8 @@ int replaceInOwnStrings(xlsx::Document *doc, const QString &path, const ReplaceC
         if (h != held.constEnd() && !call.literal.isEmpty()) {
             // A text held back is the text itself, in its bytes.
             const QByteArray bytes = h->toUtf8();
-            if (!bytesMayContain(bytes.constData(), bytes.constData() + bytes.size(),
-                                 call.literal, call.literalAnyCase))
+            if (!bytesMayContain(bytes.constData(), bytes.constData() + bytes.size(), call.literal,
+                                 call.literalAnyCase))
                 continue;
         }
         xlsx::Cell cell;
@@ -366,25 +373,18 @@ bool settleDeferred(xlsx::Document *doc, const QString &path, DeferredTexts *def
         if (doc->sheetInfo(s).kind != xlsx::SheetKind::Worksheet)
             continue;
         QString error;
-        xlsx::Worksheet *ws = doc->worksheet(s, &error);
-        if (!ws)
-            continue;
-        if (const xlsx::SheetSummary *sum = ws->summary()) {
+        const xlsx::Worksheet *ws = doc->worksheet(s, &error);
+        if (!ws) {
+            // Its cells unknown, it may refer to any: none is settled in place.
             for (auto it = referrers.begin(); it != referrers.end(); ++it)
-                if (size_t(it.key()) < sum->sharedStyles.size() &&
-                    sum->sharedStyles[size_t(it.key())] != -1)
-                    it->push_back(s);
+                it->push_back(s);
             continue;
         }
-        const int count = ws->cellCount();
-        for (int i = 0; i < count; ++i) {
-            const xlsx::CellHead head = ws->headAt(i);
-            if (head.type != xlsx::CellType::SharedString)
-                continue;
-            const auto it = referrers.find(head.sharedString);
+        forEachSharedRef(ws, [&](int sst) {
+            const auto it = referrers.find(sst);
             if (it != referrers.end() && (it->empty() || it->back() != s))
                 it->push_back(s);
-        }
+        });
     }
     std::vector<std::pair<int, QString>> agreed;
     std::map<int, QHash<int, QString>> intoCells;
