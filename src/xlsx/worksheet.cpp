@@ -1073,11 +1073,6 @@ void WorksheetData::release()
     stale = true;
 }
 
-bool Worksheet::isLoaded() const
-{
-    return !d->stale;
-}
-
 const SheetSummary *Worksheet::summary() const
 {
     return !d->modified && d->summary.valid ? &d->summary : nullptr;

@@ -110,9 +110,6 @@ public:
     // Zero-based position in the workbook's sheet list.
     int index() const;
 
-    // Whether the cells are held in memory. A sheet only checked on loading is read again
-    // (and its cells held) on first use of them.
-    bool isLoaded() const;
     // The summary of a sheet with no edit; nullptr once one is made.
     const SheetSummary *summary() const;
 

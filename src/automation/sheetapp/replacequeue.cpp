@@ -373,12 +373,8 @@ struct SheetWalk
     }
 };
 
-} // namespace
-
-namespace {
-
-// Whether `calls` leave every cell of a sheet whose cells are not held as it reads now: its
-// values are shared strings already done and numbers no call matches.
+// Whether `calls` leave every cell of an unedited sheet as it reads now: its values are
+// shared strings already done and numbers no call matches.
 bool settled(const xlsx::Worksheet *ws, const std::vector<ReplaceCall *> &calls,
              const std::vector<bool> &done)
 {

@@ -1,9 +1,10 @@
 // Range.Replace calls of a workbook, held back and applied together: every
 // call acts on each cell by itself, so applying all calls of a sheet to one
 // cell before the next cell gives what one walk per call gives, in one walk.
-// The calls are applied when anything else touches the workbook (a read, a
-// Value write, a save); Replace itself still answers at once whether it
-// changes a cell.
+// The calls are applied when anything else reads or writes cells or saves;
+// Replace itself still answers at once whether it changes a cell. A call on a
+// sheet of plain values is carried out at once on the shared strings it
+// changes (see sharedreplace_p.h).
 #pragma once
 
 #include "automation/sheetapp/cellreplace_p.h"
@@ -53,11 +54,12 @@ bool bytesMayContain(const char *p, const char *e, const QByteArray &literal, bo
 class ReplaceQueue
 {
 public:
-    // Range.Replace: true when the call changes a cell. The call is queued,
-    // or applied at once on a sheet with tables (whose header cells depend on
-    // each other). `path` names the workbook in warnings.
+    // Range.Replace: true when the call changes a cell. The call is applied at
+    // once to the shared strings of a sheet of plain values, or on a sheet with
+    // tables (whose header cells depend on each other), or else queued. `path`
+    // names the workbook in warnings.
     bool replace(xlsx::Document *doc, const QString &path, ReplaceCall call);
-    // Applies every queued call.
+    // Applies every queued call and settles the texts held back.
     void flush(xlsx::Document *doc, const QString &path);
     bool isEmpty() const { return m_calls.empty() && m_deferred.empty(); }
     // Forgets the queued calls (the workbook is closed unsaved).
