@@ -213,6 +213,8 @@ public:
     // The stored XML of shared string item i (the content of its <si>); valid until the next
     // edit of a shared string.
     QByteArray sharedStringXml(int i) const;
+    // Document::plainSharedString.
+    bool plainSharedString(int i, const char **begin, const char **end) const;
     bool setSharedString(int i, const QString &text, QString *error);
     // The shared strings part with the edited items' new content.
     QByteArray sharedStringsPart() const;

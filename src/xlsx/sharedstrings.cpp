@@ -171,25 +171,28 @@ QString Document::sharedString(int index) const
     return d->sharedString(index);
 }
 
-bool Document::plainSharedString(int index, const char **begin, const char **end) const
+bool DocumentData::plainSharedString(int index, const char **begin, const char **end) const
 {
-    d->loadSharedStrings(nullptr);
-    if (index < 0 || size_t(index) >= d->sstItems.size())
+    loadSharedStrings(nullptr);
+    if (index < 0 || size_t(index) >= sstItems.size())
         return false;
-    const DocumentData::SstItem &item = d->sstItems[size_t(index)];
+    const SstItem &item = sstItems[size_t(index)];
     const char *b =
-        item.newEnd ? d->sstNew.constData() + item.newBegin : d->sstXml.constData() + item.begin;
-    const char *e =
-        item.newEnd ? d->sstNew.constData() + item.newEnd : d->sstXml.constData() + item.end;
+        item.newEnd ? sstNew.constData() + item.newBegin : sstXml.constData() + item.begin;
+    const char *e = item.newEnd ? sstNew.constData() + item.newEnd : sstXml.constData() + item.end;
     // Looked at once per item: most searches ask about every item.
-    if (item.plain == DocumentData::SstItem::Unknown)
-        item.plain = b < e && isPlainStoredText(b, e) ? DocumentData::SstItem::Plain
-                                                      : DocumentData::SstItem::NotPlain;
-    if (item.plain != DocumentData::SstItem::Plain)
+    if (item.plain == SstItem::Unknown)
+        item.plain = b < e && isPlainStoredText(b, e) ? SstItem::Plain : SstItem::NotPlain;
+    if (item.plain != SstItem::Plain)
         return false;
     *begin = b;
     *end = e;
     return true;
+}
+
+bool Document::plainSharedString(int index, const char **begin, const char **end) const
+{
+    return d->plainSharedString(index, begin, end);
 }
 
 bool Document::setSharedString(int index, const QString &text, QString *error)

@@ -1135,19 +1135,13 @@ bool Worksheet::plainStoredText(int i, const char **begin, const char **end) con
     const CellRec &rec = wd->cells[size_t(i)];
     if (!(rec.flags & CellRec::HasValue))
         return false;
-    const char *p = nullptr;
-    const char *e = nullptr;
-    if (rec.type == quint8(CellType::InlineString)) {
-        const char *b = wd->base(rec);
-        p = b + rec.vBegin;
-        e = b + rec.vEnd;
-    } else if (rec.type == quint8(CellType::SharedString)) {
-        const QByteArray item = wd->doc->sharedStringXml(wd->sharedStringIndex(rec));
-        p = item.constData();
-        e = p + item.size();
-    } else {
+    // A shared string is judged once, by the shared strings it is kept with.
+    if (rec.type == quint8(CellType::SharedString))
+        return wd->doc->plainSharedString(wd->sharedStringIndex(rec), begin, end);
+    if (rec.type != quint8(CellType::InlineString))
         return false;
-    }
+    const char *p = wd->base(rec) + rec.vBegin;
+    const char *e = wd->base(rec) + rec.vEnd;
     if (!isPlainStoredText(p, e))
         return false;
     *begin = p;
