@@ -63,7 +63,6 @@ struct CellRange
     {
         return row >= firstRow && row <= lastRow && column >= firstColumn && column <= lastColumn;
     }
-    CellRef topLeft() const { return CellRef(firstRow, firstColumn); }
     // "A1:C4", or "B2" for a single cell; empty when invalid.
     QString toString() const;
     // Parses "A1:C4", "B2" or "$A$1:$C$4"; an invalid range otherwise.

@@ -137,21 +137,15 @@ public:
     bool hasCalcChain() const;
     // True when the calculation chain exists or a loaded worksheet holds a formula.
     bool hasFormulas() const;
-    // Sets calcPr fullCalcOnLoad="1" in the workbook part on save.
-    void setFullCalcOnLoad();
-    // Removes the calculation chain part, its relationship and its content-type override on
-    // save.
-    void removeCalcChain();
-    // When a saved edit changed or removed a formula, the calculation chain is removed, and when
-    // any value changed in a workbook with formulas, fullCalcOnLoad is set, so that the
-    // spreadsheet application recalculates. On by default.
-    void setAutoRecalc(bool on);
 
     // True when something would be written differently from the original.
     bool isModified() const;
 
     // Writes the package atomically to path() (a failed save leaves the old file as it was).
-    // An unmodified opened document writes the same content again.
+    // An unmodified opened document writes the same content again. When an edit changed or
+    // removed a formula, the calculation chain is removed (with its relationship and its
+    // content type), and when any value changed in a workbook with formulas, calcPr
+    // fullCalcOnLoad is set, so that the spreadsheet application recalculates.
     bool save(QString *error = nullptr);
     // Writes to another path atomically; the document is then bound to it.
     bool saveAs(const QString &path, QString *error = nullptr);

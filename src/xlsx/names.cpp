@@ -46,7 +46,7 @@ QVector<NameSpan> scanNames(const QByteArray &xml, QString *error)
 QVector<DefinedName> Document::definedNames() const
 {
     QVector<DefinedName> out;
-    for (const NameSpan &n : scanNames(d->workbookXml, nullptr))
+    for (const NameSpan &n : scanNames(d->workbook.xml, nullptr))
         out.append(n.name);
     return out;
 }
@@ -54,22 +54,22 @@ QVector<DefinedName> Document::definedNames() const
 bool Document::setDefinedNameFormula(int index, const QString &formula, QString *error)
 {
     QString why;
-    const QVector<NameSpan> names = scanNames(d->workbookXml, &why);
+    const QVector<NameSpan> names = scanNames(d->workbook.xml, &why);
     if (!why.isEmpty() || index < 0 || index >= names.size()) {
         if (error)
             *error = QStringLiteral("%1: part /%2: no defined name %3%4")
-                         .arg(d->label(), d->workbookEntry)
+                         .arg(d->label(), d->workbook.entry)
                          .arg(index)
                          .arg(why.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(why));
         return false;
     }
     const Span &c = names[index].content;
-    QByteArray x = d->workbookXml.left(int(c.begin));
+    QByteArray x = d->workbook.xml.left(int(c.begin));
     x += escapeXml(formula);
-    x += d->workbookXml.mid(int(c.end));
-    d->workbookXml = x;
-    d->rewrittenParts.insert(d->workbookEntry, x);
-    d->formulaEdited = true;
+    x += d->workbook.xml.mid(int(c.end));
+    d->workbook.xml = x;
+    d->edits.rewrittenParts.insert(d->workbook.entry, x);
+    d->edits.formulaEdited = true;
     return true;
 }
 

@@ -23,18 +23,18 @@ bool isPlainStoredText(const char *p, const char *e)
 
 bool DocumentData::loadSharedStrings(QString *error) const
 {
-    if (sstLoaded)
+    if (sst.loaded)
         return true;
-    sstLoaded = true;
-    sstXml.clear();
-    sstItems.clear();
-    sstPrefix.clear();
-    if (sstEntry.isEmpty() || zip.find(sstEntry) < 0)
+    sst.loaded = true;
+    sst.xml.clear();
+    sst.items.clear();
+    sst.prefix.clear();
+    if (workbook.sstEntry.isEmpty() || package.zip.find(workbook.sstEntry) < 0)
         return true;
-    if (!readPart(sstEntry, &sstXml, error))
+    if (!readPart(workbook.sstEntry, &sst.xml, error))
         return false;
     // The items stay undecoded: a string is flattened when a cell asks for it.
-    XmlScanner s(sstXml.constData(), sstXml.size());
+    XmlScanner s(sst.xml.constData(), sst.xml.size());
     XmlToken t;
     bool root = true;
     while (s.next(&t)) {
@@ -43,8 +43,8 @@ bool DocumentData::loadSharedStrings(QString *error) const
         if (root) {
             root = false;
             const Span local = s.localName(t.name);
-            sstPrefix =
-                QByteArray(sstXml.constData() + t.name.begin, int(local.begin - t.name.begin));
+            sst.prefix =
+                QByteArray(sst.xml.constData() + t.name.begin, int(local.begin - t.name.begin));
         }
         if (!s.localIs(t.name, "si"))
             continue;
@@ -57,39 +57,29 @@ bool DocumentData::loadSharedStrings(QString *error) const
                 ;
             end = quint32(x.whole.begin);
         }
-        sstItems.push_back({begin, end, 0, 0});
+        sst.items.push_back({begin, end, 0, 0});
     }
     if (s.failed()) {
         if (error)
             *error = QStringLiteral("%1: part /%2: malformed XML (%3)")
-                         .arg(label(), sstEntry, s.error());
-        sstXml.clear();
-        sstItems.clear();
+                         .arg(label(), workbook.sstEntry, s.error());
+        sst.xml.clear();
+        sst.items.clear();
         return false;
     }
     return true;
 }
 
-void DocumentData::resetSharedStrings()
-{
-    sstLoaded = false;
-    sstEdited = false;
-    sstXml.clear();
-    sstPrefix.clear();
-    sstNew.clear();
-    std::vector<SstItem>().swap(sstItems);
-}
-
 QByteArray DocumentData::sharedStringXml(int i) const
 {
     loadSharedStrings(nullptr);
-    if (i < 0 || size_t(i) >= sstItems.size())
+    if (i < 0 || size_t(i) >= sst.items.size())
         return QByteArray();
-    const SstItem &item = sstItems[size_t(i)];
+    const SharedStringsState::Item &item = sst.items[size_t(i)];
     if (item.newEnd)
-        return QByteArray::fromRawData(sstNew.constData() + item.newBegin,
+        return QByteArray::fromRawData(sst.newXml.constData() + item.newBegin,
                                        int(item.newEnd - item.newBegin));
-    return QByteArray::fromRawData(sstXml.constData() + item.begin, int(item.end - item.begin));
+    return QByteArray::fromRawData(sst.xml.constData() + item.begin, int(item.end - item.begin));
 }
 
 QString DocumentData::sharedString(int i) const
@@ -106,29 +96,23 @@ bool DocumentData::setSharedString(int i, const QString &text, QString *error)
 {
     auto fail = [&](const QString &why) {
         if (error)
-            *error = QStringLiteral("%1: part /%2: %3").arg(label(), sstEntry, why);
+            *error = QStringLiteral("%1: part /%2: %3").arg(label(), workbook.sstEntry, why);
         return false;
     };
     if (!loadSharedStrings(error))
         return false;
-    if (i < 0 || size_t(i) >= sstItems.size())
+    if (i < 0 || size_t(i) >= sst.items.size())
         return fail(QStringLiteral("no shared string %1").arg(i));
-    if (quint64(sstXml.size()) + quint64(sstNew.size()) + quint64(text.size()) * 3 + 64 >=
+    if (quint64(sst.xml.size()) + quint64(sst.newXml.size()) + quint64(text.size()) * 3 + 64 >=
         0x7fffffffULL)
         return fail(QStringLiteral("part too large"));
-    const QByteArray escaped = escapeOfficeText(text);
-    const bool preserve = !text.isEmpty() && (text.front().isSpace() || text.back().isSpace() ||
-                                              text.contains(QLatin1Char('\n')));
-    SstItem &item = sstItems[size_t(i)];
-    item.plain = SstItem::Unknown;
-    item.newBegin = quint32(sstNew.size());
-    sstNew.append('<').append(sstPrefix).append('t');
-    if (preserve)
-        sstNew.append(" xml:space=\"preserve\"");
-    sstNew.append('>').append(escaped).append("</").append(sstPrefix).append("t>");
-    item.newEnd = quint32(sstNew.size());
-    sstEdited = true;
-    valueEdited = true;
+    SharedStringsState::Item &item = sst.items[size_t(i)];
+    item.plain = SharedStringsState::Item::Unknown;
+    item.newBegin = quint32(sst.newXml.size());
+    XmlFragment(&sst.newXml, sst.prefix).textElement(text);
+    item.newEnd = quint32(sst.newXml.size());
+    sst.edited = true;
+    edits.valueEdited = true;
     return true;
 }
 
@@ -136,25 +120,26 @@ QByteArray DocumentData::sharedStringsPart() const
 {
     // The items are in the order of the part: what lies between them is copied as it is.
     QByteArray out;
-    out.reserve(sstXml.size() + sstNew.size());
+    out.reserve(sst.xml.size() + sst.newXml.size());
     quint32 at = 0;
-    for (const SstItem &item : sstItems) {
+    for (const SharedStringsState::Item &item : sst.items) {
         if (!item.newEnd)
             continue;
-        out.append(sstXml.constData() + at, int(item.begin - at));
-        out.append(sstNew.constData() + item.newBegin, int(item.newEnd - item.newBegin));
+        out.append(sst.xml.constData() + at, int(item.begin - at));
+        out.append(sst.newXml.constData() + item.newBegin, int(item.newEnd - item.newBegin));
         at = item.end;
-        if (item.begin == item.end && item.end > 0 && sstXml[int(item.end) - 1] == '>' &&
-            sstXml[int(item.end) - 2] == '/') {
+        if (item.begin == item.end && item.end > 0 && sst.xml[int(item.end) - 1] == '>' &&
+            sst.xml[int(item.end) - 2] == '/') {
             // A self-closing <si/>: given content, it needs an end tag. Its start tag was
             // copied with its "/>": taken back and written open.
             out.chop(int(item.newEnd - item.newBegin) + 2);
-            out.append('>');
-            out.append(sstNew.constData() + item.newBegin, int(item.newEnd - item.newBegin));
-            out.append("</").append(sstPrefix).append("si>");
+            XmlFragment(&out, sst.prefix)
+                .end()
+                .raw(sst.newXml.constData() + item.newBegin, int(item.newEnd - item.newBegin))
+                .close("si");
         }
     }
-    out.append(sstXml.constData() + at, sstXml.size() - int(at));
+    out.append(sst.xml.constData() + at, sst.xml.size() - int(at));
     return out;
 }
 
@@ -163,7 +148,7 @@ QByteArray DocumentData::sharedStringsPart() const
 int Document::sharedStringCount() const
 {
     d->loadSharedStrings(nullptr);
-    return int(d->sstItems.size());
+    return int(d->sst.items.size());
 }
 
 QString Document::sharedString(int index) const
@@ -174,16 +159,18 @@ QString Document::sharedString(int index) const
 bool DocumentData::plainSharedString(int index, const char **begin, const char **end) const
 {
     loadSharedStrings(nullptr);
-    if (index < 0 || size_t(index) >= sstItems.size())
+    if (index < 0 || size_t(index) >= sst.items.size())
         return false;
-    const SstItem &item = sstItems[size_t(index)];
+    const SharedStringsState::Item &item = sst.items[size_t(index)];
     const char *b =
-        item.newEnd ? sstNew.constData() + item.newBegin : sstXml.constData() + item.begin;
-    const char *e = item.newEnd ? sstNew.constData() + item.newEnd : sstXml.constData() + item.end;
+        item.newEnd ? sst.newXml.constData() + item.newBegin : sst.xml.constData() + item.begin;
+    const char *e =
+        item.newEnd ? sst.newXml.constData() + item.newEnd : sst.xml.constData() + item.end;
     // Looked at once per item: most searches ask about every item.
-    if (item.plain == SstItem::Unknown)
-        item.plain = b < e && isPlainStoredText(b, e) ? SstItem::Plain : SstItem::NotPlain;
-    if (item.plain != SstItem::Plain)
+    if (item.plain == SharedStringsState::Item::Unknown)
+        item.plain = b < e && isPlainStoredText(b, e) ? SharedStringsState::Item::Plain
+                                                      : SharedStringsState::Item::NotPlain;
+    if (item.plain != SharedStringsState::Item::Plain)
         return false;
     *begin = b;
     *end = e;
@@ -205,12 +192,12 @@ bool Document::setSharedStrings(const std::vector<std::pair<int, QString>> &text
     if (!d->loadSharedStrings(error))
         return false;
     // Checked as a whole first, so that nothing is changed when one cannot be.
-    quint64 bytes = quint64(d->sstXml.size()) + quint64(d->sstNew.size());
+    quint64 bytes = quint64(d->sst.xml.size()) + quint64(d->sst.newXml.size());
     for (const auto &t : texts) {
-        if (t.first < 0 || size_t(t.first) >= d->sstItems.size()) {
+        if (t.first < 0 || size_t(t.first) >= d->sst.items.size()) {
             if (error)
                 *error = QStringLiteral("%1: part /%2: no shared string %3")
-                             .arg(d->label(), d->sstEntry)
+                             .arg(d->label(), d->workbook.sstEntry)
                              .arg(t.first);
             return false;
         }
@@ -218,7 +205,8 @@ bool Document::setSharedStrings(const std::vector<std::pair<int, QString>> &text
     }
     if (bytes >= 0x7fffffffULL) {
         if (error)
-            *error = QStringLiteral("%1: part /%2: part too large").arg(d->label(), d->sstEntry);
+            *error = QStringLiteral("%1: part /%2: part too large")
+                         .arg(d->label(), d->workbook.sstEntry);
         return false;
     }
     for (const auto &t : texts)

@@ -20,7 +20,7 @@ QVector<TablePart> tableParts(const WorksheetData &w)
         return out;
     DocumentData *doc = w.doc;
     QByteArray relsXml;
-    if (doc->zip.find(w.relsEntry) < 0 || !doc->readPart(w.relsEntry, &relsXml, nullptr))
+    if (doc->package.zip.find(w.relsEntry) < 0 || !doc->readPart(w.relsEntry, &relsXml, nullptr))
         return out;
     QVector<Relationship> rels;
     if (!parseRelationships(relsXml, QString(), &rels, nullptr))
@@ -31,10 +31,10 @@ QVector<TablePart> tableParts(const WorksheetData &w)
                 continue;
             TablePart p;
             p.entry = resolveTarget(w.entryName, r.target);
-            const auto it = doc->rewrittenParts.constFind(p.entry);
-            if (it != doc->rewrittenParts.constEnd())
+            const auto it = doc->edits.rewrittenParts.constFind(p.entry);
+            if (it != doc->edits.rewrittenParts.constEnd())
                 p.xml = *it;
-            else if (doc->zip.find(p.entry) < 0 || !doc->readPart(p.entry, &p.xml, nullptr))
+            else if (doc->package.zip.find(p.entry) < 0 || !doc->readPart(p.entry, &p.xml, nullptr))
                 break;
             out.append(p);
             break;
@@ -110,7 +110,7 @@ bool Worksheet::renameTableColumn(int tableIndex, int columnIndex, const QString
         QByteArray x = p.xml.left(int(a->value.begin));
         x += escapeOfficeText(name);
         x += p.xml.mid(int(a->value.end));
-        data()->doc->rewrittenParts.insert(p.entry, x);
+        data()->doc->edits.rewrittenParts.insert(p.entry, x);
         return true;
     }
     if (s.failed())
@@ -161,7 +161,7 @@ bool Worksheet::mapTableFormulas(int tableIndex, const std::function<QString(con
     if (copied == 0)
         return true;
     out += p.xml.mid(int(copied));
-    data()->doc->rewrittenParts.insert(p.entry, out);
+    data()->doc->edits.rewrittenParts.insert(p.entry, out);
     return true;
 }
 

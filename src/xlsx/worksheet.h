@@ -107,8 +107,6 @@ public:
     Worksheet &operator=(const Worksheet &) = delete;
 
     QString name() const;
-    // Zero-based position in the workbook's sheet list.
-    int index() const;
 
     // The summary of a sheet with no edit; nullptr once one is made.
     const SheetSummary *summary() const;
@@ -117,10 +115,6 @@ public:
     int cellCount() const;
     Cell cellAt(int i) const;
     CellHead headAt(int i) const;
-    // False only when the string value of the cell at position i certainly does
-    // not contain `utf8` (looked up in the stored bytes, without decoding them);
-    // true for anything else, including cells that are not strings.
-    bool textMayContain(int i, const QByteArray &utf8) const;
     // The stored bytes (UTF-8, with the <t> tags around) of the string value of
     // the cell at position i, when they hold its text as it is (one plain <t>,
     // nothing escaped); false for anything else. Valid until the next edit.
@@ -175,10 +169,6 @@ public:
     // `map` gets each formula text and returns the new one.
     bool mapTableFormulas(int tableIndex, const std::function<QString(const QString &)> &map,
                           QString *error = nullptr);
-
-    // Turns the shared-formula group that (row, column) belongs to into ordinary formulas
-    // (cached values kept). True when there was nothing to do.
-    bool expandSharedFormula(int row, int column, QString *error = nullptr);
 
     // Whether any edit was made since the package was opened or saved.
     bool isModified() const;

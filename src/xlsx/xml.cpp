@@ -504,6 +504,20 @@ QByteArray escapeOfficeText(const QString &text)
     return escapeUtf8(s.toUtf8(), false);
 }
 
+XmlFragment &XmlFragment::textElement(const QString &text)
+{
+    const QByteArray escaped = escapeOfficeText(text);
+    const bool preserve = !text.isEmpty() && (text.front().isSpace() || text.back().isSpace() ||
+                                              text.contains(QLatin1Char('\n')));
+    // A new buffer takes it in one allocation: this runs for every cell a replace changes.
+    if (m_out->isEmpty())
+        m_out->reserve(escaped.size() + 2 * m_prefix.size() + 32);
+    open("t");
+    if (preserve)
+        attr("xml:space", "preserve", 8);
+    return end().raw(escaped).close("t");
+}
+
 namespace {
 
 // The text of an item that is exactly one <t> element (any prefix, no attribute but

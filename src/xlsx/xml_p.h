@@ -108,6 +108,87 @@ QByteArray escapeXml(const QString &text);
 // text of its <t> elements, leaving out phonetic runs (<rPh>), Office escapes decoded.
 bool flattenStringItem(const char *begin, const char *end, QString *out);
 
+// Writes new XML into a part whose SpreadsheetML (or package) elements carry `prefix` ("x:"
+// or none): every element name gets the prefix. Attribute values and content are given
+// escaped, except where a QString is taken. The prefix must outlive the builder.
+class XmlFragment
+{
+public:
+    XmlFragment(QByteArray *out, const QByteArray &prefix) : m_out(out), m_prefix(prefix) {}
+
+    // "<p:name"
+    XmlFragment &open(const char *name)
+    {
+        m_out->append('<').append(m_prefix).append(name);
+        return *this;
+    }
+    // ` name="value"`
+    XmlFragment &attr(const char *name, const char *value, int size)
+    {
+        m_out->append(' ').append(name).append("=\"").append(value, size).append('"');
+        return *this;
+    }
+    XmlFragment &attr(const char *name, const char *value)
+    {
+        return attr(name, value, int(strlen(value)));
+    }
+    XmlFragment &attr(const char *name, const QByteArray &value)
+    {
+        return attr(name, value.constData(), value.size());
+    }
+    XmlFragment &attr(const QByteArray &name, const QByteArray &value)
+    {
+        return attr(name.constData(), value);
+    }
+    XmlFragment &attr(const char *name, qint64 number)
+    {
+        return attr(name, QByteArray::number(number));
+    }
+    // Closes a start tag: ">", or "/>" for an element without content.
+    XmlFragment &end()
+    {
+        m_out->append('>');
+        return *this;
+    }
+    XmlFragment &endEmpty()
+    {
+        m_out->append("/>");
+        return *this;
+    }
+    // Content (escaped XML) as it is.
+    XmlFragment &raw(const QByteArray &xml)
+    {
+        m_out->append(xml);
+        return *this;
+    }
+    XmlFragment &raw(const char *xml, int size)
+    {
+        m_out->append(xml, size);
+        return *this;
+    }
+    // "</p:name>"
+    XmlFragment &close(const char *name)
+    {
+        m_out->append("</").append(m_prefix).append(name).append('>');
+        return *this;
+    }
+    // "<p:name>content</p:name>"
+    XmlFragment &element(const char *name, const char *content, int size)
+    {
+        return open(name).end().raw(content, size).close(name);
+    }
+    XmlFragment &element(const char *name, const QByteArray &content)
+    {
+        return element(name, content.constData(), content.size());
+    }
+    // The <t> of a string item holding `text` (Office-escaped), its spaces kept.
+    XmlFragment &textElement(const QString &text);
+
+private:
+    QByteArray *m_out;
+    const QByteArray &m_prefix;
+};
+
 // Brings a part stored in another encoding than UTF-8 (UTF-16 with or without a byte order
 // mark, or an encoding its declaration names) to UTF-8, with a declaration that says so;
 // UTF-8 parts are left as they are. False, with *why, for an encoding Qt does not know.
