@@ -373,6 +373,7 @@ bool DocumentData::loadPackage(const QByteArray &bytes, const QString &label, QS
     resetSharedStrings();
     stylesLoaded = false;
     lockedXf.clear();
+    xfNumFmtIds.clear();
     return true;
 }
 
@@ -1072,6 +1073,7 @@ bool Document::saveAs(const QString &path, QString *error)
     d->resetSharedStrings();
     d->stylesLoaded = false;
     d->lockedXf.clear();
+    d->xfNumFmtIds.clear();
     d->path = path;
     d->rewrittenParts.clear();
     d->wantFullCalc = d->wantRemoveCalcChain = false;

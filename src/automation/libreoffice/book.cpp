@@ -1,5 +1,6 @@
 // The workbook in its instance: load, read, replace, write, store, close.
 #include "automation/libreoffice/book_p.h"
+#include "automation/libreoffice/cellinput_p.h"
 #include "automation/libreoffice/pool_p.h"
 #include "automation/libreoffice/search_p.h"
 #include "xlsx/savefile.h"
@@ -85,39 +86,6 @@ Reference<css::table::XCellRange> rangeOf(const BookData &d, int sheet, const xl
 {
     return sheetAt(d, sheet)->getCellRangeByPosition(r.firstColumn - 1, r.firstRow - 1,
                                                      r.lastColumn - 1, r.lastRow - 1);
-}
-
-// Typed input read as a date, a time, a percentage or an amount of money
-// also takes that kind of format when the cells show another kind, as the
-// spreadsheet application does with what the user types.
-void applyTypedFormat(const BookData &d, const Reference<css::table::XCellRange> &cells,
-                      const QString &text)
-{
-    if (text.startsWith(QLatin1Char('=')) ||
-        cells->getCellByPosition(0, 0)->getType() != css::table::CellContentType_VALUE)
-        return;
-    Reference<css::util::XNumberFormatsSupplier> supplier(d.document, UNO_QUERY_THROW);
-    Reference<css::util::XNumberFormatter2> formatter =
-        css::util::NumberFormatter::create(d.instance->context);
-    formatter->attachNumberFormatsSupplier(supplier);
-    sal_Int32 key = 0;
-    try {
-        key = formatter->detectNumberFormat(0, toOUString(text));
-    } catch (const css::util::NotNumericException &) {
-        return;
-    }
-    const auto kindOf = [&supplier](sal_Int32 k) {
-        sal_Int16 type = 0;
-        supplier->getNumberFormats()->getByKey(k)->getPropertyValue("Type") >>= type;
-        return type & (css::util::NumberFormat::DATETIME | css::util::NumberFormat::CURRENCY |
-                       css::util::NumberFormat::PERCENT);
-    };
-    const int kind = kindOf(key);
-    Reference<css::beans::XPropertySet> properties(cells, UNO_QUERY_THROW);
-    sal_Int32 current = 0;
-    properties->getPropertyValue("NumberFormat") >>= current;
-    if (kind != 0 && (kindOf(current) & kind) == 0)
-        properties->setPropertyValue("NumberFormat", Any(key));
 }
 
 } // namespace
@@ -324,24 +292,8 @@ bool Book::replace(int sheet, const xlsx::CellRange &range, const ReplaceOptions
 bool Book::setText(int sheet, const xlsx::CellRange &range, const QString &text, QString *error)
 {
     QMutexLocker lock(&m_mutex);
-    return call(QStringLiteral("Range.Value"), error, [&] {
-        Reference<css::table::XCellRange> cells = rangeOf(*d, sheet, range);
-        if (range.rowCount() == 1 && range.columnCount() == 1) {
-            // Typed input: numbers, dates and "=" formulas are taken as such.
-            cells->getCellByPosition(0, 0)->setFormula(toOUString(text));
-            applyTypedFormat(*d, cells, text);
-            return;
-        }
-        Sequence<rtl::OUString> row(range.columnCount());
-        for (rtl::OUString &s : row)
-            s = toOUString(text);
-        Sequence<Sequence<rtl::OUString>> rows(range.rowCount());
-        for (Sequence<rtl::OUString> &r : rows)
-            r = row;
-        Reference<css::sheet::XCellRangeFormula> formula(cells, UNO_QUERY_THROW);
-        formula->setFormulaArray(rows);
-        applyTypedFormat(*d, cells, text);
-    });
+    return call(QStringLiteral("Range.Value"), error,
+                [&] { writeTypedInput(d->document, rangeOf(*d, sheet, range), text); });
 }
 
 bool Book::save(QString *error)
