@@ -32,7 +32,9 @@ bool scanCellXfs(const QByteArray &xml, CellXfs *out, QString *why)
         const int depth = s.depth();
         XmlToken x;
         while (s.next(&x) && !(x.kind == XmlToken::EndTag && s.depth() == depth - 1)) {
-            if (x.kind != XmlToken::StartTag || s.depth() != depth + 1 || !s.localIs(x.name, "xf"))
+            // A self-closing element is not on the scanner's stack.
+            if (x.kind != XmlToken::StartTag || s.depth() != depth + (x.selfClosing ? 0 : 1) ||
+                !s.localIs(x.name, "xf"))
                 continue;
             const XmlAttr *q = s.attr(x, "quotePrefix");
             out->quoted.append(q && (s.equals(q->value, "1") || s.equals(q->value, "true")));

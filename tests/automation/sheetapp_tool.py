@@ -9,8 +9,9 @@ packages, and an inspector of what was written.
   sheetapp_tool.py inspect PATH       JSON on stdout
   sheetapp_tool.py protection PATH    JSON: {sheet: {"protected": bool, "unlocked": [refs]}}
   sheetapp_tool.py cells PATH         typed workbook from a JSON spec on stdin (see make_cells)
-  sheetapp_tool.py read PATH [recalc] JSON: {"cells": {sheet: {ref: [value, type, format]}},
-                                      "tables": {name: [columns]}, "names": {name: formula}};
+  sheetapp_tool.py read PATH [recalc] JSON: {"cells": {sheet: {ref: [value, type, format,
+                                      quote prefix]}}, "tables": {name: [columns]},
+                                      "names": {name: formula}, "xfs": cell styles};
                                       with "recalc" the values LibreOffice computes
 """
 import io
@@ -372,12 +373,16 @@ def read(path, recalc=False):
                     kind = c.data_type
                     if ws.formula_attributes.get(c.coordinate, {}).get("t") == "array":
                         kind = "array"
-                    cells[c.coordinate] = [v, kind, c.number_format]
+                    cells[c.coordinate] = [v, kind, c.number_format, bool(c.quotePrefix)]
             out["cells"][ws.title] = cells
             for t in ws.tables.values():
                 out["tables"][t.displayName] = [col.name for col in t.tableColumns]
         for name in wb.defined_names.definedName:
             out["names"][name.name] = name.attr_text
+        with zipfile.ZipFile(path) as z:
+            styles = z.read("xl/styles.xml").decode("utf-8")
+        xfs = re.search(r"<(?:\w+:)?cellXfs[^>]*>(.*?)</(?:\w+:)?cellXfs>", styles, re.S)
+        out["xfs"] = len(re.findall(r"<(?:\w+:)?xf[\s/>]", xfs.group(1))) if xfs else 0
         return out
     finally:
         if work:

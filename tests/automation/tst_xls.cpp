@@ -4,6 +4,7 @@
 #include "automation/libreoffice/libreoffice.h"
 #include "jobs.h"
 #include "testsupport.h"
+#include "typedinput_rows.h"
 
 #include <QDir>
 #include <QFile>
@@ -22,15 +23,25 @@ using jobs::Request;
 
 namespace {
 
-// "Sheet!A1" -> value, for every cell of every sheet.
+// A date's serial number as the tests write it: "date:45306.5".
+QString dateText(double serial)
+{
+    return QStringLiteral("date:") + QString::number(serial, 'g', 12);
+}
+
+// "Sheet!A1" -> value, for every cell of every sheet; a date as dateText.
 QMap<QString, QVariant> cellsOf(const QString &path)
 {
     QMap<QString, QVariant> cells;
     for (const QJsonValue &s : testsupport::dumpXls(path).value("sheets").toArray()) {
         const QJsonObject sheet = s.toObject();
         const QJsonObject values = sheet.value("cells").toObject();
+        const QJsonObject serials = sheet.value("serials").toObject();
         for (auto it = values.begin(); it != values.end(); ++it)
-            cells.insert(sheet.value("name").toString() + '!' + it.key(), it.value().toVariant());
+            cells.insert(sheet.value("name").toString() + '!' + it.key(),
+                         serials.contains(it.key())
+                             ? QVariant(dateText(serials.value(it.key()).toDouble()))
+                             : it.value().toVariant());
     }
     return cells;
 }
@@ -54,6 +65,8 @@ private slots:
     void keyword();
     void position_data();
     void position();
+    void typedInput_data();
+    void typedInput();
     void sheetChoice_data();
     void sheetChoice();
     void corpus_data();
@@ -87,7 +100,11 @@ void XlsTest::initTestCase()
         "sheets": [
           {"name": "First", "cells": {"A1": "apple pie", "A2": "Apple", "A3": "apple",
              "B1": "a*c", "B2": "a?c", "B3": "abc", "C1": 1234.5, "C2": {"date": "2024-01-31"},
-             "C3": {"f": "=C1*2"}, "D1": "x~y", "D2": "red apple", "D3": "apple"}},
+             "C3": {"f": "=C1*2"}, "D1": "x~y", "D2": "red apple", "D3": "apple",
+             "C4": {"date": "1899-12-31T12:00:00", "format": "h:mm:ss"},
+             "C5": {"date": "2024-01-15T12:00:00", "format": "yyyy/m/d h:mm:ss"},
+             "C6": {"date": "2024-01-15", "format": "yyyy/m/d"},
+             "C7": {"date": "1899-12-31T08:30:00", "format": "h:mm:ss"}}},
           {"name": "Second", "cells": {"A1": "apple", "B5": "apple tree"}},
           {"name": "Hidden", "state": "hidden", "cells": {"A1": "apple"}}]})")
                                  .object();
@@ -98,6 +115,7 @@ void XlsTest::initTestCase()
     m_book = m_dir.filePath(QStringLiteral("book.xls"));
     m_before = cellsOf(m_book);
     QCOMPARE(m_before.value("First!A1").toString(), QStringLiteral("apple pie"));
+    QCOMPARE(m_before.value("First!C5").toString(), dateText(45306.5));
     // The converter leaves the formula uncomputed; every save computes it.
     m_before.insert(QStringLiteral("First!C3"), 2469.0);
 }
@@ -211,6 +229,31 @@ void XlsTest::keyword_data()
         << "99" << 2 << 1 << false << QStringList{"First!C1=99.5", "First!C3=199"};
     QTest::newRow("formula text") << "C1*2"
                                   << "C1*3" << 2 << 1 << false << QStringList{"First!C3=3703.5"};
+    // Dates and times match in their Chinese form, not in the en-US one, and stay dates and
+    // times. LibreOffice writes the month and day of a date-time and the hour of a time with
+    // two digits, and a date in an ISO format in that format.
+    QTest::newRow("date, Chinese form")
+        << "2024/1/15"
+        << "2024/2/1" << 1 << 1 << false << QStringList{"First!C6=date:45323"};
+    QTest::newRow("date, en-US form") << "01/15/2024"
+                                      << "02/01/2024" << 2 << 1 << false << QStringList();
+    QTest::newRow("date in an ISO format")
+        << "2024-01-31"
+        << "2024/2/1" << 1 << 1 << false << QStringList{"First!C2=date:45323"};
+    QTest::newRow("time and date-time, Chinese form")
+        << "12:00:00"
+        << "13:00:00" << 2 << 1 << false
+        << QStringList{"First!C4=date:0.541666666667", "First!C5=date:45306.5416667"};
+    QTest::newRow("time, en-US form") << "12:00:00 PM"
+                                      << "1:00:00 PM" << 2 << 1 << false << QStringList();
+    QTest::newRow("time before ten, two-digit hour")
+        << "08:30:00"
+        << "9:15:00" << 1 << 1 << false << QStringList{"First!C7=date:0.385416666667"};
+    QTest::newRow("date-time, Chinese form, whole")
+        << "2024/01/15 12:00:00"
+        << "2024/1/16 6:30:00" << 1 << 1 << false << QStringList{"First!C5=date:45307.2708333"};
+    QTest::newRow("date-time, en-US form") << "01/15/2024 12:00:00 PM"
+                                           << "x" << 1 << 1 << false << QStringList();
     QTest::newRow("nothing found") << "zebra"
                                    << "X" << 2 << 1 << false << QStringList();
 }
@@ -248,8 +291,8 @@ void XlsTest::position_data()
                                   << "42" << QStringList{"First!E2=42"};
     QTest::newRow("formula typed") << "$E$3"
                                    << "=C1+1" << QStringList{"First!E3=1235.5"};
-    QTest::newRow("date typed") << "E4"
-                                << "2024-02-29" << QStringList{"First!E4=2024-02-29"};
+    QTest::newRow("ISO date stays text") << "E4"
+                                         << "2024-02-29" << QStringList{"First!E4=2024-02-29"};
     QTest::newRow("overwrites a dependency") << "C1"
                                              << "1" << QStringList{"First!C1=1", "First!C3=2"};
     QTest::newRow("rectangle") << "F2:F1"
@@ -282,6 +325,65 @@ void XlsTest::position()
     QVERIFY(!out.complete);
     QVERIFY(!out.saved);
     QCOMPARE(testsupport::sha256(req.path), before);
+}
+
+// ---------------------------------------------------------------------------
+// The typed input rows of the .xlsx path, on .xls.
+
+void XlsTest::typedInput_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QJsonArray>("expected");
+
+    // One workbook per kind of cell, converted by one LibreOffice run.
+    QMap<QString, QString> books; // cells -> .xls
+    QStringList made;
+    for (const typedinput::Row &row : typedinput::rows()) {
+        if (books.contains(row.cells))
+            continue;
+        const QString xlsx = m_dir.filePath(QStringLiteral("typed%1.xlsx").arg(books.size()));
+        made << typedinput::make(xlsx, row.cells);
+        books.insert(row.cells, xlsx.chopped(1));
+    }
+    QString error;
+    QVERIFY2(
+        testsupport::xlsTool(QStringList{"convert", m_dir.filePath("profile"), m_dir.path()} + made,
+                             nullptr, &error),
+        qPrintable(error));
+    for (const typedinput::Row &row : typedinput::rows())
+        QTest::newRow(row.name) << books.value(row.cells) << row.text << typedinput::array(row.xls);
+}
+
+void XlsTest::typedInput()
+{
+    QFETCH(QString, file);
+    QFETCH(QString, text);
+    QFETCH(QJsonArray, expected);
+
+    Request req;
+    req.path = m_dir.filePath(QStringLiteral("typed.xls"));
+    QFile::remove(req.path);
+    QVERIFY(QFile::copy(file, req.path));
+    req.keyMode = false;
+    req.pairs = {{QStringLiteral("A1"), text}};
+    const Outcome out = jobs::run(req);
+    QCOMPARE(out.written, QVector<bool>{true});
+    QVERIFY(out.saved);
+
+    const QJsonObject sheet =
+        testsupport::dumpXls(req.path).value("sheets").toArray()[0].toObject();
+    QCOMPARE(sheet.value("cells").toObject().value("Z9").toString(), QStringLiteral("keep"));
+    const QJsonArray got{sheet.value("cells").toObject().value("A1"),
+                         sheet.value("types").toObject().value("A1"),
+                         sheet.value("serials").toObject().value("A1")};
+    for (int i = 0; i < expected.size(); ++i) {
+        const bool same =
+            i == 2 ? qAbs(got[i].toDouble() - expected[i].toDouble()) < 1e-9
+                   : (got[i] == expected[i] || (got[i].isUndefined() && expected[i].isNull()));
+        QVERIFY2(same, qPrintable(QStringLiteral("A1: %1, expected %2")
+                                      .arg(jobs::compact(got), jobs::compact(expected))));
+    }
 }
 
 // ---------------------------------------------------------------------------

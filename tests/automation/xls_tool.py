@@ -7,9 +7,9 @@
   xls_tool.py garble PATH                     gives the workbook stream an unknown BIFF
                                               version, leaving the container whole
 
-Dump: {"sheets": [{"name", "hidden": bool, "cells": {ref: value}, "types": {ref: kind}}]}
-with dates as "YYYY-MM-DD", numbers as floats, kinds "text", "number", "date",
-"bool", "error".
+Dump: {"sheets": [{"name", "hidden": bool, "cells": {ref: value}, "types": {ref: kind},
+"serials": {ref: serial number of a date}}]} with dates as "YYYY-MM-DD" (a time of day
+alone as "0000-00-00"), numbers as floats, kinds "text", "number", "date", "bool", "error".
 """
 import json
 import os
@@ -33,7 +33,7 @@ def dump(path):
     book = xlrd.open_workbook(path, formatting_info=True)
     sheets = []
     for sh in book.sheets():
-        cells, types = {}, {}
+        cells, types, serials = {}, {}, {}
         for r in range(sh.nrows):
             for c in range(sh.ncols):
                 cell = sh.cell(r, c)
@@ -43,6 +43,7 @@ def dump(path):
                 if cell.ctype == xlrd.XL_CELL_DATE:
                     y, m, d, *_ = xldate_as_tuple(cell.value, book.datemode)
                     cells[ref], types[ref] = "%04d-%02d-%02d" % (y, m, d), "date"
+                    serials[ref] = cell.value
                 elif cell.ctype == xlrd.XL_CELL_NUMBER:
                     cells[ref], types[ref] = cell.value, "number"
                 elif cell.ctype == xlrd.XL_CELL_BOOLEAN:
@@ -52,7 +53,7 @@ def dump(path):
                 else:
                     cells[ref], types[ref] = cell.value, "text"
         sheets.append({"name": sh.name, "hidden": sh.visibility != 0,
-                       "cells": cells, "types": types})
+                       "cells": cells, "types": types, "serials": serials})
     json.dump({"sheets": sheets}, sys.stdout, ensure_ascii=False)
 
 
