@@ -10,6 +10,7 @@
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QSet>
 #include <QTemporaryDir>
@@ -56,6 +57,8 @@ private slots:
     void position();
     void sheetChoice_data();
     void sheetChoice();
+    void sheetKinds_data();
+    void sheetKinds();
     void corpus_data();
     void corpus();
     void refused_data();
@@ -312,6 +315,104 @@ void XlsTest::sheetChoice()
     req.sheets = sheets;
     req.pairs = {{QStringLiteral("apple"), QStringLiteral("pear")}};
     checkRun(req, req.path, changed);
+}
+
+// ---------------------------------------------------------------------------
+
+void XlsTest::sheetKinds_data()
+{
+    QTest::addColumn<QString>("book");
+    QTest::addColumn<QVector<int>>("sheets");
+    QTest::addColumn<QString>("what"); // replaced by "pear"
+    QTest::addColumn<QStringList>("names");
+    QTest::addColumn<QString>("outcome"); // saved, untouched, refused (the save), no cells
+    QTest::addColumn<QString>("logged");
+
+    // Books made by Spreadsheet::WriteExcel (BIFF8) with a chart sheet last, an Excel 4
+    // macro sheet or a dialog sheet second, and an Excel 95 one with a macro sheet.
+    QProcess perl;
+    perl.start(QStringLiteral("perl"), {"-MSpreadsheet::WriteExcel", "-e", "1"});
+    if (!perl.waitForFinished() || perl.exitStatus() != QProcess::NormalExit || perl.exitCode())
+        QSKIP("Perl's Spreadsheet::WriteExcel is not installed");
+    const QString kinds = m_dir.filePath(QStringLiteral("kinds"));
+    QDir().mkpath(kinds + QStringLiteral("/work"));
+    QString error;
+    QVERIFY2(testsupport::xlsTool({"kinds", kinds + "/work", kinds}, nullptr, &error),
+             qPrintable(error));
+
+    const QStringList chart{"Data", "Last", "Chart1"};
+    const QStringList macro{"Data", "Macro", "Last"};
+    const QStringList dialog{"Data", "Dialog", "Last"};
+    const QStringList biff5{QStringLiteral("Pr\u00fcfung \u20ac"), "Macro", "Last"};
+    QTest::newRow("worksheets only, changed")
+        << "" << QVector<int>{1} << "apple" << QStringList{"First", "Second", "Hidden"} << "saved"
+        << "";
+    QTest::newRow("chart sheet, a change refused")
+        << "chart" << QVector<int>{1} << "apple" << chart << "refused"
+        << "LibreOffice would store its chart sheet \"Chart1\" as a worksheet";
+    QTest::newRow("chart sheet, nothing found")
+        << "chart" << QVector<int>{1, 2} << "zebra" << chart << "untouched"
+        << "";
+    QTest::newRow("chart sheet last, no used range")
+        << "chart" << QVector<int>{3} << "zebra" << chart << "no cells"
+        << "sheet \"Chart1\" is a chart sheet, it has no cells";
+    QTest::newRow("chart sheet, all sheets")
+        << "chart" << QVector<int>{1, 2, 3} << "zebra" << chart << "no cells"
+        << "sheet \"Chart1\" is a chart sheet, it has no cells";
+    QTest::newRow("macro sheet searched, nothing found")
+        << "macro" << QVector<int>{1, 2, 3} << "zebra" << macro << "untouched"
+        << "";
+    QTest::newRow("macro sheet, a change refused")
+        << "macro" << QVector<int>{2} << "apple" << macro << "refused"
+        << "LibreOffice would store its Excel 4 macro sheet \"Macro\" as a worksheet";
+    QTest::newRow("dialog sheet, all sheets")
+        << "dialog" << QVector<int>{1, 2, 3} << "zebra" << dialog << "no cells"
+        << "sheet \"Dialog\" is a dialog sheet, it has no cells";
+    QTest::newRow("dialog sheet, a change refused")
+        << "dialog" << QVector<int>{3} << "apple" << dialog << "refused"
+        << "LibreOffice would store its dialog sheet \"Dialog\" as a worksheet";
+    QTest::newRow("Excel 95, name in the code page, nothing found")
+        << "biff5" << QVector<int>{1, 3} << "zebra" << biff5 << "untouched"
+        << "";
+    QTest::newRow("Excel 95, macro sheet, a change refused")
+        << "biff5" << QVector<int>{1} << "apple" << biff5 << "refused"
+        << "LibreOffice would store its Excel 4 macro sheet \"Macro\" as a worksheet";
+}
+
+void XlsTest::sheetKinds()
+{
+    QFETCH(QString, book);
+    QFETCH(QVector<int>, sheets);
+    QFETCH(QString, what);
+    QFETCH(QStringList, names);
+    QFETCH(QString, outcome);
+    QFETCH(QString, logged);
+
+    Request req;
+    req.path = copyOfBook(QStringLiteral("kind-%1.xls").arg(book));
+    if (!book.isEmpty()) {
+        QFile::remove(req.path);
+        QVERIFY(QFile::copy(m_dir.filePath(QStringLiteral("kinds/%1.xls").arg(book)), req.path));
+    }
+    req.sheets = sheets;
+    req.pairs = {{what, QStringLiteral("pear")}};
+    req.listSheets = true;
+    const QByteArray hash = testsupport::sha256(req.path);
+    if (!logged.isEmpty())
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QRegularExpression::escape(logged)));
+    const Outcome out = jobs::run(req);
+    QVERIFY(out.opened);
+    QCOMPARE(out.sheetNames, names);
+    QCOMPARE(out.liveAtExit, 0);
+    QCOMPARE(out.complete, outcome != QLatin1String("no cells"));
+    QCOMPARE(out.saved, outcome == QLatin1String("saved") || outcome == QLatin1String("untouched"));
+    QCOMPARE(testsupport::sha256(req.path) == hash, outcome != QLatin1String("saved"));
+    QVERIFY2(leftovers(m_dir.path()).isEmpty(), qPrintable(leftovers(m_dir.path())));
+    // xlrd reads the worksheets of what was saved, the text replaced.
+    const QMap<QString, QVariant> cells = cellsOf(req.path);
+    QVERIFY(!cells.isEmpty());
+    if (outcome == QLatin1String("saved"))
+        QCOMPARE(cells.value(QStringLiteral("First!A2")).toString(), QStringLiteral("pear"));
 }
 
 // ---------------------------------------------------------------------------

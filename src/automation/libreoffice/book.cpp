@@ -1,4 +1,5 @@
 // The workbook in its instance: load, read, replace, write, store, close.
+#include "automation/libreoffice/biffsheets_p.h"
 #include "automation/libreoffice/book_p.h"
 #include "automation/libreoffice/pool_p.h"
 #include "automation/libreoffice/search_p.h"
@@ -35,6 +36,7 @@
 #include <QMutexLocker>
 #include <QUrl>
 
+#include <algorithm>
 #include <vector>
 
 using css::uno::Any;
@@ -53,6 +55,10 @@ struct BookData
     Reference<css::lang::XComponent> component;
     Reference<css::sheet::XSpreadsheetDocument> document;
     bool broken = false; // the instance failed during a call
+    // The sheets of the file when it holds others than worksheets (empty: LibreOffice's
+    // sheets are the file's), and where LibreOffice holds the cells of each (-1: nowhere).
+    std::vector<biff::Sheet> sheets;
+    std::vector<int> cellSheet;
 };
 
 namespace {
@@ -118,6 +124,22 @@ void applyTypedFormat(const BookData &d, const Reference<css::table::XCellRange>
     properties->getPropertyValue("NumberFormat") >>= current;
     if (kind != 0 && (kindOf(current) & kind) == 0)
         properties->setPropertyValue("NumberFormat", Any(key));
+}
+
+QString kindText(biff::SheetKind kind)
+{
+    switch (kind) {
+    case biff::SheetKind::Chart:
+        return QStringLiteral("chart sheet");
+    case biff::SheetKind::MacroSheet:
+        return QStringLiteral("Excel 4 macro sheet");
+    case biff::SheetKind::Dialog:
+        return QStringLiteral("dialog sheet");
+    case biff::SheetKind::Module:
+        return QStringLiteral("Visual Basic module");
+    default:
+        return QStringLiteral("worksheet");
+    }
 }
 
 } // namespace
@@ -215,7 +237,7 @@ bool Book::load(const BookPtr &sibling, QString *error)
                 d->component.clear();
             }
         });
-        if (d->document.is())
+        if (d->document.is() && mapSheets(error))
             return true;
         if (ok)
             *error =
@@ -228,6 +250,85 @@ bool Book::load(const BookPtr &sibling, QString *error)
         close();
         if (!retry)
             return false;
+    }
+}
+
+bool Book::mapSheets(QString *error)
+{
+    // LibreOffice turns a chart sheet into a worksheet holding the chart, and may drop or
+    // keep the other kinds: the file's own sheet records say what the workbook holds.
+    QByteArray stream;
+    std::vector<biff::Sheet> sheets;
+    if (biff::readWorkbookStream(m_canonicalPath, qint64(1) << 30, &stream))
+        sheets = biff::sheetsOf(stream);
+    d->sheets.clear();
+    d->cellSheet.clear();
+    if (std::all_of(sheets.cbegin(), sheets.cend(),
+                    [](const biff::Sheet &s) { return s.kind == biff::SheetKind::Worksheet; }))
+        return true;
+    QStringList names;
+    if (!call(QStringLiteral("Sheets"), error, [&] {
+            for (const rtl::OUString &n : d->document->getSheets()->getElementNames())
+                names << toQString(n);
+        }))
+        return false;
+    for (const biff::Sheet &s : sheets) {
+        int at = -1;
+        if (s.kind == biff::SheetKind::Worksheet || s.kind == biff::SheetKind::MacroSheet) {
+            at = int(names.indexOf(s.name));
+            for (int i = 0; i < names.size() && at < 0; ++i)
+                if (names.at(i).compare(s.name, Qt::CaseInsensitive) == 0)
+                    at = i;
+        }
+        d->cellSheet.push_back(at);
+    }
+    d->sheets = std::move(sheets);
+    return true;
+}
+
+bool Book::cellSheet(int index, int *loIndex, QString *error) const
+{
+    if (d->sheets.empty()) {
+        *loIndex = index;
+        return true;
+    }
+    if (index < 0 || size_t(index) >= d->sheets.size()) {
+        *error = QStringLiteral("%1: no sheet %2").arg(m_shownPath).arg(index + 1);
+        return false;
+    }
+    *loIndex = d->cellSheet[size_t(index)];
+    if (*loIndex >= 0)
+        return true;
+    *error = noCells(index);
+    return false;
+}
+
+QString Book::noCells(int index) const
+{
+    if (d->sheets.empty() || index < 0 || size_t(index) >= d->sheets.size() ||
+        d->cellSheet[size_t(index)] >= 0)
+        return QString();
+    const biff::Sheet &s = d->sheets[size_t(index)];
+    if (s.kind == biff::SheetKind::Worksheet || s.kind == biff::SheetKind::MacroSheet)
+        return QStringLiteral("%1: LibreOffice did not load the cells of sheet \"%2\"")
+            .arg(m_shownPath, s.name);
+    return QStringLiteral("%1: sheet \"%2\" is a %3, it has no cells")
+        .arg(m_shownPath, s.name, kindText(s.kind));
+}
+
+QString Book::sheetType(int index) const
+{
+    if (d->sheets.empty() || index < 0 || size_t(index) >= d->sheets.size())
+        return QStringLiteral("Worksheet");
+    switch (d->sheets[size_t(index)].kind) {
+    case biff::SheetKind::Chart:
+        return QStringLiteral("Chart");
+    case biff::SheetKind::Dialog:
+        return QStringLiteral("DialogSheet");
+    case biff::SheetKind::Module:
+        return QStringLiteral("Module");
+    default:
+        return QStringLiteral("Worksheet");
     }
 }
 
@@ -257,6 +358,8 @@ void Book::close()
 int Book::sheetCount(QString *error)
 {
     QMutexLocker lock(&m_mutex);
+    if (!d->sheets.empty())
+        return int(d->sheets.size());
     int count = 0;
     if (!call(QStringLiteral("Sheets.Count"), error,
               [&] { count = d->document->getSheets()->getElementNames().getLength(); }))
@@ -267,6 +370,12 @@ int Book::sheetCount(QString *error)
 QString Book::sheetName(int index, QString *error)
 {
     QMutexLocker lock(&m_mutex);
+    if (!d->sheets.empty()) {
+        if (index >= 0 && size_t(index) < d->sheets.size())
+            return d->sheets[size_t(index)].name;
+        *error = QStringLiteral("%1: no sheet %2").arg(m_shownPath).arg(index + 1);
+        return QString();
+    }
     QString name;
     call(QStringLiteral("Sheet.Name"), error, [&] {
         Reference<css::container::XNamed> named(sheetAt(*d, index), UNO_QUERY_THROW);
@@ -288,6 +397,8 @@ int Book::activeSheet(QString *error)
 bool Book::usedRange(int sheet, xlsx::CellRange *range, QString *error)
 {
     QMutexLocker lock(&m_mutex);
+    if (!cellSheet(sheet, &sheet, error))
+        return false;
     return call(QStringLiteral("UsedRange"), error, [&] {
         Reference<css::sheet::XSheetCellCursor> cursor = sheetAt(*d, sheet)->createCursor();
         Reference<css::sheet::XUsedAreaCursor> used(cursor, UNO_QUERY_THROW);
@@ -304,6 +415,8 @@ bool Book::replace(int sheet, const xlsx::CellRange &range, const ReplaceOptions
 {
     QMutexLocker lock(&m_mutex);
     *replaced = 0;
+    if (!cellSheet(sheet, &sheet, error))
+        return false;
     if (options.what.isEmpty())
         return true; // an empty What matches nothing
     return call(QStringLiteral("Replace"), error, [&] {
@@ -324,6 +437,8 @@ bool Book::replace(int sheet, const xlsx::CellRange &range, const ReplaceOptions
 bool Book::setText(int sheet, const xlsx::CellRange &range, const QString &text, QString *error)
 {
     QMutexLocker lock(&m_mutex);
+    if (!cellSheet(sheet, &sheet, error))
+        return false;
     return call(QStringLiteral("Range.Value"), error, [&] {
         Reference<css::table::XCellRange> cells = rangeOf(*d, sheet, range);
         if (range.rowCount() == 1 && range.columnCount() == 1) {
@@ -359,6 +474,16 @@ bool Book::save(QString *error)
         return false;
     if (!modified)
         return true;
+    if (!d->sheets.empty()) {
+        // Excel 97 as LibreOffice writes it keeps worksheets only.
+        const auto other =
+            std::find_if(d->sheets.cbegin(), d->sheets.cend(),
+                         [](const biff::Sheet &s) { return s.kind != biff::SheetKind::Worksheet; });
+        *error = QStringLiteral("%1: cannot save: LibreOffice would store its %2 \"%3\" as a "
+                                "worksheet; the file is left as it was")
+                     .arg(m_shownPath, kindText(other->kind), other->name);
+        return false;
+    }
     xlsx::SaveFile file(m_canonicalPath);
     if (!file.open(error))
         return false;
