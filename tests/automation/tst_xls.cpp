@@ -14,6 +14,7 @@
 #include <QRegularExpression>
 #include <QSet>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QtTest>
 
 #include <signal.h>
@@ -65,6 +66,8 @@ private slots:
     void refused();
     void instanceEnded_data();
     void instanceEnded();
+    void killedSave_data();
+    void killedSave();
 
 private:
     // A fresh copy of the made workbook.
@@ -597,6 +600,93 @@ void XlsTest::runKilledJob(Request req, int signal, qint64 *victim)
     QVERIFY(out.opened);
     QVERIFY(!out.saved);
     QCOMPARE(testsupport::sha256(file), hash);
+}
+
+// ---------------------------------------------------------------------------
+
+void XlsTest::killedSave_data()
+{
+    QTest::addColumn<QString>("moment");
+    QTest::newRow("our temporary made") << "temporary";
+    QTest::newRow("LibreOffice storing") << "store";
+}
+
+void XlsTest::killedSave()
+{
+    QFETCH(QString, moment);
+
+    // The job runs in a process of its own, its temporary folder (with its LibreOffice
+    // instances) in `tmp`, and is killed at that moment of its save.
+    const QString folder = m_dir.filePath(QStringLiteral("killed"));
+    const QString tmp = m_dir.filePath(QStringLiteral("killed-tmp"));
+    QDir(folder).removeRecursively();
+    QVERIFY(QDir().mkpath(folder) && QDir().mkpath(tmp));
+    const QString file = folder + QStringLiteral("/book.xls");
+    const auto runJob = [&](QProcess *job) {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("TMPDIR"), tmp);
+        job->setProcessEnvironment(env);
+        job->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        job->start(QStringLiteral(XLS_JOB),
+                   {file, QStringLiteral("apple"), QStringLiteral("pear")});
+        return job->waitForStarted();
+    };
+    const auto reached = [&] {
+        if (moment == QLatin1String("temporary"))
+            return !QDir(folder).entryList({".trelvix-*"}, QDir::Files | QDir::Hidden).isEmpty();
+        // LibreOffice writes: a file in its instance's store folder, or (where it stored
+        // beside the workbook) one there other than the workbook and our empty temporary.
+        for (const QFileInfo &f : QDir(folder).entryInfoList(QDir::Files | QDir::Hidden))
+            if (f.fileName() != QLatin1String("book.xls") &&
+                (!f.fileName().startsWith(QLatin1String(".trelvix-")) || f.size() > 0))
+                return true;
+        for (const QString &pool : QDir(tmp).entryList({"trelvix-lo-*"}, QDir::Dirs)) {
+            const QDir p(tmp + '/' + pool);
+            for (const QString &i : p.entryList({"instance-*"}, QDir::Dirs))
+                if (!QDir(p.filePath(i) + QStringLiteral("/store")).isEmpty(QDir::Files))
+                    return true;
+        }
+        return false;
+    };
+    bool caught = false;
+    QByteArray hash;
+    for (int attempt = 0; attempt < 5 && !caught; ++attempt) {
+        QFile::remove(file);
+        QVERIFY(QFile::copy(m_book, file));
+        QFile::setPermissions(file, QFile::ReadOwner | QFile::WriteOwner);
+        hash = testsupport::sha256(file);
+        QProcess job;
+        QVERIFY(runJob(&job));
+        while (job.state() == QProcess::Running && !(caught = reached()))
+            QThread::usleep(100);
+        if (caught)
+            ::kill(pid_t(job.processId()), SIGKILL);
+        QVERIFY(job.waitForFinished(-1));
+    }
+    if (!caught)
+        QSKIP("every save ended before it could be interrupted");
+
+    const QStringList visible = QDir(folder).entryList(QDir::Files);
+    const QStringList all = QDir(folder).entryList(QDir::Files | QDir::Hidden);
+    const QByteArray after = testsupport::sha256(file);
+    // The next run saves the workbook and removes what the killed one left, beside the
+    // workbook and in the temporary folder (its pipes' sockets in /tmp too).
+    QProcess next;
+    QVERIFY(runJob(&next));
+    QVERIFY(next.waitForFinished(-1));
+
+    // Beside the workbook, as it was, nothing visible: at most our hidden temporary.
+    QCOMPARE(visible, QStringList{"book.xls"});
+    for (const QString &left : all)
+        QVERIFY2(left == QLatin1String("book.xls") || left.startsWith(QLatin1String(".trelvix-")),
+                 qPrintable(left));
+    QCOMPARE(after, hash);
+    QCOMPARE(next.exitCode(), 0);
+    QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList{"book.xls"});
+    QCOMPARE(cellsOf(file).value(QStringLiteral("First!A1")).toString(),
+             QStringLiteral("pear pie"));
+    QCOMPARE(QDir(tmp).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+             QStringList());
 }
 
 QTEST_GUILESS_MAIN(XlsTest)

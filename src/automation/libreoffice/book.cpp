@@ -31,6 +31,7 @@
 #include <com/sun/star/util/XReplaceDescriptor.hpp>
 #include <com/sun/star/util/XReplaceable.hpp>
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QMutexLocker>
@@ -462,9 +463,10 @@ bool Book::setText(int sheet, const xlsx::CellRange &range, const QString &text,
 bool Book::save(QString *error)
 {
     QMutexLocker lock(&m_mutex);
-    // LibreOffice writes the hidden temporary beside the workbook; the save
-    // step refuses read-only files, keeps mode and owner, and replaces the
-    // workbook in one step.
+    // LibreOffice stores into its instance's folder, where its own temporary
+    // files go too; the result is copied into the hidden temporary beside the
+    // workbook. The save step refuses read-only files, keeps mode and owner,
+    // and replaces the workbook in one step.
     // A workbook with no change leaves its file as it is.
     bool modified = true;
     if (!call(QStringLiteral("store"), error, [&] {
@@ -487,19 +489,56 @@ bool Book::save(QString *error)
     xlsx::SaveFile file(m_canonicalPath);
     if (!file.open(error))
         return false;
-    const bool stored = call(QStringLiteral("store"), error, [&] {
+    const QString stored = storePath();
+    if (stored.isEmpty()) {
+        *error = QStringLiteral("%1: cannot save: no folder for LibreOffice to store into")
+                     .arg(m_shownPath);
+        return false;
+    }
+    const bool ok = call(QStringLiteral("store"), error, [&] {
         Reference<css::frame::XStorable> storable(d->document, UNO_QUERY_THROW);
         const Sequence<css::beans::PropertyValue> args = properties({
             property("FilterName", Any(rtl::OUString("MS Excel 97"))),
             property("Overwrite", Any(true)),
         });
-        storable->storeToURL(fileUrl(file.tempPath()), args);
+        storable->storeToURL(fileUrl(stored), args);
     });
-    if (!stored) {
+    if (!ok || !moveInto(stored, &file, error)) {
+        QFile::remove(stored);
         file.cancel();
         return false;
     }
     return file.commit(error);
+}
+
+QString Book::storePath() const
+{
+    const QString dir = d->instance->process->dir;
+    if (dir.isEmpty() || !QDir().mkpath(dir + QStringLiteral("/store")))
+        return QString();
+    return QStringLiteral("%1/store/%2.xls").arg(dir).arg(quintptr(this), 0, 16);
+}
+
+bool Book::moveInto(const QString &stored, xlsx::SaveFile *file, QString *error) const
+{
+    QFile in(stored);
+    QString why;
+    if (!in.open(QIODevice::ReadOnly))
+        why = in.errorString();
+    while (why.isEmpty() && !in.atEnd()) {
+        const QByteArray chunk = in.read(1 << 20);
+        if (in.error() != QFileDevice::NoError)
+            why = in.errorString();
+        else if (file->device()->write(chunk) != chunk.size())
+            why = file->writeError().isEmpty() ? QStringLiteral("the temporary cannot be written")
+                                               : file->writeError();
+    }
+    in.close();
+    QFile::remove(stored);
+    if (why.isEmpty())
+        return true;
+    *error = QStringLiteral("%1: cannot save: %2").arg(m_shownPath, why);
+    return false;
 }
 
 } // namespace libreoffice

@@ -11,6 +11,10 @@
 
 #include <memory>
 
+namespace xlsx {
+class SaveFile;
+}
+
 namespace libreoffice {
 
 struct BookData;
@@ -56,6 +60,11 @@ private:
     bool mapSheets(QString *error);
     // The index in LibreOffice of the sheet that holds the cells of sheet `index`.
     bool cellSheet(int index, int *loIndex, QString *error) const;
+    // Where LibreOffice stores the workbook: in its instance's folder, with its
+    // own temporary files; empty when there is none.
+    QString storePath() const;
+    // Copies the stored workbook into the save's temporary and removes it.
+    bool moveInto(const QString &stored, xlsx::SaveFile *file, QString *error) const;
     template <typename F> bool call(const QString &what, QString *error, F &&f);
 
     const QString m_canonicalPath;
