@@ -127,20 +127,33 @@ void applyTypedFormat(const BookData &d, const Reference<css::table::XCellRange>
         properties->setPropertyValue("NumberFormat", Any(key));
 }
 
+// A kind of sheet in messages, and the type of its object (a macro sheet's
+// cells are a worksheet's).
+struct KindNames
+{
+    biff::SheetKind kind;
+    const char *text;
+    const char *type;
+};
+constexpr KindNames kKindNames[] = {
+    {biff::SheetKind::Worksheet, "worksheet", "Worksheet"},
+    {biff::SheetKind::Chart, "chart sheet", "Chart"},
+    {biff::SheetKind::MacroSheet, "Excel 4 macro sheet", "Worksheet"},
+    {biff::SheetKind::Dialog, "dialog sheet", "DialogSheet"},
+    {biff::SheetKind::Module, "Visual Basic module", "Module"},
+};
+
+const KindNames &namesOf(biff::SheetKind kind)
+{
+    for (const KindNames &n : kKindNames)
+        if (n.kind == kind)
+            return n;
+    return kKindNames[0];
+}
+
 QString kindText(biff::SheetKind kind)
 {
-    switch (kind) {
-    case biff::SheetKind::Chart:
-        return QStringLiteral("chart sheet");
-    case biff::SheetKind::MacroSheet:
-        return QStringLiteral("Excel 4 macro sheet");
-    case biff::SheetKind::Dialog:
-        return QStringLiteral("dialog sheet");
-    case biff::SheetKind::Module:
-        return QStringLiteral("Visual Basic module");
-    default:
-        return QStringLiteral("worksheet");
-    }
+    return QString::fromLatin1(namesOf(kind).text);
 }
 
 } // namespace
@@ -321,16 +334,7 @@ QString Book::sheetType(int index) const
 {
     if (d->sheets.empty() || index < 0 || size_t(index) >= d->sheets.size())
         return QStringLiteral("Worksheet");
-    switch (d->sheets[size_t(index)].kind) {
-    case biff::SheetKind::Chart:
-        return QStringLiteral("Chart");
-    case biff::SheetKind::Dialog:
-        return QStringLiteral("DialogSheet");
-    case biff::SheetKind::Module:
-        return QStringLiteral("Module");
-    default:
-        return QStringLiteral("Worksheet");
-    }
+    return QString::fromLatin1(namesOf(d->sheets[size_t(index)].kind).type);
 }
 
 void Book::close()
