@@ -251,11 +251,13 @@ bool Book::load(const BookPtr &sibling, QString *error)
                 d->component.clear();
             }
         });
-        if (d->document.is() && mapSheets(error))
-            return true;
-        if (ok)
+        if (d->document.is()) {
+            if (mapSheets(error))
+                return true;
+        } else if (ok) {
             *error =
                 QStringLiteral("%1: LibreOffice cannot load it as a spreadsheet").arg(m_shownPath);
+        }
         // An instance that had served earlier jobs may have ended while it
         // waited in the pool: the file gets one more try on a fresh one. One
         // that ends while it loads the file for its first job does not.
