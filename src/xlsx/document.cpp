@@ -358,7 +358,11 @@ bool DocumentData::loadPackage(const QByteArray &bytes, const QString &label, QS
             return fail(
                 QStringLiteral("%1: sheet \"%2\" has no relationship").arg(wbLabel, rs.name));
         const QString kind = it->type.mid(it->type.lastIndexOf(QLatin1Char('/')) + 1);
-        e.info.kind = kind == QLatin1String("worksheet")    ? SheetKind::Worksheet
+        // Excel 4 macro sheets hold cells as worksheets do.
+        const bool cells = kind == QLatin1String("worksheet") ||
+                           kind == QLatin1String("xlMacrosheet") ||
+                           kind == QLatin1String("xlIntlMacrosheet");
+        e.info.kind = cells                                 ? SheetKind::Worksheet
                       : kind == QLatin1String("chartsheet") ? SheetKind::Chartsheet
                                                             : SheetKind::Other;
         e.entryName = resolveTarget(workbookEntry, it->target);

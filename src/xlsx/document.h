@@ -22,9 +22,9 @@ class DocumentData;
 
 enum class SheetKind
 {
-    Worksheet,
+    Worksheet, // also an Excel 4 macro sheet
     Chartsheet,
-    Other, // dialog or macro sheets: listed, never loaded
+    Other, // dialog sheets: listed, never loaded
 };
 
 enum class SheetVisibility

@@ -11,9 +11,11 @@
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QSet>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QtTest>
 
 #include <signal.h>
@@ -69,12 +71,16 @@ private slots:
     void typedInput();
     void sheetChoice_data();
     void sheetChoice();
+    void sheetKinds_data();
+    void sheetKinds();
     void corpus_data();
     void corpus();
     void refused_data();
     void refused();
     void instanceEnded_data();
     void instanceEnded();
+    void killedSave_data();
+    void killedSave();
 
 private:
     // A fresh copy of the made workbook.
@@ -418,6 +424,104 @@ void XlsTest::sheetChoice()
 
 // ---------------------------------------------------------------------------
 
+void XlsTest::sheetKinds_data()
+{
+    QTest::addColumn<QString>("book");
+    QTest::addColumn<QVector<int>>("sheets");
+    QTest::addColumn<QString>("what"); // replaced by "pear"
+    QTest::addColumn<QStringList>("names");
+    QTest::addColumn<QString>("outcome"); // saved, untouched, refused (the save), no cells
+    QTest::addColumn<QString>("logged");
+
+    // Books made by Spreadsheet::WriteExcel (BIFF8) with a chart sheet last, an Excel 4
+    // macro sheet or a dialog sheet second, and an Excel 95 one with a macro sheet.
+    QProcess perl;
+    perl.start(QStringLiteral("perl"), {"-MSpreadsheet::WriteExcel", "-e", "1"});
+    if (!perl.waitForFinished() || perl.exitStatus() != QProcess::NormalExit || perl.exitCode())
+        QSKIP("Perl's Spreadsheet::WriteExcel is not installed");
+    const QString kinds = m_dir.filePath(QStringLiteral("kinds"));
+    QDir().mkpath(kinds + QStringLiteral("/work"));
+    QString error;
+    QVERIFY2(testsupport::xlsTool({"kinds", kinds + "/work", kinds}, nullptr, &error),
+             qPrintable(error));
+
+    const QStringList chart{"Data", "Last", "Chart1"};
+    const QStringList macro{"Data", "Macro", "Last"};
+    const QStringList dialog{"Data", "Dialog", "Last"};
+    const QStringList biff5{QStringLiteral("Pr\u00fcfung \u20ac"), "Macro", "Last"};
+    QTest::newRow("worksheets only, changed")
+        << "" << QVector<int>{1} << "apple" << QStringList{"First", "Second", "Hidden"} << "saved"
+        << "";
+    QTest::newRow("chart sheet, a change refused")
+        << "chart" << QVector<int>{1} << "apple" << chart << "refused"
+        << "LibreOffice would store its chart sheet \"Chart1\" as a worksheet";
+    QTest::newRow("chart sheet, nothing found")
+        << "chart" << QVector<int>{1, 2} << "zebra" << chart << "untouched"
+        << "";
+    QTest::newRow("chart sheet last, no used range")
+        << "chart" << QVector<int>{3} << "zebra" << chart << "no cells"
+        << "sheet \"Chart1\" is a chart sheet, it has no cells";
+    QTest::newRow("chart sheet, all sheets")
+        << "chart" << QVector<int>{1, 2, 3} << "zebra" << chart << "no cells"
+        << "sheet \"Chart1\" is a chart sheet, it has no cells";
+    QTest::newRow("macro sheet searched, nothing found")
+        << "macro" << QVector<int>{1, 2, 3} << "zebra" << macro << "untouched"
+        << "";
+    QTest::newRow("macro sheet, a change refused")
+        << "macro" << QVector<int>{2} << "apple" << macro << "refused"
+        << "LibreOffice would store its Excel 4 macro sheet \"Macro\" as a worksheet";
+    QTest::newRow("dialog sheet, all sheets")
+        << "dialog" << QVector<int>{1, 2, 3} << "zebra" << dialog << "no cells"
+        << "sheet \"Dialog\" is a dialog sheet, it has no cells";
+    QTest::newRow("dialog sheet, a change refused")
+        << "dialog" << QVector<int>{3} << "apple" << dialog << "refused"
+        << "LibreOffice would store its dialog sheet \"Dialog\" as a worksheet";
+    QTest::newRow("Excel 95, name in the code page, nothing found")
+        << "biff5" << QVector<int>{1, 3} << "zebra" << biff5 << "untouched"
+        << "";
+    QTest::newRow("Excel 95, macro sheet, a change refused")
+        << "biff5" << QVector<int>{1} << "apple" << biff5 << "refused"
+        << "LibreOffice would store its Excel 4 macro sheet \"Macro\" as a worksheet";
+}
+
+void XlsTest::sheetKinds()
+{
+    QFETCH(QString, book);
+    QFETCH(QVector<int>, sheets);
+    QFETCH(QString, what);
+    QFETCH(QStringList, names);
+    QFETCH(QString, outcome);
+    QFETCH(QString, logged);
+
+    Request req;
+    req.path = copyOfBook(QStringLiteral("kind-%1.xls").arg(book));
+    if (!book.isEmpty()) {
+        QFile::remove(req.path);
+        QVERIFY(QFile::copy(m_dir.filePath(QStringLiteral("kinds/%1.xls").arg(book)), req.path));
+    }
+    req.sheets = sheets;
+    req.pairs = {{what, QStringLiteral("pear")}};
+    req.listSheets = true;
+    const QByteArray hash = testsupport::sha256(req.path);
+    if (!logged.isEmpty())
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QRegularExpression::escape(logged)));
+    const Outcome out = jobs::run(req);
+    QVERIFY(out.opened);
+    QCOMPARE(out.sheetNames, names);
+    QCOMPARE(out.liveAtExit, 0);
+    QCOMPARE(out.complete, outcome != QLatin1String("no cells"));
+    QCOMPARE(out.saved, outcome == QLatin1String("saved") || outcome == QLatin1String("untouched"));
+    QCOMPARE(testsupport::sha256(req.path) == hash, outcome != QLatin1String("saved"));
+    QVERIFY2(leftovers(m_dir.path()).isEmpty(), qPrintable(leftovers(m_dir.path())));
+    // xlrd reads the worksheets of what was saved, the text replaced.
+    const QMap<QString, QVariant> cells = cellsOf(req.path);
+    QVERIFY(!cells.isEmpty());
+    if (outcome == QLatin1String("saved"))
+        QCOMPARE(cells.value(QStringLiteral("First!A2")).toString(), QStringLiteral("pear"));
+}
+
+// ---------------------------------------------------------------------------
+
 void XlsTest::corpus_data()
 {
     QTest::addColumn<QString>("name");
@@ -598,6 +702,93 @@ void XlsTest::runKilledJob(Request req, int signal, qint64 *victim)
     QVERIFY(out.opened);
     QVERIFY(!out.saved);
     QCOMPARE(testsupport::sha256(file), hash);
+}
+
+// ---------------------------------------------------------------------------
+
+void XlsTest::killedSave_data()
+{
+    QTest::addColumn<QString>("moment");
+    QTest::newRow("our temporary made") << "temporary";
+    QTest::newRow("LibreOffice storing") << "store";
+}
+
+void XlsTest::killedSave()
+{
+    QFETCH(QString, moment);
+
+    // The job runs in a process of its own, its temporary folder (with its LibreOffice
+    // instances) in `tmp`, and is killed at that moment of its save.
+    const QString folder = m_dir.filePath(QStringLiteral("killed"));
+    const QString tmp = m_dir.filePath(QStringLiteral("killed-tmp"));
+    QDir(folder).removeRecursively();
+    QVERIFY(QDir().mkpath(folder) && QDir().mkpath(tmp));
+    const QString file = folder + QStringLiteral("/book.xls");
+    const auto runJob = [&](QProcess *job) {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("TMPDIR"), tmp);
+        job->setProcessEnvironment(env);
+        job->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        job->start(QStringLiteral(XLS_JOB),
+                   {file, QStringLiteral("apple"), QStringLiteral("pear")});
+        return job->waitForStarted();
+    };
+    const auto reached = [&] {
+        if (moment == QLatin1String("temporary"))
+            return !QDir(folder).entryList({".trelvix-*"}, QDir::Files | QDir::Hidden).isEmpty();
+        // LibreOffice writes: a file in its instance's store folder, or (where it stored
+        // beside the workbook) one there other than the workbook and our empty temporary.
+        for (const QFileInfo &f : QDir(folder).entryInfoList(QDir::Files | QDir::Hidden))
+            if (f.fileName() != QLatin1String("book.xls") &&
+                (!f.fileName().startsWith(QLatin1String(".trelvix-")) || f.size() > 0))
+                return true;
+        for (const QString &pool : QDir(tmp).entryList({"trelvix-lo-*"}, QDir::Dirs)) {
+            const QDir p(tmp + '/' + pool);
+            for (const QString &i : p.entryList({"instance-*"}, QDir::Dirs))
+                if (!QDir(p.filePath(i) + QStringLiteral("/store")).isEmpty(QDir::Files))
+                    return true;
+        }
+        return false;
+    };
+    bool caught = false;
+    QByteArray hash;
+    for (int attempt = 0; attempt < 5 && !caught; ++attempt) {
+        QFile::remove(file);
+        QVERIFY(QFile::copy(m_book, file));
+        QFile::setPermissions(file, QFile::ReadOwner | QFile::WriteOwner);
+        hash = testsupport::sha256(file);
+        QProcess job;
+        QVERIFY(runJob(&job));
+        while (job.state() == QProcess::Running && !(caught = reached()))
+            QThread::usleep(100);
+        if (caught)
+            ::kill(pid_t(job.processId()), SIGKILL);
+        QVERIFY(job.waitForFinished(-1));
+    }
+    if (!caught)
+        QSKIP("every save ended before it could be interrupted");
+
+    const QStringList visible = QDir(folder).entryList(QDir::Files);
+    const QStringList all = QDir(folder).entryList(QDir::Files | QDir::Hidden);
+    const QByteArray after = testsupport::sha256(file);
+    // The next run saves the workbook and removes what the killed one left, beside the
+    // workbook and in the temporary folder (its pipes' sockets in /tmp too).
+    QProcess next;
+    QVERIFY(runJob(&next));
+    QVERIFY(next.waitForFinished(-1));
+
+    // Beside the workbook, as it was, nothing visible: at most our hidden temporary.
+    QCOMPARE(visible, QStringList{"book.xls"});
+    for (const QString &left : all)
+        QVERIFY2(left == QLatin1String("book.xls") || left.startsWith(QLatin1String(".trelvix-")),
+                 qPrintable(left));
+    QCOMPARE(after, hash);
+    QCOMPARE(next.exitCode(), 0);
+    QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList{"book.xls"});
+    QCOMPARE(cellsOf(file).value(QStringLiteral("First!A1")).toString(),
+             QStringLiteral("pear pie"));
+    QCOMPARE(QDir(tmp).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+             QStringList());
 }
 
 QTEST_GUILESS_MAIN(XlsTest)

@@ -7,6 +7,7 @@ set(LIBREOFFICE_SOURCES
   libreoffice/libreoffice.h
   libreoffice/cfb.cpp libreoffice/cfb_p.h
   libreoffice/detect.cpp
+  libreoffice/biffsheets.cpp libreoffice/biffsheets_p.h
   libreoffice/search.cpp libreoffice/search_p.h
   libreoffice/objects.cpp libreoffice/objects_p.h
   libreoffice/book.cpp libreoffice/book_p.h
