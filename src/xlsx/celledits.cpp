@@ -185,11 +185,11 @@ bool WorksheetData::prepareEdit(int row, int col, int i, QString *error)
 }
 
 bool WorksheetData::writeCell(int row, int col, const char *type, const char *child,
-                              const QByteArray &content, QString *error)
+                              const QByteArray &content, QString *error, int newStyle)
 {
     // Rewriting members of a shared formula before the edit leaves every position as it is.
     const int i = find(row, col);
-    const int style = i >= 0 ? cells[size_t(i)].style : 0;
+    const int style = newStyle >= 0 ? newStyle : i >= 0 ? cells[size_t(i)].style : 0;
     if (!prepareEdit(row, col, i, error))
         return false;
     // Only the content goes into the edit buffer: the element around it follows from the
@@ -231,9 +231,14 @@ bool WorksheetData::writeCell(int row, int col, const char *type, const char *ch
 
 bool Worksheet::setString(int row, int column, const QString &text, QString *error)
 {
+    return setString(row, column, text, -1, error);
+}
+
+bool Worksheet::setString(int row, int column, const QString &text, int style, QString *error)
+{
     QByteArray t;
     XmlFragment(&t, data()->prefix).textElement(text);
-    return data()->writeCell(row, column, "inlineStr", "is", t, error);
+    return data()->writeCell(row, column, "inlineStr", "is", t, error, style);
 }
 
 static bool isNumberLiteral(const QString &s)

@@ -79,13 +79,15 @@ struct SharedStringsState
 
 // Of the styles part, read once on first use: per cell style (cellXfs index) its protection
 // "locked" flag and its number format id; the custom format codes; the workbook's date system.
+// And the cell styles added to it.
 struct StylesState
 {
     mutable bool loaded = false;
     mutable QVector<bool> lockedXf;
     mutable QVector<int> xfNumFmtIds;
     mutable QHash<int, QString> numFmtCodes;
-    mutable int date1904 = -1; // -1: not read yet
+    mutable int date1904 = -1;    // -1: not read yet
+    QHash<int, int> quotedStyles; // cell style -> the same with the quote prefix
 };
 
 // What edits since opening (or the last save) ask of the next save.

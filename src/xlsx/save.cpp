@@ -144,7 +144,10 @@ void DocumentData::adoptSaved(DocumentData &&saved)
     package = std::move(saved.package);
     workbook = std::move(saved.workbook);
     sst = SharedStringsState();
+    // The cell styles added were saved where they were added: they are still there.
+    QHash<int, int> quoted = std::move(styles.quotedStyles);
     styles = StylesState();
+    styles.quotedStyles = std::move(quoted);
     edits = EditsState();
     // Loaded worksheets stay valid; rewritten ones take the state read back.
     for (size_t i = 0; i < old.size() && i < workbook.sheets.size(); ++i) {

@@ -37,6 +37,27 @@ namespace {
 constexpr quint64 kMaxRecordsRatio = 4;
 constexpr quint64 kMaxRecordsFloor = 64ull * 1024 * 1024;
 
+// The prefix ("" or "x:") that the root element binds to the spreadsheet namespace.
+bool mainPrefixOf(const XmlScanner &s, const XmlToken &root, QByteArray *prefix)
+{
+    for (const XmlAttr &a : root.attrs) {
+        if (!s.equals(a.value, kMainNs))
+            continue;
+        const QByteArray name = s.bytes(a.name);
+        if (name == "xmlns") {
+            prefix->clear();
+            return true;
+        }
+        if (name.startsWith("xmlns:")) {
+            *prefix = name.mid(6) + ':';
+            return true;
+        }
+    }
+    return false;
+}
+
+// Counts the start tags of cells and rows (an upper bound of the elements: tags in
+// comments count too), so that their records are allocated once.
 void countTags(const QByteArray &xml, const QByteArray &prefix, size_t *cellTags, size_t *rowTags)
 {
     const char *p = xml.constData();
@@ -412,9 +433,14 @@ bool WorksheetData::parse(QString *error, bool keepCells)
     const QByteArray ns = s.namespaceOf(t.name);
     if (ns == kStrictMainNs)
         return fail(QStringLiteral("strict Open XML workbooks are not supported"));
-    if (ns != kMainNs || !s.localIs(t.name, "worksheet"))
+    if (ns == kExcelMainNs && s.localIs(t.name, "macrosheet")) {
+        // A macro sheet: the root is Microsoft's, its content a worksheet's.
+        if (!mainPrefixOf(s, t, &prefix))
+            return fail(QStringLiteral("a macro sheet whose root does not declare the "
+                                       "spreadsheet namespace"));
+    } else if (ns != kMainNs || !s.localIs(t.name, "worksheet")) {
         return fail(QStringLiteral("not a worksheet"));
-    {
+    } else {
         const Span local = s.localName(t.name);
         prefix = QByteArray(xml.constData() + t.name.begin, int(local.begin - t.name.begin));
     }

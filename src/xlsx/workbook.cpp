@@ -106,7 +106,11 @@ bool DocumentData::loadWorkbook(const QString &label, QString *error)
             return fail(
                 QStringLiteral("%1: sheet \"%2\" has no relationship").arg(wbLabel, rs.name));
         const QString kind = it->type.mid(it->type.lastIndexOf(QLatin1Char('/')) + 1);
-        e.info.kind = kind == QLatin1String("worksheet")    ? SheetKind::Worksheet
+        // Excel 4 macro sheets hold cells as worksheets do.
+        const bool cells = kind == QLatin1String("worksheet") ||
+                           kind == QLatin1String("xlMacrosheet") ||
+                           kind == QLatin1String("xlIntlMacrosheet");
+        e.info.kind = cells                                 ? SheetKind::Worksheet
                       : kind == QLatin1String("chartsheet") ? SheetKind::Chartsheet
                                                             : SheetKind::Other;
         e.entryName = resolveTarget(workbook.entry, it->target);

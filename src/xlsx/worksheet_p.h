@@ -122,9 +122,10 @@ public:
     bool expandShared(int si, QString *error);
     // `index`: the cell's position, or -1.
     bool prepareEdit(int row, int col, int index, QString *error);
-    // Writes the cell as <c r s t><child>content</child></c>, keeping its style.
+    // Writes the cell as <c r s t><child>content</child></c>, keeping its style unless
+    // `newStyle` (a cellXfs index) is given.
     bool writeCell(int row, int col, const char *type, const char *child, const QByteArray &content,
-                   QString *error);
+                   QString *error, int newStyle = -1);
     // Appends the element of a Bare cell: <c r s t><child>content</child></c>, with <f> for a
     // formula, <is> for an inline string, <v> for any other value.
     void appendBareCell(const CellRec &c, QByteArray *out) const;

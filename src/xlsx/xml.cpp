@@ -6,6 +6,7 @@ namespace xlsx {
 
 const char kMainNs[] = "http://schemas.openxmlformats.org/spreadsheetml/2006/main";
 const char kStrictMainNs[] = "http://purl.oclc.org/ooxml/spreadsheetml/main";
+const char kExcelMainNs[] = "http://schemas.microsoft.com/office/excel/2006/main";
 const char kRelNs[] = "http://schemas.openxmlformats.org/officeDocument/2006/relationships";
 const char kPackageRelNs[] = "http://schemas.openxmlformats.org/package/2006/relationships";
 

@@ -197,6 +197,7 @@ bool toUtf8Xml(QByteArray *xml, QString *why);
 // Namespaces this library reads.
 extern const char kMainNs[];
 extern const char kStrictMainNs[];
+extern const char kExcelMainNs[]; // the root of macro sheets
 extern const char kRelNs[];
 extern const char kPackageRelNs[];
 

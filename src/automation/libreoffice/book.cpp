@@ -1,5 +1,7 @@
 // The workbook in its instance: load, read, replace, write, store, close.
+#include "automation/libreoffice/biffsheets_p.h"
 #include "automation/libreoffice/book_p.h"
+#include "automation/libreoffice/cellinput_p.h"
 #include "automation/libreoffice/pool_p.h"
 #include "automation/libreoffice/search_p.h"
 #include "xlsx/savefile.h"
@@ -30,11 +32,13 @@
 #include <com/sun/star/util/XReplaceDescriptor.hpp>
 #include <com/sun/star/util/XReplaceable.hpp>
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QMutexLocker>
 #include <QUrl>
 
+#include <algorithm>
 #include <vector>
 
 using css::uno::Any;
@@ -53,6 +57,10 @@ struct BookData
     Reference<css::lang::XComponent> component;
     Reference<css::sheet::XSpreadsheetDocument> document;
     bool broken = false; // the instance failed during a call
+    // The sheets of the file when it holds others than worksheets (empty: LibreOffice's
+    // sheets are the file's), and where LibreOffice holds the cells of each (-1: nowhere).
+    std::vector<biff::Sheet> sheets;
+    std::vector<int> cellSheet;
 };
 
 namespace {
@@ -87,37 +95,33 @@ Reference<css::table::XCellRange> rangeOf(const BookData &d, int sheet, const xl
                                                      r.lastColumn - 1, r.lastRow - 1);
 }
 
-// Typed input read as a date, a time, a percentage or an amount of money
-// also takes that kind of format when the cells show another kind, as the
-// spreadsheet application does with what the user types.
-void applyTypedFormat(const BookData &d, const Reference<css::table::XCellRange> &cells,
-                      const QString &text)
+// A kind of sheet in messages, and the type of its object (a macro sheet's
+// cells are a worksheet's).
+struct KindNames
 {
-    if (text.startsWith(QLatin1Char('=')) ||
-        cells->getCellByPosition(0, 0)->getType() != css::table::CellContentType_VALUE)
-        return;
-    Reference<css::util::XNumberFormatsSupplier> supplier(d.document, UNO_QUERY_THROW);
-    Reference<css::util::XNumberFormatter2> formatter =
-        css::util::NumberFormatter::create(d.instance->context);
-    formatter->attachNumberFormatsSupplier(supplier);
-    sal_Int32 key = 0;
-    try {
-        key = formatter->detectNumberFormat(0, toOUString(text));
-    } catch (const css::util::NotNumericException &) {
-        return;
-    }
-    const auto kindOf = [&supplier](sal_Int32 k) {
-        sal_Int16 type = 0;
-        supplier->getNumberFormats()->getByKey(k)->getPropertyValue("Type") >>= type;
-        return type & (css::util::NumberFormat::DATETIME | css::util::NumberFormat::CURRENCY |
-                       css::util::NumberFormat::PERCENT);
-    };
-    const int kind = kindOf(key);
-    Reference<css::beans::XPropertySet> properties(cells, UNO_QUERY_THROW);
-    sal_Int32 current = 0;
-    properties->getPropertyValue("NumberFormat") >>= current;
-    if (kind != 0 && (kindOf(current) & kind) == 0)
-        properties->setPropertyValue("NumberFormat", Any(key));
+    biff::SheetKind kind;
+    const char *text;
+    const char *type;
+};
+constexpr KindNames kKindNames[] = {
+    {biff::SheetKind::Worksheet, "worksheet", "Worksheet"},
+    {biff::SheetKind::Chart, "chart sheet", "Chart"},
+    {biff::SheetKind::MacroSheet, "Excel 4 macro sheet", "Worksheet"},
+    {biff::SheetKind::Dialog, "dialog sheet", "DialogSheet"},
+    {biff::SheetKind::Module, "Visual Basic module", "Module"},
+};
+
+const KindNames &namesOf(biff::SheetKind kind)
+{
+    for (const KindNames &n : kKindNames)
+        if (n.kind == kind)
+            return n;
+    return kKindNames[0];
+}
+
+QString kindText(biff::SheetKind kind)
+{
+    return QString::fromLatin1(namesOf(kind).text);
 }
 
 } // namespace
@@ -215,11 +219,13 @@ bool Book::load(const BookPtr &sibling, QString *error)
                 d->component.clear();
             }
         });
-        if (d->document.is())
-            return true;
-        if (ok)
+        if (d->document.is()) {
+            if (mapSheets(error))
+                return true;
+        } else if (ok) {
             *error =
                 QStringLiteral("%1: LibreOffice cannot load it as a spreadsheet").arg(m_shownPath);
+        }
         // An instance that had served earlier jobs may have ended while it
         // waited in the pool: the file gets one more try on a fresh one. One
         // that ends while it loads the file for its first job does not.
@@ -229,6 +235,76 @@ bool Book::load(const BookPtr &sibling, QString *error)
         if (!retry)
             return false;
     }
+}
+
+bool Book::mapSheets(QString *error)
+{
+    // LibreOffice turns a chart sheet into a worksheet holding the chart, and may drop or
+    // keep the other kinds: the file's own sheet records say what the workbook holds.
+    QByteArray stream;
+    std::vector<biff::Sheet> sheets;
+    if (biff::readWorkbookStream(m_canonicalPath, qint64(1) << 30, &stream))
+        sheets = biff::sheetsOf(stream);
+    d->sheets.clear();
+    d->cellSheet.clear();
+    if (std::all_of(sheets.cbegin(), sheets.cend(),
+                    [](const biff::Sheet &s) { return s.kind == biff::SheetKind::Worksheet; }))
+        return true;
+    QStringList names;
+    if (!call(QStringLiteral("Sheets"), error, [&] {
+            for (const rtl::OUString &n : d->document->getSheets()->getElementNames())
+                names << toQString(n);
+        }))
+        return false;
+    for (const biff::Sheet &s : sheets) {
+        int at = -1;
+        if (s.kind == biff::SheetKind::Worksheet || s.kind == biff::SheetKind::MacroSheet) {
+            at = int(names.indexOf(s.name));
+            for (int i = 0; i < names.size() && at < 0; ++i)
+                if (names.at(i).compare(s.name, Qt::CaseInsensitive) == 0)
+                    at = i;
+        }
+        d->cellSheet.push_back(at);
+    }
+    d->sheets = std::move(sheets);
+    return true;
+}
+
+bool Book::cellSheet(int index, int *loIndex, QString *error) const
+{
+    if (d->sheets.empty()) {
+        *loIndex = index;
+        return true;
+    }
+    if (index < 0 || size_t(index) >= d->sheets.size()) {
+        *error = QStringLiteral("%1: no sheet %2").arg(m_shownPath).arg(index + 1);
+        return false;
+    }
+    *loIndex = d->cellSheet[size_t(index)];
+    if (*loIndex >= 0)
+        return true;
+    *error = noCells(index);
+    return false;
+}
+
+QString Book::noCells(int index) const
+{
+    if (d->sheets.empty() || index < 0 || size_t(index) >= d->sheets.size() ||
+        d->cellSheet[size_t(index)] >= 0)
+        return QString();
+    const biff::Sheet &s = d->sheets[size_t(index)];
+    if (s.kind == biff::SheetKind::Worksheet || s.kind == biff::SheetKind::MacroSheet)
+        return QStringLiteral("%1: LibreOffice did not load the cells of sheet \"%2\"")
+            .arg(m_shownPath, s.name);
+    return QStringLiteral("%1: sheet \"%2\" is a %3, it has no cells")
+        .arg(m_shownPath, s.name, kindText(s.kind));
+}
+
+QString Book::sheetType(int index) const
+{
+    if (d->sheets.empty() || index < 0 || size_t(index) >= d->sheets.size())
+        return QStringLiteral("Worksheet");
+    return QString::fromLatin1(namesOf(d->sheets[size_t(index)].kind).type);
 }
 
 void Book::close()
@@ -257,6 +333,8 @@ void Book::close()
 int Book::sheetCount(QString *error)
 {
     QMutexLocker lock(&m_mutex);
+    if (!d->sheets.empty())
+        return int(d->sheets.size());
     int count = 0;
     if (!call(QStringLiteral("Sheets.Count"), error,
               [&] { count = d->document->getSheets()->getElementNames().getLength(); }))
@@ -267,6 +345,12 @@ int Book::sheetCount(QString *error)
 QString Book::sheetName(int index, QString *error)
 {
     QMutexLocker lock(&m_mutex);
+    if (!d->sheets.empty()) {
+        if (index >= 0 && size_t(index) < d->sheets.size())
+            return d->sheets[size_t(index)].name;
+        *error = QStringLiteral("%1: no sheet %2").arg(m_shownPath).arg(index + 1);
+        return QString();
+    }
     QString name;
     call(QStringLiteral("Sheet.Name"), error, [&] {
         Reference<css::container::XNamed> named(sheetAt(*d, index), UNO_QUERY_THROW);
@@ -288,6 +372,8 @@ int Book::activeSheet(QString *error)
 bool Book::usedRange(int sheet, xlsx::CellRange *range, QString *error)
 {
     QMutexLocker lock(&m_mutex);
+    if (!cellSheet(sheet, &sheet, error))
+        return false;
     return call(QStringLiteral("UsedRange"), error, [&] {
         Reference<css::sheet::XSheetCellCursor> cursor = sheetAt(*d, sheet)->createCursor();
         Reference<css::sheet::XUsedAreaCursor> used(cursor, UNO_QUERY_THROW);
@@ -304,6 +390,8 @@ bool Book::replace(int sheet, const xlsx::CellRange &range, const ReplaceOptions
 {
     QMutexLocker lock(&m_mutex);
     *replaced = 0;
+    if (!cellSheet(sheet, &sheet, error))
+        return false;
     if (options.what.isEmpty())
         return true; // an empty What matches nothing
     return call(QStringLiteral("Replace"), error, [&] {
@@ -324,32 +412,19 @@ bool Book::replace(int sheet, const xlsx::CellRange &range, const ReplaceOptions
 bool Book::setText(int sheet, const xlsx::CellRange &range, const QString &text, QString *error)
 {
     QMutexLocker lock(&m_mutex);
-    return call(QStringLiteral("Range.Value"), error, [&] {
-        Reference<css::table::XCellRange> cells = rangeOf(*d, sheet, range);
-        if (range.rowCount() == 1 && range.columnCount() == 1) {
-            // Typed input: numbers, dates and "=" formulas are taken as such.
-            cells->getCellByPosition(0, 0)->setFormula(toOUString(text));
-            applyTypedFormat(*d, cells, text);
-            return;
-        }
-        Sequence<rtl::OUString> row(range.columnCount());
-        for (rtl::OUString &s : row)
-            s = toOUString(text);
-        Sequence<Sequence<rtl::OUString>> rows(range.rowCount());
-        for (Sequence<rtl::OUString> &r : rows)
-            r = row;
-        Reference<css::sheet::XCellRangeFormula> formula(cells, UNO_QUERY_THROW);
-        formula->setFormulaArray(rows);
-        applyTypedFormat(*d, cells, text);
-    });
+    if (!cellSheet(sheet, &sheet, error))
+        return false;
+    return call(QStringLiteral("Range.Value"), error,
+                [&] { writeTypedInput(d->document, rangeOf(*d, sheet, range), text); });
 }
 
 bool Book::save(QString *error)
 {
     QMutexLocker lock(&m_mutex);
-    // LibreOffice writes the hidden temporary beside the workbook; the save
-    // step refuses read-only files, keeps mode and owner, and replaces the
-    // workbook in one step.
+    // LibreOffice stores into its instance's folder, where its own temporary
+    // files go too; the result is copied into the hidden temporary beside the
+    // workbook. The save step refuses read-only files, keeps mode and owner,
+    // and replaces the workbook in one step.
     // A workbook with no change leaves its file as it is.
     bool modified = true;
     if (!call(QStringLiteral("store"), error, [&] {
@@ -359,22 +434,69 @@ bool Book::save(QString *error)
         return false;
     if (!modified)
         return true;
+    if (!d->sheets.empty()) {
+        // Excel 97 as LibreOffice writes it keeps worksheets only.
+        const auto other =
+            std::find_if(d->sheets.cbegin(), d->sheets.cend(),
+                         [](const biff::Sheet &s) { return s.kind != biff::SheetKind::Worksheet; });
+        *error = QStringLiteral("%1: cannot save: LibreOffice would store its %2 \"%3\" as a "
+                                "worksheet; the file is left as it was")
+                     .arg(m_shownPath, kindText(other->kind), other->name);
+        return false;
+    }
     xlsx::SaveFile file(m_canonicalPath);
     if (!file.open(error))
         return false;
-    const bool stored = call(QStringLiteral("store"), error, [&] {
+    const QString stored = storePath();
+    if (stored.isEmpty()) {
+        *error = QStringLiteral("%1: cannot save: no folder for LibreOffice to store into")
+                     .arg(m_shownPath);
+        return false;
+    }
+    const bool ok = call(QStringLiteral("store"), error, [&] {
         Reference<css::frame::XStorable> storable(d->document, UNO_QUERY_THROW);
         const Sequence<css::beans::PropertyValue> args = properties({
             property("FilterName", Any(rtl::OUString("MS Excel 97"))),
             property("Overwrite", Any(true)),
         });
-        storable->storeToURL(fileUrl(file.tempPath()), args);
+        storable->storeToURL(fileUrl(stored), args);
     });
-    if (!stored) {
+    if (!ok || !moveInto(stored, &file, error)) {
+        QFile::remove(stored);
         file.cancel();
         return false;
     }
     return file.commit(error);
+}
+
+QString Book::storePath() const
+{
+    const QString dir = d->instance->process->dir;
+    if (dir.isEmpty() || !QDir().mkpath(dir + QStringLiteral("/store")))
+        return QString();
+    return QStringLiteral("%1/store/%2.xls").arg(dir).arg(quintptr(this), 0, 16);
+}
+
+bool Book::moveInto(const QString &stored, xlsx::SaveFile *file, QString *error) const
+{
+    QFile in(stored);
+    QString why;
+    if (!in.open(QIODevice::ReadOnly))
+        why = in.errorString();
+    while (why.isEmpty() && !in.atEnd()) {
+        const QByteArray chunk = in.read(1 << 20);
+        if (in.error() != QFileDevice::NoError)
+            why = in.errorString();
+        else if (file->device()->write(chunk) != chunk.size())
+            why = file->writeError().isEmpty() ? QStringLiteral("the temporary cannot be written")
+                                               : file->writeError();
+    }
+    in.close();
+    QFile::remove(stored);
+    if (why.isEmpty())
+        return true;
+    *error = QStringLiteral("%1: cannot save: %2").arg(m_shownPath, why);
+    return false;
 }
 
 } // namespace libreoffice

@@ -11,6 +11,10 @@
 
 #include <memory>
 
+namespace xlsx {
+class SaveFile;
+}
+
 namespace libreoffice {
 
 struct BookData;
@@ -45,8 +49,22 @@ public:
     // Each cell of the range takes `text` as typed input.
     bool setText(int sheet, const xlsx::CellRange &range, const QString &text, QString *error);
     bool save(QString *error);
+    // What a sheet without cells (a chart, dialog or module sheet) answers a look at its
+    // cells; empty for a sheet with cells.
+    QString noCells(int index) const;
+    // The type of the sheet's object: "Worksheet", "Chart", "DialogSheet" or "Module".
+    QString sheetType(int index) const;
 
 private:
+    // Reads the file's sheet records once it is loaded.
+    bool mapSheets(QString *error);
+    // The index in LibreOffice of the sheet that holds the cells of sheet `index`.
+    bool cellSheet(int index, int *loIndex, QString *error) const;
+    // Where LibreOffice stores the workbook: in its instance's folder, with its
+    // own temporary files; empty when there is none.
+    QString storePath() const;
+    // Copies the stored workbook into the save's temporary and removes it.
+    bool moveInto(const QString &stored, xlsx::SaveFile *file, QString *error) const;
     template <typename F> bool call(const QString &what, QString *error, F &&f);
 
     const QString m_canonicalPath;

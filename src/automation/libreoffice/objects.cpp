@@ -159,6 +159,9 @@ CallResult SheetObject::invoke(const QByteArray &member, const QVariantList &arg
     if (member == "Range") {
         if (args.size() != 1)
             return argumentCount(*this, member, 1, args);
+        const QString none = m_book->noCells(m_index);
+        if (!none.isEmpty())
+            return CallResult::failure(none);
         const QVariant &ref = args.first();
         xlsx::CellRange range = ref.type() == QVariant::String
                                     ? sheetapp::parseRangeReference(ref.toString())

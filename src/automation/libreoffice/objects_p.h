@@ -39,7 +39,7 @@ class SheetObject : public BookDispatch
 {
 public:
     SheetObject(BookPtr book, int index) : BookDispatch(std::move(book)), m_index(index) {}
-    QString typeName() const override { return QStringLiteral("Worksheet"); }
+    QString typeName() const override { return m_book->sheetType(m_index); }
     automation::CallResult invoke(const QByteArray &member, const QVariantList &args) override;
 
 private:

@@ -7,9 +7,11 @@ set(LIBREOFFICE_SOURCES
   libreoffice/libreoffice.h
   libreoffice/cfb.cpp libreoffice/cfb_p.h
   libreoffice/detect.cpp
+  libreoffice/biffsheets.cpp libreoffice/biffsheets_p.h
   libreoffice/search.cpp libreoffice/search_p.h
   libreoffice/objects.cpp libreoffice/objects_p.h
   libreoffice/book.cpp libreoffice/book_p.h
+  libreoffice/cellinput.cpp libreoffice/cellinput_p.h
   libreoffice/instance.cpp libreoffice/pool.cpp libreoffice/pool_p.h libreoffice/uno_p.h
 )
 set(LIBREOFFICE_UNO_HEADERS ${CMAKE_CURRENT_BINARY_DIR}/uno-headers)
@@ -26,7 +28,7 @@ add_custom_target(trelvix_uno_headers DEPENDS ${LIBREOFFICE_UNO_HEADERS}/stamp)
 # The objects of a remote LibreOffice are proxies whose virtual tables the
 # UNO bridge makes at run time: UndefinedBehaviorSanitizer's type check of
 # virtual calls cannot know them.
-foreach(f book.cpp instance.cpp pool.cpp objects.cpp)
+foreach(f book.cpp cellinput.cpp instance.cpp pool.cpp objects.cpp)
   set_source_files_properties(libreoffice/${f} PROPERTIES COMPILE_OPTIONS -fno-sanitize=vptr)
 endforeach()
 

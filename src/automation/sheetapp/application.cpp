@@ -313,8 +313,8 @@ CallResult WorkbookObject::invoke(const QByteArray &member, const QVariantList &
             return CallResult::failure(
                 QStringLiteral("%1: the workbook has no sheet").arg(m_book->path));
         const int index = doc->activeSheetIndex();
-        const bool chart = doc->sheetInfo(index).kind != xlsx::SheetKind::Worksheet;
-        return CallResult::ofObject(std::make_shared<SheetObject>(m_book, index, chart));
+        return CallResult::ofObject(
+            std::make_shared<SheetObject>(m_book, index, doc->sheetInfo(index).kind));
     }
     if (member == "Save") {
         // Like the real member it returns nothing; a save that fails is a failed call. A
@@ -364,8 +364,8 @@ CallResult SheetsObject::invoke(const QByteArray &member, const QVariantList &ar
                 QStringLiteral("Sheets.Item: no sheet %1 (the workbook has %2)")
                     .arg(v.toString())
                     .arg(doc->sheetCount()));
-        const bool chart = doc->sheetInfo(index).kind != xlsx::SheetKind::Worksheet;
-        return CallResult::ofObject(std::make_shared<SheetObject>(m_book, index, chart));
+        return CallResult::ofObject(
+            std::make_shared<SheetObject>(m_book, index, doc->sheetInfo(index).kind));
     }
     return unknownMember(*this, member);
 }
@@ -396,10 +396,12 @@ CallResult SheetObject::invoke(const QByteArray &member, const QVariantList &arg
     const int expected = member == "Range" ? 1 : 0;
     if (args.size() != expected)
         return wrongArgumentCount(*this, member, expected, args.size());
-    if (m_chart)
-        return CallResult::failure(QStringLiteral("%1: sheet \"%2\" is a chart sheet, it has no "
-                                                  "cells")
-                                       .arg(m_book->path, doc->sheetInfo(m_index).name));
+    if (m_kind != xlsx::SheetKind::Worksheet)
+        return CallResult::failure(QStringLiteral("%1: sheet \"%2\" is a %3 sheet, it has no cells")
+                                       .arg(m_book->path, doc->sheetInfo(m_index).name,
+                                            m_kind == xlsx::SheetKind::Chartsheet
+                                                ? QStringLiteral("chart")
+                                                : QStringLiteral("dialog")));
     xlsx::Worksheet *ws = doc->worksheet(m_index, &error);
     if (!ws)
         return CallResult::failure(error);

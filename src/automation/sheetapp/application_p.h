@@ -114,24 +114,26 @@ public:
     bool setProperty(const QByteArray &name, const QVariant &value, QString *error) override;
 };
 
-// A worksheet, or a chart sheet (which has no cells).
+// A worksheet (also an Excel 4 macro sheet), or a chart or dialog sheet (which has no cells).
 class SheetObject : public BookObject
 {
 public:
-    SheetObject(BookPtr book, int index, bool chart)
-        : BookObject(std::move(book)), m_index(index), m_chart(chart)
+    SheetObject(BookPtr book, int index, xlsx::SheetKind kind)
+        : BookObject(std::move(book)), m_index(index), m_kind(kind)
     {
     }
     QString typeName() const override
     {
-        return m_chart ? QStringLiteral("Chart") : QStringLiteral("Worksheet");
+        return m_kind == xlsx::SheetKind::Worksheet    ? QStringLiteral("Worksheet")
+               : m_kind == xlsx::SheetKind::Chartsheet ? QStringLiteral("Chart")
+                                                       : QStringLiteral("DialogSheet");
     }
     automation::CallResult invoke(const QByteArray &member, const QVariantList &args) override;
     bool setProperty(const QByteArray &name, const QVariant &value, QString *error) override;
 
 private:
     int m_index;
-    bool m_chart;
+    xlsx::SheetKind m_kind;
 };
 
 class RangeObject : public BookObject

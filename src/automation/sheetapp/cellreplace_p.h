@@ -4,14 +4,12 @@
 
 #include "automation/sheetapp/datetext_p.h"
 #include "automation/sheetapp/matcher_p.h"
+#include "automation/sheetapp/typedinput_p.h"
 #include "xlsx/worksheet.h"
 
 #include <QString>
 
 namespace sheetapp {
-
-constexpr int kMaxCellText = 32767;
-constexpr int kMaxFormulaText = 8192;
 
 // The cell as the formula bar shows it: a string's text, a number rounded to
 // 15 significant digits, a date or time in `format` as "yyyy/m/d", "h:mm:ss"
@@ -20,10 +18,6 @@ constexpr int kMaxFormulaText = 8192;
 // false for cells Replace never matches (empty cells, the values inside a
 // multi-cell array formula, data tables, ISO dates, bad numbers).
 QString shownText(const xlsx::Cell &cell, const CellFormat &format, bool *searchable);
-
-// Balanced quotes, brackets and parentheses, and something in it: the least
-// a formula text must have before it is written into a file.
-bool formulaLooksWellFormed(const QString &formula);
 
 struct CellEdit
 {
@@ -43,7 +37,8 @@ struct CellEdit
     // String: the text; Number: the <v> literal; Formula, ArrayFormula: the file's text
     // without "="; Boolean: "1" or "0"; Error: the constant.
     QString text;
-    QString reason; // Refused: why
+    QString reason;           // Refused: why
+    bool quotePrefix = false; // String: typed after an apostrophe (TypedInput::quotePrefix)
 };
 
 // The edit Replace makes to `cell` (whose style has `format`); lookAt 1 = whole cell,
@@ -55,11 +50,8 @@ struct CellEdit
 CellEdit replaceInCell(const xlsx::Cell &cell, const CellFormat &format,
                        const WildcardPattern &what, const QString &replacement, int lookAt);
 
-// What writing `text` into Range.Value stores in a cell with `format`, as typed input: ""
-// empties the cell; in a Text ("@") cell everything stays text; a well-formed "=..." is a
-// formula; "TRUE"/"FALSE" (any case) a boolean; an error constant an error; a plain number
-// a number (leading zeros and more than 15 significant digits stay text); in a date or time
-// cell a date or time text a serial number; anything else text.
+// What writing `text` into Range.Value stores in a cell with `format`: readTypedInput's
+// value as this file stores it (a formula with the prefixes of later functions put on).
 CellEdit typedInput(const QString &text, const CellFormat &format);
 
 // The cell as it reads after `edit`, for the next replacement on the same cell.

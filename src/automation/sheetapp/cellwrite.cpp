@@ -95,7 +95,8 @@ bool SheetWriter::writePlain(int row, int column, const CellEdit &edit, QString 
 {
     switch (edit.kind) {
     case CellEdit::String:
-        return m_ws->setString(row, column, edit.text, error);
+        return edit.quotePrefix ? writeQuoted(row, column, edit.text, error)
+                                : m_ws->setString(row, column, edit.text, error);
     case CellEdit::Number:
         return m_ws->setNumber(row, column, edit.text, error);
     case CellEdit::Formula:
@@ -115,6 +116,13 @@ bool SheetWriter::writePlain(int row, int column, const CellEdit &edit, QString 
     }
     *error = edit.reason;
     return false;
+}
+
+bool SheetWriter::writeQuoted(int row, int column, const QString &text, QString *error)
+{
+    // The cell's own format with the quote prefix.
+    const int style = m_doc->quotePrefixStyle(m_ws->cell(row, column).style, error);
+    return style >= 0 && m_ws->setString(row, column, text, style, error);
 }
 
 bool SheetWriter::writeHeader(int t, int tc, int row, int column, const CellEdit &edit,

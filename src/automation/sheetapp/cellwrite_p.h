@@ -46,6 +46,8 @@ public:
 
 private:
     bool writePlain(int row, int column, const CellEdit &edit, QString *error);
+    // Text typed after an apostrophe: in the cell's style with the quote prefix.
+    bool writeQuoted(int row, int column, const QString &text, QString *error);
     bool writeHeader(int table, int tableColumn, int row, int column, const CellEdit &edit,
                      QString *error);
     enum class Rename

@@ -8,6 +8,7 @@ set(SHEETAPP_SOURCES
   sheetapp/sharedreplace.cpp sheetapp/sharedreplace_p.h
   sheetapp/cellreplace.cpp sheetapp/cellreplace_p.h
   sheetapp/cellwrite.cpp sheetapp/cellwrite_p.h
+  sheetapp/typedinput.cpp sheetapp/typedinput_p.h
   sheetapp/datetext.cpp sheetapp/datetext_p.h
   sheetapp/matcher.cpp sheetapp/matcher_p.h
   sheetapp/numbertext.cpp sheetapp/numbertext_p.h
