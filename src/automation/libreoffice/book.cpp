@@ -196,6 +196,7 @@ bool Book::load(const BookPtr &sibling, QString *error)
                 return false;
             }
         }
+        m_readVersion = xlsx::FileIdentity::of(m_canonicalPath);
         const bool ok = call(QStringLiteral("load"), error, [this] {
             Reference<css::frame::XComponentLoader> loader(d->instance->desktop, UNO_QUERY_THROW);
             const Sequence<css::beans::PropertyValue> args = properties({
@@ -362,6 +363,7 @@ bool Book::save(QString *error)
     xlsx::SaveFile file(m_canonicalPath);
     if (!file.open(error))
         return false;
+    file.setReadVersion(m_readVersion);
     const bool stored = call(QStringLiteral("store"), error, [&] {
         Reference<css::frame::XStorable> storable(d->document, UNO_QUERY_THROW);
         const Sequence<css::beans::PropertyValue> args = properties({
@@ -374,7 +376,10 @@ bool Book::save(QString *error)
         file.cancel();
         return false;
     }
-    return file.commit(error);
+    if (!file.commit(error))
+        return false;
+    m_readVersion = file.savedVersion();
+    return true;
 }
 
 } // namespace libreoffice
