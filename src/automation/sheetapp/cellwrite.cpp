@@ -259,12 +259,8 @@ SheetWriter::Rename SheetWriter::renameColumn(const xlsx::TableInfo &table, int 
             return Rename::Failed;
         if (w != m_ws)
             continue;
-        QString own;
-        for (const xlsx::TableInfo &t : qAsConst(m_tables)) {
-            if (t.ref.contains(c.row, c.column))
-                own = t.displayName;
-        }
-        for (const xlsx::TableMention &m : xlsx::tableMentionsInFormula(c.formula, own)) {
+        for (const xlsx::TableMention &m :
+             xlsx::tableMentionsInFormula(c.formula, ownTable(c.row, c.column))) {
             if (!m.item && m.name.compare(name, Qt::CaseInsensitive) == 0 &&
                 tableNames.contains(m.table, Qt::CaseInsensitive))
                 m_renamed[{c.row, c.column}].append(m);
@@ -338,16 +334,22 @@ const xlsx::TableInfo *SheetWriter::tableNamed(const QString &name)
     return nullptr;
 }
 
+QString SheetWriter::ownTable(int row, int column) const
+{
+    QString own;
+    for (const xlsx::TableInfo &t : qAsConst(m_tables)) {
+        if (t.ref.contains(row, column))
+            own = t.displayName;
+    }
+    return own;
+}
+
 CellEdit SheetWriter::checkColumns(const xlsx::Cell &cell, const CellEdit &edit)
 {
     if ((edit.kind != CellEdit::Formula && edit.kind != CellEdit::ArrayFormula) ||
         !(edit.text.contains(QLatin1Char('[')) || m_renamed.contains({cell.row, cell.column})))
         return edit;
-    QString own;
-    for (const xlsx::TableInfo &t : qAsConst(m_tables)) {
-        if (t.ref.contains(cell.row, cell.column))
-            own = t.displayName;
-    }
+    const QString own = ownTable(cell.row, cell.column);
     const auto before = xlsx::tableMentionsInFormula(cell.formula, own);
     const auto after = xlsx::tableMentionsInFormula(edit.text, own);
     auto refuse = [](const QString &why) {

@@ -65,6 +65,8 @@ private:
                         const QStringList &tableNames, const QString &oldName,
                         const QString &name) const;
     const xlsx::TableInfo *tableNamed(const QString &name);
+    // The table of this sheet that (row, column) lies in, by its name; empty when none.
+    QString ownTable(int row, int column) const;
 
     xlsx::Document *m_doc;
     xlsx::Worksheet *m_ws;
