@@ -2,6 +2,7 @@
 #pragma once
 
 #include "xlsx/document.h"
+#include "xlsx/savefile.h"
 #include "xlsx/xml_p.h"
 #include "xlsx/zip_p.h"
 
@@ -203,6 +204,7 @@ public:
     bool valueEdited = false;
     QHash<QString, QByteArray> rewrittenParts; // entry -> new content
     QStringList writtenEntries;                // entries the last buildPackage rewrote
+    FileIdentity readVersion;                  // the file at `path` whose content was read
 
     // Inflates an XML part, brought to UTF-8 when stored in another encoding.
     bool readPart(const QString &entry, QByteArray *out, QString *error) const;
