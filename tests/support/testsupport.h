@@ -57,7 +57,40 @@ QString corpusDir();
 // Every workbook of the corpus (absolute paths), sorted.
 QStringList corpusFiles();
 
+// The exit code of a test that needs the corpus when it is missing: kMissingData, which ctest
+// shows as not run, or 1 where the corpus must be there (TRELVIX_REQUIRE_CORPUS set, as in CI).
+// Says so on the standard error.
+constexpr int kMissingData = 77;
+int missingCorpus();
+// Whether a missing corpus is a failure (TRELVIX_REQUIRE_CORPUS set).
+bool corpusRequired();
+
 QByteArray readAll(const QString &path);
 QByteArray sha256(const QString &path);
 
 } // namespace testsupport
+
+// Skips the calling test function when `files` (of the corpus) is empty, or fails it where the
+// corpus is required.
+#define TRELVIX_SKIP_WITHOUT_CORPUS(files)                                                         \
+    do {                                                                                           \
+        if ((files).isEmpty()) {                                                                   \
+            if (testsupport::corpusRequired())                                                     \
+                QFAIL("the corpus of real-world workbooks is not there");                          \
+            QSKIP("the corpus of real-world workbooks is not there");                              \
+        }                                                                                          \
+    } while (false)
+
+// QTEST_GUILESS_MAIN for a test that is all about the corpus: without it the whole test is
+// not run (or fails where the corpus is required).
+#define TRELVIX_CORPUS_TEST_MAIN(TestObject)                                                       \
+    int main(int argc, char *argv[])                                                               \
+    {                                                                                              \
+        if (testsupport::corpusFiles().isEmpty())                                                  \
+            return testsupport::missingCorpus();                                                   \
+        QCoreApplication app(argc, argv);                                                          \
+        app.setAttribute(Qt::AA_Use96Dpi, true);                                                   \
+        TestObject tc;                                                                             \
+        QTEST_SET_MAIN_SOURCE_PATH                                                                 \
+        return QTest::qExec(&tc, argc, argv);                                                      \
+    }
