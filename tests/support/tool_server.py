@@ -13,6 +13,12 @@ A request runs the script's main() with sys.argv, sys.stdin and sys.stdout as a 
 own would see them; a non-zero SystemExit or an exception is a failure with its text. The
 process ends at the end of its input, and with it anything the tools keep running (the
 LibreOffice instance that computes formulas).
+
+  tool_server.py [CACHE]
+
+With CACHE (a folder), what a reading command (CACHED below) prints for a workbook is kept
+there by the workbook's content, the tool's source and the reader's version, and shared by the
+test programs of a build that read the same bytes (the corpus, a workbook two runs save alike).
 """
 import base64
 import importlib.util
@@ -23,6 +29,11 @@ import sys
 import traceback
 
 _modules = {}
+
+# Per tool, the commands that only read the workbook named by their second argument.
+CACHED = {"xlsx_tool.py": {"dump", "entries", "kinds"},
+          "sheetapp_tool.py": {"inspect", "protection"},
+          "xls_tool.py": {"dump"}}
 
 
 def _module(script):
@@ -66,7 +77,47 @@ def _call(script, args, data):
     return ok, out.getvalue(), err.getvalue()
 
 
+def _cache_key(script, args):
+    if len(args) != 2 or args[0] not in CACHED.get(os.path.basename(script), ()):
+        return None
+    import hashlib
+    import openpyxl
+    h = hashlib.sha256()
+    for part in (open(script, "rb").read(), openpyxl.__version__.encode(), args[0].encode(),
+                 open(args[1], "rb").read()):
+        h.update(hashlib.sha256(part).digest())
+    return h.hexdigest()
+
+
+def _cached_call(cache, script, args, data):
+    """_call, its output kept in `cache` when it succeeds; one computes, the others wait."""
+    import fcntl
+    try:
+        key = _cache_key(script, args)
+    except OSError:
+        key = None
+    if key is None:
+        return _call(script, args, data)
+    entry = os.path.join(cache, key[:2], key)
+    os.makedirs(os.path.dirname(entry), exist_ok=True)
+    with open(entry + ".lock", "w") as lock:
+        fcntl.flock(lock, fcntl.LOCK_EX)
+        try:
+            with open(entry, "rb") as f:
+                return True, f.read(), ""
+        except FileNotFoundError:
+            pass
+        ok, out, err = _call(script, args, data)
+        if ok:
+            tmp = "%s.%d.tmp" % (entry, os.getpid())
+            with open(tmp, "wb") as f:
+                f.write(out)
+            os.replace(tmp, entry)
+        return ok, out, err
+
+
 def main():
+    cache = sys.argv[1] if len(sys.argv) > 1 else None
     reply = os.fdopen(os.dup(1), "w", encoding="utf-8")
     os.dup2(2, 1)
     sys.stdout = io.TextIOWrapper(os.fdopen(1, "wb", closefd=False), encoding="utf-8")
@@ -74,8 +125,10 @@ def main():
         if not line.strip():
             continue
         req = json.loads(line)
-        ok, out, err = _call(req["script"], req.get("args", []),
-                             base64.b64decode(req.get("input", "")))
+        script, args = req["script"], req.get("args", [])
+        data = base64.b64decode(req.get("input", ""))
+        ok, out, err = (_cached_call(cache, script, args, data) if cache else
+                        _call(script, args, data))
         reply.write(json.dumps({"ok": ok, "out": base64.b64encode(out).decode("ascii"),
                                 "err": err}) + "\n")
         reply.flush()

@@ -71,8 +71,10 @@ private:
         }
         const QByteArray program = python().toLocal8Bit();
         const QByteArray script = QByteArrayLiteral(TRELVIX_TEST_SCRIPTS_DIR "/tool_server.py");
+        const QByteArray cache = QByteArrayLiteral(TRELVIX_TOOL_CACHE_DIR);
         char *const argv[] = {const_cast<char *>(program.constData()),
-                              const_cast<char *>(script.constData()), nullptr};
+                              const_cast<char *>(script.constData()),
+                              const_cast<char *>(cache.constData()), nullptr};
         const pid_t pid = ::fork();
         if (pid == 0) {
             // dup2 leaves the copies open across exec; the originals close there.
