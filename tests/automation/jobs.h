@@ -81,14 +81,17 @@ struct Outcome
 inline int onPoolThread(const std::function<void()> &body)
 {
     int live = -1;
+    testsupport::Handoff handoff;
     QThreadPool pool;
-    pool.start(QRunnable::create([&body, &live] {
+    pool.start(QRunnable::create([&body, &live, &handoff] {
         CoInitializeEx(nullptr, COINIT_MULTITHREADED);
         body();
         CoUninitialize();
         live = automation::apartment::stats().liveAtLastExit;
+        handoff.done();
     }));
     pool.waitForDone();
+    handoff.wait();
     return live;
 }
 

@@ -120,26 +120,29 @@ void TestRepConcurrent::manyJobs()
     pool.setMaxThreadCount(kThreads);
     std::atomic<int> running{0};
     std::atomic<int> most{0};
-    QVector<QFuture<void>> futures;
+    testsupport::Handoff handoff(kJobs);
     for (int i = 0; i < kJobs; ++i) {
-        futures << QtConcurrent::run(&pool, [&, i]() {
+        QtConcurrent::run(&pool, [&, i]() {
             const int now = ++running;
             for (int seen = most; now > seen && !most.compare_exchange_weak(seen, now);) {
             }
-            Rep rep(paths[i], jobParam(i), i);
-            QObject::connect(
-                &rep, &Rep::done, &rep,
-                [&](Rep *, STATE s, int index) {
-                    states[index] = s;
-                    ++reports;
-                },
-                Qt::DirectConnection);
-            rep.run();
+            {
+                Rep rep(paths[i], jobParam(i), i);
+                QObject::connect(
+                    &rep, &Rep::done, &rep,
+                    [&](Rep *, STATE s, int index) {
+                        states[index] = s;
+                        ++reports;
+                    },
+                    Qt::DirectConnection);
+                rep.run();
+            }
             --running;
+            handoff.done();
         });
     }
-    for (QFuture<void> &f : futures)
-        f.waitForFinished();
+    handoff.wait();
+    pool.waitForDone();
 
     QCOMPARE(reports.load(), kJobs);
     QVERIFY(most.load() <= kThreads);

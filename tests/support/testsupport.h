@@ -10,7 +10,35 @@
 #include <QStringList>
 #include <QVariant>
 
+#include <condition_variable>
+#include <mutex>
+
 namespace testsupport {
+
+// The end of work handed to other threads, marked so that ThreadSanitizer sees it (Qt 5's own
+// locks, under QThreadPool, QFuture and QThread::wait, are not instrumented): each of `count`
+// workers calls done() last; wait() returns once all have, and what they wrote is then seen.
+class Handoff
+{
+public:
+    explicit Handoff(int count = 1) : m_left(count) {}
+    void done()
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (--m_left == 0)
+            m_finished.notify_all();
+    }
+    void wait()
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_finished.wait(lock, [this] { return m_left <= 0; });
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_finished;
+    int m_left;
+};
 
 // The interpreter that has openpyxl and xlsxwriter (Debian's, not a venv).
 QString python();
