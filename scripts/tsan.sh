@@ -13,6 +13,10 @@ cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTRELVIX_BUILD_B
   -DCMAKE_SHARED_LINKER_FLAGS="-fsanitize=thread" >/dev/null
 cmake --build "$build" -j"${TSAN_JOBS:-$(nproc)}"
 export QT_QPA_PLATFORM=offscreen
+# A report ends its test at once, before it removes its temporary folders: they go here.
+rm -rf "$build/tmp"
+mkdir -p "$build/tmp"
+export TMPDIR="$build/tmp"
 export TSAN_OPTIONS="suppressions=$root/scripts/tsan.supp:halt_on_error=1:exitcode=66:second_deadlock_stack=1:report_signal_unsafe=0"
 cd "$build"
 ctest --output-on-failure -j"${TSAN_JOBS:-$(nproc)}" "$@"
