@@ -4,6 +4,7 @@
 #include "automation/apartment.h"
 #include "engine/rep.h"
 #include "fakeserver.h"
+#include "testsupport.h"
 
 #include <QTemporaryDir>
 #include <QThreadPool>
@@ -25,6 +26,7 @@ struct Outcome
 Outcome runJob(const QString &path, const Param &par, int index = 7)
 {
     Outcome out;
+    testsupport::Handoff handoff;
     QThreadPool pool;
     QFuture<void> f = QtConcurrent::run(&pool, [&]() {
         automation::apartment::resetStats();
@@ -41,8 +43,10 @@ Outcome runJob(const QString &path, const Param &par, int index = 7)
             Qt::DirectConnection);
         rep->run();
         delete rep;
+        handoff.done();
     });
     f.waitForFinished();
+    handoff.wait();
     return out;
 }
 
