@@ -3,6 +3,7 @@
 #   build.sh                  every target (the program, tests, benchmarks)
 #   build.sh TARGET...        only those targets (and what they need)
 #   build.sh --quiet ...      the build log is shown only when the build fails
+# TRELVIX_WERROR=ON makes every compiler warning an error (as in CI).
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${BUILD_DIR:-$root/build}"
@@ -15,7 +16,8 @@ targets=()
 for t in "$@"; do targets+=(--target "$t"); done
 
 steps() {
-  cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE="${BUILD_TYPE:-RelWithDebInfo}" >/dev/null
+  cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE="${BUILD_TYPE:-RelWithDebInfo}" \
+    -DTRELVIX_WERROR="${TRELVIX_WERROR:-OFF}" >/dev/null
   cmake --build "$build" -j"$(nproc)" "${targets[@]}"
 }
 

@@ -9,7 +9,7 @@ packages=(
   python3 python3-openpyxl python3-xlsxwriter
   fonts-noto-cjk xvfb xauth time
   qttranslations5-l10n libdeflate-dev
-  libreoffice-calc-nogui libreoffice-dev libreoffice-dev-common python3-xlrd
+  libreoffice-calc-nogui libreoffice-dev libreoffice-dev-common python3-xlrd python3-uno
   libspreadsheet-writeexcel-perl
   clang-14 libclang-rt-14-dev
 )

@@ -224,6 +224,7 @@ bool Document::open(const QString &path, QString *error)
         return false;
     }
     const QByteArray bytes = f.readAll();
+    const FileIdentity read = FileIdentity::ofDescriptor(f.handle());
     f.close();
     QString err;
     bool ok = true;
@@ -245,6 +246,7 @@ bool Document::open(const QString &path, QString *error)
             *error = err;
         return false;
     }
+    d->readVersion = read;
     d->open = true;
     return true;
 }

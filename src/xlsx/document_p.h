@@ -2,6 +2,7 @@
 #pragma once
 
 #include "xlsx/document.h"
+#include "xlsx/savefile.h"
 #include "xlsx/worksheet_p.h"
 #include "xlsx/xml_p.h"
 #include "xlsx/zip_p.h"
@@ -102,6 +103,7 @@ class DocumentData
 {
 public:
     QString path;
+    FileIdentity readVersion; // the file at `path` whose content was read
     bool open = false;
     PackageState package;
     WorkbookState workbook;

@@ -69,17 +69,45 @@ bool DocumentData::writeZip(QIODevice *out, const QHash<QString, QByteArray> &pa
             w.writeEntry(fresh.constData(), fresh.size());
         return w.closeEntry(&why);
     };
+    // A part is found in the package by the rule it was read by (ZipArchive::find), and
+    // written under its entry's own name.
+    QHash<int, const WorksheetData *> sheetAt;
+    QHash<int, const QByteArray *> partAt;
+    auto entryOf = [&](const QString &part) {
+        const int i = package.zip.find(part);
+        if (i < 0)
+            why = QStringLiteral("part /%1 has no entry in the package").arg(part);
+        else if (sheetAt.contains(i) || partAt.contains(i))
+            why = QStringLiteral("part /%1 is written twice (as /%2)")
+                      .arg(package.zip.entries()[i].name, part);
+        else
+            return i;
+        return -1;
+    };
+    for (auto it = rewrittenSheets.constBegin(); it != rewrittenSheets.constEnd(); ++it) {
+        const int i = entryOf(it.key());
+        if (i < 0)
+            return fail();
+        sheetAt.insert(i, *it);
+    }
+    for (auto it = parts.constBegin(); it != parts.constEnd(); ++it) {
+        const int i = entryOf(it.key());
+        if (i < 0)
+            return fail();
+        partAt.insert(i, &*it);
+    }
+    const int droppedAt = dropped.isEmpty() ? -1 : package.zip.find(dropped);
     for (int i = 0; i < package.zip.entries().size(); ++i) {
         const ZipEntry &e = package.zip.entries()[i];
-        if (!dropped.isEmpty() && e.name == dropped)
+        if (i == droppedAt)
             continue;
-        const auto sheet = rewrittenSheets.constFind(e.name);
-        const auto it = parts.constFind(e.name);
+        const auto sheet = sheetAt.constFind(i);
+        const auto it = partAt.constFind(i);
         bool ok;
-        if (sheet != rewrittenSheets.constEnd())
+        if (sheet != sheetAt.constEnd())
             ok = writeSheet(e.name, *sheet, e.dateTime, e.externalAttr);
-        else if (it != parts.constEnd())
-            ok = w.addData(e.name, *it, e.dateTime, kDeflateLevel, &why, e.externalAttr);
+        else if (it != partAt.constEnd())
+            ok = w.addData(e.name, **it, e.dateTime, kDeflateLevel, &why, e.externalAttr);
         else
             ok = w.addRaw(e, package.zip.rawData(i), &why);
         if (!ok)

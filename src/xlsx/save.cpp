@@ -65,6 +65,8 @@ bool Document::saveAs(const QString &path, QString *error)
     SaveFile f(path);
     if (!f.open(error))
         return false;
+    if (path == d->path)
+        f.setReadVersion(d->readVersion);
     // The package is built in memory (compressed, it is the smaller part of what a job holds)
     // and written in one piece: the zip writer's many small writes and seeks stay off the disk.
     QBuffer package;
@@ -132,6 +134,7 @@ bool Document::saveAs(const QString &path, QString *error)
         return false;
     }
     d->adoptSaved(std::move(check));
+    d->readVersion = f.savedVersion();
     return true;
 }
 

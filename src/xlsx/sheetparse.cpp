@@ -118,11 +118,15 @@ int parseInt(const char *p, const char *end, bool *ok)
     }
     *ok = p < end;
     for (; p < end; ++p) {
-        if (*p < '0' || *p > '9' || v > 0x7fffffff) {
+        if (*p < '0' || *p > '9') {
             *ok = false;
             return 0;
         }
         v = v * 10 + (*p - '0');
+        if (v > 0x7fffffff) {
+            *ok = false;
+            return 0;
+        }
     }
     return int(neg ? -v : v);
 }
@@ -276,8 +280,9 @@ bool parseCell(XmlScanner &s, const XmlToken &t, int rowNumber, int prevCol, Cel
     if (const XmlAttr *r = s.attr(t, "r")) {
         int col = 0;
         if (!parseRef(d + r->value.begin, d + r->value.end, &rec->row, &col)) {
-            *error = QStringLiteral("bad cell reference \"%1\"")
-                         .arg(QString::fromUtf8(s.bytes(r->value)));
+            *error = QStringLiteral("bad cell reference \"%1\" (the sheet ends at XFD%2)")
+                         .arg(QString::fromUtf8(s.bytes(r->value)))
+                         .arg(kMaxRows);
             return false;
         }
         rec->col = quint16(col);
@@ -317,8 +322,17 @@ bool parseCell(XmlScanner &s, const XmlToken &t, int rowNumber, int prevCol, Cel
             rec->vBegin = rec->vEnd = quint32(c.whole.end);
             if (!c.selfClosing) {
                 XmlToken x;
-                while (s.next(&x) && !(x.kind == XmlToken::EndTag && s.depth() == depth))
-                    ;
+                if (s.localIs(c.name, "is")) {
+                    if (!skipStringItem(s, &x, error)) {
+                        if (!error->isEmpty())
+                            *error = QStringLiteral("cell %1: %2")
+                                         .arg(CellRef(rec->row, rec->col).toString(), *error);
+                        return false;
+                    }
+                } else {
+                    while (s.next(&x) && !(x.kind == XmlToken::EndTag && s.depth() == depth))
+                        ;
+                }
                 rec->vEnd = quint32(x.whole.begin);
             }
             hasValue = true;
@@ -463,6 +477,10 @@ bool WorksheetData::parse(QString *error, bool keepCells)
     }
     int rowNumber = 0;
     bool sorted = true;
+    std::vector<std::pair<int, int>> rowCells;
+    auto twice = [](const CellRec &rec) {
+        return QStringLiteral("cell %1 is given twice").arg(CellRef(rec.row, rec.col).toString());
+    };
     int lastRow = 0, lastCol = 0;
     while (s.next(&t)) {
         if (t.kind != XmlToken::StartTag || s.namespaceOf(t.name) != kMainNs)
@@ -512,9 +530,14 @@ bool WorksheetData::parse(QString *error, bool keepCells)
                     row.row = parseInt(xml.constData() + ra->value.begin,
                                        xml.constData() + ra->value.end, &ok);
                     if (!ok || row.row < 1 || row.row > kMaxRows)
-                        return fail(QStringLiteral("bad row number"));
+                        return fail(QStringLiteral("bad row number \"%1\" (rows are 1 to %2)")
+                                        .arg(QString::fromUtf8(s.bytes(ra->value)))
+                                        .arg(kMaxRows));
                 } else {
                     row.row = rowNumber + 1;
+                    if (row.row > kMaxRows)
+                        return fail(
+                            QStringLiteral("a row after row %1, the sheet's last").arg(kMaxRows));
                 }
                 if (const XmlAttr *sp = s.attr(r, "spans")) {
                     row.spansBegin = quint32(sp->whole.begin);
@@ -529,6 +552,10 @@ bool WorksheetData::parse(QString *error, bool keepCells)
                     continue;
                 }
                 int prevCol = 0;
+                // The cells of this row element, checked for one given twice when they
+                // are not in order.
+                rowCells.clear();
+                bool rowSorted = true;
                 XmlToken c;
                 for (;;) {
                     CellRec rec;
@@ -570,8 +597,11 @@ bool WorksheetData::parse(QString *error, bool keepCells)
                         arrays.append(g);
                     if (summaryOk)
                         note(rec);
-                    if (rec.row < lastRow || (rec.row == lastRow && rec.col <= lastCol))
+                    if (rec.row < lastRow || (rec.row == lastRow && rec.col <= lastCol)) {
                         sorted = false;
+                        rowSorted = false;
+                    }
+                    rowCells.emplace_back(rec.row, rec.col);
                     lastRow = rec.row;
                     lastCol = rec.col;
                     if (keepCells)
@@ -579,6 +609,16 @@ bool WorksheetData::parse(QString *error, bool keepCells)
                 }
                 if (s.failed())
                     return fail(s.error());
+                if (!rowSorted) {
+                    std::sort(rowCells.begin(), rowCells.end());
+                    const auto dup = std::adjacent_find(rowCells.begin(), rowCells.end());
+                    if (dup != rowCells.end()) {
+                        CellRec rec;
+                        rec.row = dup->first;
+                        rec.col = quint16(dup->second);
+                        return fail(twice(rec));
+                    }
+                }
                 if (keepCells)
                     rows.push_back(row);
             }
@@ -599,6 +639,13 @@ bool WorksheetData::parse(QString *error, bool keepCells)
         std::stable_sort(cells.begin(), cells.end(), [](const CellRec &a, const CellRec &b) {
             return a.row != b.row ? a.row < b.row : a.col < b.col;
         });
+        // Across row elements too, where the cells are kept.
+        const auto dup =
+            std::adjacent_find(cells.begin(), cells.end(), [](const CellRec &a, const CellRec &b) {
+                return a.row == b.row && a.col == b.col;
+            });
+        if (dup != cells.end())
+            return fail(twice(*dup));
     }
     return true;
 }

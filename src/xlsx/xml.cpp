@@ -607,6 +607,32 @@ bool flattenStringItem(const char *begin, const char *end, QString *out)
     return true;
 }
 
+bool skipStringItem(XmlScanner &s, XmlToken *end, QString *why)
+{
+    const int depth = s.depth();
+    int text = 0; // the depth inside the <t> being read, or 0
+    while (s.next(end)) {
+        if (end->kind == XmlToken::EndTag) {
+            if (s.depth() == depth - 1)
+                return true;
+            if (s.depth() < text)
+                text = 0;
+        } else if (end->kind == XmlToken::StartTag) {
+            if (text) {
+                *why = QStringLiteral("an element inside the text of a string");
+                return false;
+            }
+            if (s.localIs(end->name, "si") || s.localIs(end->name, "is")) {
+                *why = QStringLiteral("a string item inside another");
+                return false;
+            }
+            if (s.localIs(end->name, "t") && !end->selfClosing)
+                text = s.depth();
+        }
+    }
+    return false;
+}
+
 namespace {
 
 // The span of the encoding name in an XML declaration at the start of `xml` (after any

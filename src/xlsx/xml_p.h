@@ -107,6 +107,10 @@ QByteArray escapeXml(const QString &text);
 // Flattens the content of a rich-text or plain string item (<si> or <is> inner XML): the
 // text of its <t> elements, leaving out phonetic runs (<rPh>), Office escapes decoded.
 bool flattenStringItem(const char *begin, const char *end, QString *out);
+// Reads the rest of a string item (<si> or <is>) whose start tag `s` has just read, up to its
+// end tag (*end). False when the scanner fails, or with *why when the item is not one: an
+// element inside a <t>, or a string item inside it.
+bool skipStringItem(XmlScanner &s, XmlToken *end, QString *why);
 
 // Writes new XML into a part whose SpreadsheetML (or package) elements carry `prefix` ("x:"
 // or none): every element name gets the prefix. Attribute values and content are given

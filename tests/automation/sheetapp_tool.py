@@ -398,13 +398,17 @@ def make_cells(path, spec):
 
 def recalculated(path):
     """A copy of the workbook saved by LibreOffice, which computes every formula; the caller
-    removes the folder. LibreOffice runs with a profile of its own and is ended on time-out."""
+    removes the folder. LibreOffice runs with a profile of its own: one instance for all the
+    workbooks of this process where python3-uno is there, else one start per workbook, ended on
+    time-out."""
     import shutil
     import tempfile
     work = tempfile.mkdtemp(prefix="recalc-")
     out = os.path.join(work, "out")
-    soffice.convert(work, "xlsx", out, [path], timeout=180)
     converted = os.path.join(out, os.path.basename(path))
+    os.makedirs(out)
+    if not soffice.store_xlsx(path, converted):
+        soffice.convert(work, "xlsx", out, [path], timeout=180)
     if not os.path.exists(converted):
         shutil.rmtree(work, ignore_errors=True)
         sys.exit("LibreOffice did not convert " + path)

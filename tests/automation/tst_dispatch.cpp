@@ -5,6 +5,7 @@
 #include "automation/axobject.h"
 #include "automation/axobject_p.h"
 #include "automation/excel.h"
+#include "testsupport.h"
 
 #include <QThread>
 #include <QtTest>
@@ -189,6 +190,7 @@ void TestDispatch::apartmentRules()
     QList<long> results;
     bool nullOutside = false, liveInside = false, enteredAfterOneExit = false, enteredAtEnd = true;
     apartment::ThreadStats stats;
+    testsupport::Handoff handoff;
     QTest::ignoreMessage(
         QtWarningMsg,
         "AxObject: cannot create Toy.Application: the thread has not entered an apartment");
@@ -209,9 +211,11 @@ void TestDispatch::apartmentRules()
         CoUninitialize();
         enteredAtEnd = apartment::isEntered();
         stats = apartment::stats();
+        handoff.done();
     });
     t->start();
     t->wait();
+    handoff.wait();
     delete t;
     QVERIFY(nullOutside);
     QCOMPARE(results, QList<long>({S_OK, S_FALSE, RPC_E_CHANGED_MODE}));

@@ -175,8 +175,7 @@ private:
 void SheetAppCorpusTest::initTestCase()
 {
     QVERIFY(m_dir.isValid());
-    if (testsupport::corpusFiles().isEmpty())
-        QSKIP("the corpus of real-world workbooks is not there");
+    TRELVIX_SKIP_WITHOUT_CORPUS(testsupport::corpusFiles());
     // A refusal is reported as a warning by the client; those are expected here.
     qputenv("QT_LOGGING_RULES", "default.warning=false");
 }
@@ -282,5 +281,5 @@ void SheetAppCorpusTest::corpus()
     }
 }
 
-QTEST_GUILESS_MAIN(SheetAppCorpusTest)
+TRELVIX_CORPUS_TEST_MAIN(SheetAppCorpusTest)
 #include "tst_sheetapp_corpus.moc"

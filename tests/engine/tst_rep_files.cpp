@@ -19,18 +19,23 @@ STATE runOnPool(const QString &path, const Param &par)
 {
     STATE state = LOST;
     int reports = 0;
+    testsupport::Handoff handoff;
     QThreadPool pool;
     QtConcurrent::run(&pool, [&]() {
-        Rep rep(path, par, 0);
-        QObject::connect(
-            &rep, &Rep::done, &rep,
-            [&](Rep *, STATE s, int) {
-                state = s;
-                ++reports;
-            },
-            Qt::DirectConnection);
-        rep.run();
+        {
+            Rep rep(path, par, 0);
+            QObject::connect(
+                &rep, &Rep::done, &rep,
+                [&](Rep *, STATE s, int) {
+                    state = s;
+                    ++reports;
+                },
+                Qt::DirectConnection);
+            rep.run();
+        }
+        handoff.done();
     }).waitForFinished();
+    handoff.wait();
     return reports == 1 ? state : LOST;
 }
 

@@ -4,6 +4,7 @@
 #include "automation/apartment.h"
 #include "engine/rep.h"
 #include "fakeserver.h"
+#include "testsupport.h"
 
 #include <QTemporaryDir>
 #include <QThreadPool>
@@ -25,6 +26,7 @@ struct Outcome
 Outcome runJob(const QString &path, const Param &par, int index = 7)
 {
     Outcome out;
+    testsupport::Handoff handoff;
     QThreadPool pool;
     QFuture<void> f = QtConcurrent::run(&pool, [&]() {
         automation::apartment::resetStats();
@@ -41,8 +43,10 @@ Outcome runJob(const QString &path, const Param &par, int index = 7)
             Qt::DirectConnection);
         rep->run();
         delete rep;
+        handoff.done();
     });
     f.waitForFinished();
+    handoff.wait();
     return out;
 }
 
@@ -81,6 +85,7 @@ private slots:
     void positionRunWritesEachCell();
     void failureEndings_data();
     void failureEndings();
+    void missingFileStartsNothing_data();
     void missingFileStartsNothing();
     void sheetChoice_data();
     void sheetChoice();
@@ -232,11 +237,28 @@ void TestRepFlow::failureEndings()
         QVERIFY(itemCalls(calls).isEmpty());
 }
 
+void TestRepFlow::missingFileStartsNothing_data()
+{
+    QTest::addColumn<QString>("link"); // where gone.xlsx points; empty: no such file
+    QTest::addColumn<QString>("reason"); // logged
+
+    QTest::newRow("no such file") << "" << "gone.xlsx: the file does not exist";
+    QTest::newRow("dangling symbolic link")
+        << "nowhere.xlsx" << "gone.xlsx: a symbolic link to .*nowhere.xlsx, which does not exist";
+}
+
 void TestRepFlow::missingFileStartsNothing()
 {
+    QFETCH(QString, link);
+    QFETCH(QString, reason);
+    const QString path = m_dir.filePath(QStringLiteral("gone.xlsx"));
+    QFile::remove(path);
+    if (!link.isEmpty())
+        QVERIFY(QFile::link(m_dir.filePath(link), path));
     FakeServer server(FakeScript{});
-    const Outcome out =
-        runJob(m_dir.filePath(QStringLiteral("gone.xlsx")), keyParam(QStringLiteral("首表")), 9);
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(reason));
+    const Outcome out = runJob(path, keyParam(QStringLiteral("首表")), 9);
+    QFile::remove(path);
     QCOMPARE(out.reports, 1);
     QCOMPARE(out.state, FAIL);
     QCOMPARE(out.index, 9);

@@ -1,12 +1,15 @@
 #include "testsupport.h"
 
+#include "toolserver_p.h"
+
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QProcess>
+
+#include <cstdio>
 
 namespace testsupport {
 
@@ -17,31 +20,11 @@ QString python()
 
 namespace {
 
-// `python3 script args...` with `input` on its standard input.
+// `python3 script args...` with `input` on its standard input, run in the tool process.
 bool runScript(const QString &script, const QStringList &args, const QByteArray &input,
                QByteArray *output, QString *error, int timeoutMs = -1)
 {
-    QProcess p;
-    p.setProgram(python());
-    p.setArguments(QStringList{script} + args);
-    p.start();
-    if (!p.waitForStarted()) {
-        if (error)
-            *error = QStringLiteral("cannot start %1").arg(python());
-        return false;
-    }
-    p.write(input);
-    p.closeWriteChannel();
-    p.waitForFinished(timeoutMs);
-    const QByteArray out = p.readAllStandardOutput();
-    if (output)
-        *output = out;
-    if (p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
-        if (error)
-            *error = QString::fromUtf8(p.readAllStandardError());
-        return false;
-    }
-    return true;
+    return callTool(script, args, input, output, error, timeoutMs);
 }
 
 } // namespace
@@ -154,6 +137,29 @@ QStringList corpusFiles()
     for (const QString &n : names)
         files << dir + QLatin1Char('/') + n;
     return files;
+}
+
+bool corpusRequired()
+{
+    return qEnvironmentVariableIsSet("TRELVIX_REQUIRE_CORPUS") &&
+           qEnvironmentVariable("TRELVIX_REQUIRE_CORPUS") != QLatin1String("0");
+}
+
+int missingCorpus()
+{
+    QString where = qEnvironmentVariable("TRELVIX_CORPUS_DIR");
+    if (where.isEmpty())
+        where = QStringLiteral(TRELVIX_DEFAULT_CORPUS_DIR);
+    if (corpusRequired()) {
+        fprintf(stderr,
+                "FAIL: the corpus of real-world workbooks is not in %s, and "
+                "TRELVIX_REQUIRE_CORPUS is set\n",
+                qPrintable(where));
+        return 1;
+    }
+    fprintf(stderr, "SKIP: the corpus of real-world workbooks is not in %s: not run\n",
+            qPrintable(where));
+    return kMissingData;
 }
 
 QByteArray readAll(const QString &path)

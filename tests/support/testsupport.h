@@ -10,7 +10,35 @@
 #include <QStringList>
 #include <QVariant>
 
+#include <condition_variable>
+#include <mutex>
+
 namespace testsupport {
+
+// The end of work handed to other threads, marked so that ThreadSanitizer sees it (Qt 5's own
+// locks, under QThreadPool, QFuture and QThread::wait, are not instrumented): each of `count`
+// workers calls done() last; wait() returns once all have, and what they wrote is then seen.
+class Handoff
+{
+public:
+    explicit Handoff(int count = 1) : m_left(count) {}
+    void done()
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (--m_left == 0)
+            m_finished.notify_all();
+    }
+    void wait()
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_finished.wait(lock, [this] { return m_left <= 0; });
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_finished;
+    int m_left;
+};
 
 // The interpreter that has openpyxl and xlsxwriter (Debian's, not a venv).
 QString python();
@@ -57,7 +85,40 @@ QString corpusDir();
 // Every workbook of the corpus (absolute paths), sorted.
 QStringList corpusFiles();
 
+// The exit code of a test that needs the corpus when it is missing: kMissingData, which ctest
+// shows as not run, or 1 where the corpus must be there (TRELVIX_REQUIRE_CORPUS set, as in CI).
+// Says so on the standard error.
+constexpr int kMissingData = 77;
+int missingCorpus();
+// Whether a missing corpus is a failure (TRELVIX_REQUIRE_CORPUS set).
+bool corpusRequired();
+
 QByteArray readAll(const QString &path);
 QByteArray sha256(const QString &path);
 
 } // namespace testsupport
+
+// Skips the calling test function when `files` (of the corpus) is empty, or fails it where the
+// corpus is required.
+#define TRELVIX_SKIP_WITHOUT_CORPUS(files)                                                         \
+    do {                                                                                           \
+        if ((files).isEmpty()) {                                                                   \
+            if (testsupport::corpusRequired())                                                     \
+                QFAIL("the corpus of real-world workbooks is not there");                          \
+            QSKIP("the corpus of real-world workbooks is not there");                              \
+        }                                                                                          \
+    } while (false)
+
+// QTEST_GUILESS_MAIN for a test that is all about the corpus: without it the whole test is
+// not run (or fails where the corpus is required).
+#define TRELVIX_CORPUS_TEST_MAIN(TestObject)                                                       \
+    int main(int argc, char *argv[])                                                               \
+    {                                                                                              \
+        if (testsupport::corpusFiles().isEmpty())                                                  \
+            return testsupport::missingCorpus();                                                   \
+        QCoreApplication app(argc, argv);                                                          \
+        app.setAttribute(Qt::AA_Use96Dpi, true);                                                   \
+        TestObject tc;                                                                             \
+        QTEST_SET_MAIN_SOURCE_PATH                                                                 \
+        return QTest::qExec(&tc, argc, argv);                                                      \
+    }

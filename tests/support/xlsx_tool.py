@@ -120,20 +120,37 @@ def jsonable(v):
     return str(v)
 
 
+def _bind_merged_cells(reader):
+    """openpyxl's WorksheetReader.bind_merged_cells without the borders it gives every merged
+    range, which a dump does not read and which take most of the time of a workbook with many
+    merges: the cells a merge hides are emptied, as there."""
+    from openpyxl.cell.cell import MergedCell
+    from openpyxl.worksheet.cell_range import CellRange
+    if not reader.parser.merged_cells:
+        return
+    for cr in reader.parser.merged_cells.mergeCell:
+        cells = CellRange(cr.ref).cells
+        next(cells)  # the top-left cell keeps its value
+        for row, col in cells:
+            reader.ws._cells[row, col] = MergedCell(reader.ws, row, col)
+
+
 def dump(path):
     import openpyxl
+    from openpyxl.worksheet._reader import WorksheetReader
+    WorksheetReader.bind_merged_cells = _bind_merged_cells
     wb = openpyxl.load_workbook(path)
     out = {"active": wb.index(wb.active) if wb.active is not None else 0, "sheets": []}
     for ws in wb._sheets:
         kind = "chartsheet" if ws.__class__.__name__ == "Chartsheet" else "worksheet"
         entry = {"name": ws.title, "state": ws.sheet_state, "kind": kind, "cells": {}, "types": {}}
         if kind == "worksheet":
-            for row in ws.iter_rows():
-                for c in row:
-                    if c.value is None:
-                        continue
-                    entry["cells"][c.coordinate] = jsonable(c.value)
-                    entry["types"][c.coordinate] = c.data_type
+            # The cells read, row by row (iter_rows would make every empty one of the extent).
+            for _, c in sorted(ws._cells.items()):
+                if c.value is None:
+                    continue
+                entry["cells"][c.coordinate] = jsonable(c.value)
+                entry["types"][c.coordinate] = c.data_type
         out["sheets"].append(entry)
     return out
 

@@ -39,8 +39,7 @@ void TestCorpus::roundTrip_data()
 {
     QTest::addColumn<QString>("path");
     const QStringList files = testsupport::corpusFiles();
-    if (files.isEmpty())
-        QSKIP("no corpus here");
+    TRELVIX_SKIP_WITHOUT_CORPUS(files);
     for (const QString &f : files)
         QTest::newRow(qPrintable(QFileInfo(f).fileName())) << f;
 }
@@ -183,5 +182,5 @@ void TestCorpus::roundTrip()
     }
 }
 
-QTEST_GUILESS_MAIN(TestCorpus)
+TRELVIX_CORPUS_TEST_MAIN(TestCorpus)
 #include "tst_xlsx_corpus.moc"

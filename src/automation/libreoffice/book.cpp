@@ -200,6 +200,7 @@ bool Book::load(const BookPtr &sibling, QString *error)
                 return false;
             }
         }
+        m_readVersion = xlsx::FileIdentity::of(m_canonicalPath);
         const bool ok = call(QStringLiteral("load"), error, [this] {
             Reference<css::frame::XComponentLoader> loader(d->instance->desktop, UNO_QUERY_THROW);
             const Sequence<css::beans::PropertyValue> args = properties({
@@ -453,6 +454,7 @@ bool Book::save(QString *error)
                      .arg(m_shownPath);
         return false;
     }
+    file.setReadVersion(m_readVersion);
     const bool ok = call(QStringLiteral("store"), error, [&] {
         Reference<css::frame::XStorable> storable(d->document, UNO_QUERY_THROW);
         const Sequence<css::beans::PropertyValue> args = properties({
@@ -466,7 +468,10 @@ bool Book::save(QString *error)
         file.cancel();
         return false;
     }
-    return file.commit(error);
+    if (!file.commit(error))
+        return false;
+    m_readVersion = file.savedVersion();
+    return true;
 }
 
 QString Book::storePath() const

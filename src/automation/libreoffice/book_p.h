@@ -5,6 +5,7 @@
 
 #include "automation/libreoffice/libreoffice.h"
 #include "xlsx/cellref.h"
+#include "xlsx/savefile.h"
 
 #include <QMutex>
 #include <QString>
@@ -69,6 +70,7 @@ private:
 
     const QString m_canonicalPath;
     const QString m_shownPath;
+    xlsx::FileIdentity m_readVersion; // the file LibreOffice loaded
     QMutex m_mutex;
     std::unique_ptr<BookData> d;
 };

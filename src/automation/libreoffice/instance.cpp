@@ -1,10 +1,11 @@
 // Starting one LibreOffice instance and connecting to it.
 #include "automation/libreoffice/pool_p.h"
 
-#include <com/sun/star/bridge/UnoUrlResolver.hpp>
-#include <com/sun/star/bridge/XUnoUrlResolver.hpp>
+#include <com/sun/star/bridge/BridgeFactory.hpp>
+#include <com/sun/star/connection/Connector.hpp>
 #include <com/sun/star/connection/NoConnectException.hpp>
 #include <com/sun/star/frame/Desktop.hpp>
+#include <com/sun/star/lang/XComponent.hpp>
 #include <cppuhelper/bootstrap.hxx>
 
 #include <QCoreApplication>
@@ -130,7 +131,21 @@ rtl::OUString toOUString(const QString &s)
 
 Instance::~Instance()
 {
+    disposeBridge();
     endProcess(process);
+}
+
+void Instance::disposeBridge()
+{
+    // Its reader thread waits in recv on the pipe until the bridge is disposed.
+    css::uno::Reference<css::lang::XComponent> c(bridge, css::uno::UNO_QUERY);
+    bridge.clear();
+    if (c.is()) {
+        try {
+            c->dispose();
+        } catch (const css::uno::Exception &) {
+        }
+    }
 }
 
 bool Instance::alive() const
@@ -198,8 +213,7 @@ InstancePtr startInstance(int number, QString *error)
     }
     // It accepts once it is up; a new profile takes a few seconds.
     const int limit = qMax(callLimitMs(), 30000);
-    const rtl::OUString url =
-        toOUString(QStringLiteral("uno:pipe,name=%1;urp;StarOffice.ComponentContext").arg(pipe));
+    const rtl::OUString url = toOUString(QStringLiteral("pipe,name=%1").arg(pipe));
     int restarts = 0;
     while (!instance->context.is()) {
         if (!instance->alive()) {
@@ -228,9 +242,12 @@ InstancePtr startInstance(int number, QString *error)
             return nullptr;
         }
         try {
-            css::uno::Reference<css::bridge::XUnoUrlResolver> resolver =
-                css::bridge::UnoUrlResolver::create(local);
-            instance->context.set(resolver->resolve(url), css::uno::UNO_QUERY);
+            // The bridge is made here, not by a URL resolver, so that it can be disposed.
+            const auto connection = css::connection::Connector::create(local)->connect(url);
+            instance->bridge = css::bridge::BridgeFactory::create(local)->createBridge(
+                rtl::OUString(), "urp", connection, nullptr);
+            instance->context.set(instance->bridge->getInstance("StarOffice.ComponentContext"),
+                                  css::uno::UNO_QUERY);
         } catch (const css::connection::NoConnectException &) {
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
         } catch (const css::uno::Exception &e) {

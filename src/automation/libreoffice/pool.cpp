@@ -202,13 +202,18 @@ public:
     {
         Pool &pool = get();
         std::vector<std::shared_ptr<Process>> all;
+        std::vector<InstancePtr> idle;
         {
             std::lock_guard<std::mutex> lock(pool.mutex);
             pool.stopping = true;
             all = pool.processes;
+            idle = pool.idle;
             // The instances themselves are left alone (the pool is never
             // destroyed): no call goes to LibreOffice while the process exits.
         }
+        // Their connections are ended before their processes are.
+        for (const InstancePtr &i : idle)
+            i->disposeBridge();
         pool.keeperWake.notify_all();
         if (pool.keeper.joinable())
             pool.keeper.join();

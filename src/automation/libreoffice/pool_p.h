@@ -3,6 +3,8 @@
 
 #include "automation/libreoffice/uno_p.h"
 
+#include <com/sun/star/bridge/XBridge.hpp>
+
 #include <QString>
 #include <QStringList>
 
@@ -29,12 +31,15 @@ struct Process
 struct Instance
 {
     std::shared_ptr<Process> process;
+    css::uno::Reference<css::bridge::XBridge> bridge;         // the connection to it
     css::uno::Reference<css::uno::XComponentContext> context; // the instance's own
     css::uno::Reference<css::frame::XDesktop2> desktop;
     double startSeconds = 0;
     int leases = 0; // jobs it was handed to, counted by the pool
 
     ~Instance();
+    // Ends the connection (and its reader thread) before the process is ended.
+    void disposeBridge();
     // False once the process has ended, was ended, or is a zombie.
     bool alive() const;
 };

@@ -62,10 +62,11 @@ class BookObject : public automation::Dispatch
 public:
     explicit BookObject(BookPtr book) : m_book(std::move(book)) {}
 
-protected:
     // The open document, or nullptr with *error when the workbook was closed;
     // with `applyQueued`, the queued Replace calls are applied first.
     xlsx::Document *document(QString *error, bool applyQueued = true) const;
+
+protected:
     BookPtr m_book;
 };
 
