@@ -211,10 +211,6 @@ SaveFile::~SaveFile()
     cancel();
 }
 
-QString SaveFile::targetPath() const
-{
-    return d->target;
-}
 QString SaveFile::tempPath() const
 {
     return d->temp;

@@ -67,8 +67,6 @@ public:
     // Why a write to device() failed ("no space left on the device"); empty when none did.
     QString writeError() const;
 
-    // The target as given, or the file a symbolic link points to.
-    QString targetPath() const;
     // True for the name of a temporary that a SaveFile of `target` creates.
     static bool isTemporaryOf(const QString &fileName, const QString &target);
 
