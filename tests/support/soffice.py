@@ -160,16 +160,22 @@ def store_xlsx(src, dst):
     one instance this process keeps (python3-uno); False when there is none to be had, and the
     caller converts with a start of its own."""
     global _office
-    try:
-        if _office is None:
-            _office = _Office()
-    except ImportError:
-        return False
-    try:
-        _office.store(src, dst, "Calc MS Excel 2007 XML")
-    except Exception:
-        # A dead or broken instance is not kept: the next workbook gets a fresh one.
-        _office.close()
-        _office = None
-        raise
+    # An instance that fails a workbook is ended; the workbook is tried once more in a fresh one,
+    # so that an instance that went wrong (a first start that did not settle, say) fails nothing.
+    for attempt in (1, 2):
+        try:
+            if _office is None:
+                _office = _Office()
+        except ImportError:
+            return False
+        try:
+            _office.store(src, dst, "Calc MS Excel 2007 XML")
+            return True
+        except Exception as e:  # noqa: BLE001 - said, then tried again or raised
+            import sys
+            print("soffice: %s: %s (attempt %d)" % (src, e, attempt), file=sys.stderr)
+            _office.close()
+            _office = None
+            if attempt == 2:
+                raise
     return True
