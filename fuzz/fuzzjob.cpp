@@ -1,7 +1,7 @@
 #include "fuzzjob.h"
 
 #include "automation/dispatch.h"
-#include "automation/sheetapp/sheetapp.h"
+#include "automation/excelapp/excelapp.h"
 #include "xlsx/document.h"
 
 #include <QDir>
@@ -109,7 +109,7 @@ void run(const QByteArray &bytes, const Choices &ch)
     bool saved = false;
     bool written = false; // every Value write was taken
     {
-        DispatchPtr app = sheetapp::createApplication();
+        DispatchPtr app = excelapp::createApplication();
         app->setProperty("DisplayAlerts", false, nullptr);
         DispatchPtr book = call(call(app, "Workbooks"), "Open", {path});
         if (!book) {
@@ -163,7 +163,7 @@ void run(const QByteArray &bytes, const Choices &ch)
         return;
     }
     // The oracle: what was saved opens again, every worksheet with it.
-    DispatchPtr app = sheetapp::createApplication();
+    DispatchPtr app = excelapp::createApplication();
     CallResult r;
     call(call(app, "Workbooks"), "Open", {path}, &r);
     if (!r.ok)

@@ -2,6 +2,7 @@
 #include "automation/libreoffice/book_p.h"
 #include "automation/libreoffice/pool_p.h"
 #include "automation/libreoffice/search_p.h"
+#include "automation/sheetapp/filekind.h"
 #include "xlsx/savefile.h"
 
 #include <com/sun/star/container/XIndexAccess.hpp>
@@ -30,10 +31,12 @@
 #include <com/sun/star/util/XReplaceDescriptor.hpp>
 #include <com/sun/star/util/XReplaceable.hpp>
 
+#include <QDebug>
 #include <QFile>
 #include <QFileInfo>
 #include <QMutexLocker>
 #include <QUrl>
+#include <QtEndian>
 
 #include <vector>
 
@@ -122,9 +125,35 @@ void applyTypedFormat(const BookData &d, const Reference<css::table::XCellRange>
 
 } // namespace
 
-Book::Book(QString canonicalPath, QString shownPath)
-    : m_canonicalPath(std::move(canonicalPath)), m_shownPath(std::move(shownPath)),
-      d(std::make_unique<BookData>())
+sheetapp::BookPtr openBook(const QString &canonicalPath, const QString &path,
+                           const QVector<sheetapp::BookPtr> &open, QString *error)
+{
+    // The last book of this backend that the application holds lends its instance.
+    BookPtr sibling;
+    for (const sheetapp::BookPtr &b : open) {
+        if (auto mine = std::dynamic_pointer_cast<Book>(b))
+            sibling = mine;
+    }
+    auto book = std::make_shared<Book>(path, canonicalPath);
+    if (!book->load(sibling, error))
+        return nullptr;
+    return book;
+}
+
+int activeTabOf(const QString &path)
+{
+    int tab = 0;
+    sheetapp::readWorkbookGlobals(path, [&tab](quint16 type, const char *data, int length) {
+        if (type != 0x003D || length < 12) // WINDOW1: itabCur at 10
+            return true;
+        tab = qFromLittleEndian<quint16>(data + 10);
+        return false;
+    });
+    return tab;
+}
+
+Book::Book(QString path, QString canonicalPath)
+    : sheetapp::Book(std::move(path), std::move(canonicalPath)), d(std::make_unique<BookData>())
 {
 }
 
@@ -141,8 +170,8 @@ bool Book::isOpen() const
 template <typename F> bool Book::call(const QString &what, QString *error, F &&f)
 {
     if (!d->document.is() && what != QLatin1String("load")) {
-        *error = QStringLiteral("%1: the workbook has been closed (the application quit)")
-                     .arg(m_shownPath);
+        *error =
+            QStringLiteral("%1: the workbook has been closed (the application quit)").arg(path());
         return false;
     }
     QString why;
@@ -174,7 +203,7 @@ template <typename F> bool Book::call(const QString &what, QString *error, F &&f
                   .arg(why.isEmpty() ? QStringLiteral("no message") : why);
     }
     *error = QStringLiteral("%1: LibreOffice %2: %3")
-                 .arg(m_shownPath, what, why.isEmpty() ? QStringLiteral("failed") : why);
+                 .arg(path(), what, why.isEmpty() ? QStringLiteral("failed") : why);
     return false;
 }
 
@@ -192,7 +221,7 @@ bool Book::load(const BookPtr &sibling, QString *error)
             d->instance = leaseInstance(&why);
             d->ownsInstance = true;
             if (!d->instance) {
-                *error = QStringLiteral("%1: no LibreOffice instance: %2").arg(m_shownPath, why);
+                *error = QStringLiteral("%1: no LibreOffice instance: %2").arg(path(), why);
                 return false;
             }
         }
@@ -205,7 +234,7 @@ bool Book::load(const BookPtr &sibling, QString *error)
                 property("UpdateDocMode", Any(sal_Int16(0))), // never update links
                 property("ReadOnly", Any(false)),
             });
-            d->component = loader->loadComponentFromURL(fileUrl(m_canonicalPath),
+            d->component = loader->loadComponentFromURL(fileUrl(canonicalPath()),
                                                         rtl::OUString("_blank"), 0, args);
             d->document.set(d->component, UNO_QUERY);
             if (d->component.is() && !d->document.is()) {
@@ -218,8 +247,7 @@ bool Book::load(const BookPtr &sibling, QString *error)
         if (d->document.is())
             return true;
         if (ok)
-            *error =
-                QStringLiteral("%1: LibreOffice cannot load it as a spreadsheet").arg(m_shownPath);
+            *error = QStringLiteral("%1: LibreOffice cannot load it as a spreadsheet").arg(path());
         // An instance that had served earlier jobs may have ended while it
         // waited in the pool: the file gets one more try on a fresh one. One
         // that ends while it loads the file for its first job does not.
@@ -264,15 +292,18 @@ int Book::sheetCount(QString *error)
     return count;
 }
 
-QString Book::sheetName(int index, QString *error)
+bool Book::sheetName(int sheet, QString *name, QString *error)
 {
     QMutexLocker lock(&m_mutex);
-    QString name;
-    call(QStringLiteral("Sheet.Name"), error, [&] {
-        Reference<css::container::XNamed> named(sheetAt(*d, index), UNO_QUERY_THROW);
-        name = toQString(named->getName());
+    return call(QStringLiteral("Sheet.Name"), error, [&] {
+        Reference<css::container::XNamed> named(sheetAt(*d, sheet), UNO_QUERY_THROW);
+        *name = toQString(named->getName());
     });
-    return name;
+}
+
+sheetapp::SheetKind Book::sheetKind(int)
+{
+    return sheetapp::SheetKind::Worksheet;
 }
 
 int Book::activeSheet(QString *error)
@@ -280,9 +311,11 @@ int Book::activeSheet(QString *error)
     // The sheet the file shows on top; LibreOffice keeps no view of a hidden
     // document to ask.
     const int count = sheetCount(error);
+    if (count == 0)
+        *error = QStringLiteral("%1: the workbook has no sheet").arg(path());
     if (count < 1)
-        return count == 0 ? 0 : -1;
-    return qBound(0, activeTabOf(m_canonicalPath), count - 1);
+        return -1;
+    return qBound(0, activeTabOf(canonicalPath()), count - 1);
 }
 
 bool Book::usedRange(int sheet, xlsx::CellRange *range, QString *error)
@@ -299,23 +332,38 @@ bool Book::usedRange(int sheet, xlsx::CellRange *range, QString *error)
     });
 }
 
-bool Book::replace(int sheet, const xlsx::CellRange &range, const ReplaceOptions &options,
-                   int *replaced, QString *error)
+bool Book::replace(int sheet, const xlsx::CellRange &range, const sheetapp::ReplaceArguments &args,
+                   bool *changed, QString *error)
+{
+    int replaced = 0;
+    *changed = false;
+    if (!replaceAll(sheet, range, args, &replaced, error)) {
+        // As on the embedded path, a replace that fails changes nothing and
+        // the job goes on; a dead instance fails the Save that follows.
+        qWarning().noquote() << "Range.Replace:" << *error;
+        return true;
+    }
+    *changed = replaced > 0;
+    return true;
+}
+
+bool Book::replaceAll(int sheet, const xlsx::CellRange &range,
+                      const sheetapp::ReplaceArguments &args, int *replaced, QString *error)
 {
     QMutexLocker lock(&m_mutex);
     *replaced = 0;
-    if (options.what.isEmpty())
+    if (args.what.isEmpty())
         return true; // an empty What matches nothing
     return call(QStringLiteral("Replace"), error, [&] {
         Reference<css::util::XReplaceable> target(rangeOf(*d, sheet, range), UNO_QUERY_THROW);
         Reference<css::util::XReplaceDescriptor> descriptor = target->createReplaceDescriptor();
-        descriptor->setSearchString(toOUString(wildcardToRegex(options.what)));
-        descriptor->setReplaceString(toOUString(literalReplacement(options.replacement)));
+        descriptor->setSearchString(toOUString(wildcardToRegex(args.what)));
+        descriptor->setReplaceString(toOUString(literalReplacement(args.replacement)));
         Reference<css::beans::XPropertySet> p(descriptor, UNO_QUERY_THROW);
         p->setPropertyValue("SearchRegularExpression", Any(true));
-        p->setPropertyValue("SearchWords", Any(options.wholeCell)); // the entire cell
-        p->setPropertyValue("SearchCaseSensitive", Any(options.matchCase));
-        p->setPropertyValue("SearchByRow", Any(options.byRows));
+        p->setPropertyValue("SearchWords", Any(args.lookAt == 1)); // the entire cell
+        p->setPropertyValue("SearchCaseSensitive", Any(args.matchCase));
+        p->setPropertyValue("SearchByRow", Any(args.searchOrder == 1));
         p->setPropertyValue("SearchType", Any(sal_Int16(0))); // formulas, not shown values
         *replaced = target->replaceAll(Reference<css::util::XSearchDescriptor>(descriptor.get()));
     });
@@ -359,7 +407,7 @@ bool Book::save(QString *error)
         return false;
     if (!modified)
         return true;
-    xlsx::SaveFile file(m_canonicalPath);
+    xlsx::SaveFile file(canonicalPath());
     if (!file.open(error))
         return false;
     const bool stored = call(QStringLiteral("store"), error, [&] {

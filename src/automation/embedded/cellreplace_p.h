@@ -2,15 +2,16 @@
 // shows it) and the typed result, chosen so that no data is damaged.
 #pragma once
 
-#include "automation/sheetapp/datetext_p.h"
-#include "automation/sheetapp/matcher_p.h"
+#include "automation/embedded/datetext_p.h"
+#include "automation/embedded/matcher_p.h"
+#include "automation/sheetapp/book.h"
 #include "xlsx/worksheet.h"
 
 #include <QString>
 
-namespace sheetapp {
+namespace embedded {
 
-constexpr int kMaxCellText = 32767;
+using sheetapp::kMaxCellText;
 constexpr int kMaxFormulaText = 8192;
 
 // The cell as the formula bar shows it: a string's text, a number rounded to
@@ -65,4 +66,4 @@ CellEdit typedInput(const QString &text, const CellFormat &format);
 // The cell as it reads after `edit`, for the next replacement on the same cell.
 xlsx::Cell cellAfter(const xlsx::Cell &cell, const CellEdit &edit);
 
-} // namespace sheetapp
+} // namespace embedded

@@ -1,20 +1,13 @@
-// What kind of file a workbook is, from its content.
-#include "automation/libreoffice/book_p.h"
-#include "automation/libreoffice/cfb_p.h"
-#include "automation/libreoffice/libreoffice.h"
+#include "automation/sheetapp/filekind.h"
+#include "automation/sheetapp/cfb_p.h"
 
 #include <QFile>
 #include <QtEndian>
 
-#include <functional>
+namespace sheetapp {
 
-namespace libreoffice {
-
-namespace {
-
-// The records of the workbook globals, up to their EOF record; false when
-// the file holds no BIFF workbook stream.
-bool globals(const QString &path, const std::function<bool(quint16, const char *, int)> &visit)
+bool readWorkbookGlobals(const QString &path,
+                         const std::function<bool(quint16, const char *, int)> &visit)
 {
     QByteArray stream;
     QString name;
@@ -38,20 +31,6 @@ bool globals(const QString &path, const std::function<bool(quint16, const char *
     return true;
 }
 
-} // namespace
-
-int activeTabOf(const QString &path)
-{
-    int tab = 0;
-    globals(path, [&tab](quint16 type, const char *data, int length) {
-        if (type != 0x003D || length < 12) // WINDOW1: itabCur at 10
-            return true;
-        tab = qFromLittleEndian<quint16>(data + 10);
-        return false;
-    });
-    return tab;
-}
-
 FileKind fileKind(const QString &path)
 {
     QFile file(path);
@@ -61,7 +40,7 @@ FileKind fileKind(const QString &path)
 
     // A password to open shows as a FILEPASS record among the globals.
     bool encrypted = false;
-    if (!globals(path, [&encrypted](quint16 type, const char *, int) {
+    if (!readWorkbookGlobals(path, [&encrypted](quint16 type, const char *, int) {
             encrypted = type == 0x002F;
             return !encrypted;
         }))
@@ -71,4 +50,4 @@ FileKind fileKind(const QString &path)
     return FileKind::Workbook;
 }
 
-} // namespace libreoffice
+} // namespace sheetapp

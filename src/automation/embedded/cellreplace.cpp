@@ -1,9 +1,9 @@
-#include "automation/sheetapp/cellreplace_p.h"
+#include "automation/embedded/cellreplace_p.h"
 
-#include "automation/sheetapp/numbertext_p.h"
+#include "automation/embedded/numbertext_p.h"
 #include "xlsx/formula.h"
 
-namespace sheetapp {
+namespace embedded {
 
 namespace {
 
@@ -330,4 +330,4 @@ xlsx::Cell cellAfter(const xlsx::Cell &cell, const CellEdit &edit)
     return c;
 }
 
-} // namespace sheetapp
+} // namespace embedded

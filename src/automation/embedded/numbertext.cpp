@@ -1,10 +1,10 @@
-#include "automation/sheetapp/numbertext_p.h"
+#include "automation/embedded/numbertext_p.h"
 
 #include <QLocale>
 
 #include <cmath>
 
-namespace sheetapp {
+namespace embedded {
 namespace {
 
 // Significant digits (no leading or trailing zeros) and the decimal exponent
@@ -181,4 +181,4 @@ bool isPlainNumber(const QString &text, double *value)
     return true;
 }
 
-} // namespace sheetapp
+} // namespace embedded
