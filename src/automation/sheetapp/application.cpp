@@ -197,7 +197,7 @@ CallResult WorkbooksObject::open(const QVariant &fileName)
             QStringLiteral("%1: the workbook is open in another job").arg(path));
 
     // What the file is decides, not its name: legacy binary workbooks go to
-    // LibreOffice; everything else is read as a package.
+    // the legacy backend; everything else is read as a package.
     const QString absolute = info.absoluteFilePath();
     QString error;
     const Opener *opener = &m_app->backends.package;

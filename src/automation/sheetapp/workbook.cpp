@@ -111,8 +111,6 @@ CallResult SheetObject::invoke(const QByteArray &member, const QVariantList &arg
     CallResult failure;
     if (!isOpen(&failure))
         return failure;
-    // Names, the used range and range objects stay as they are under queued Replace calls,
-    // which change values only (a cell they empty keeps its place).
     QString error;
     QString name;
     if (member == "Name") {
