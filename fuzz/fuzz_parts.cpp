@@ -1,7 +1,11 @@
 // libFuzzer target: the XML of a worksheet, its shared strings and its workbook part
 // (separated by two NUL bytes; the first byte picks the job's choices), packed into a
 // sound zip so that mutations reach the XML readers and the editor rather than the CRCs.
+// A fourth part, when there is one, is read as the workbook stream of an .xls file by the
+// reader of its sheet records.
 #include "fuzzjob.h"
+
+#include "automation/sheetapp/biff.h"
 
 #include "xlsx/zip_p.h"
 
@@ -55,12 +59,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     QList<QByteArray> joined;
     const QByteArray separator("\0\0", 2);
     for (int from = 0;;) {
-        const int at = input.indexOf(separator, from);
+        // The workbook stream, full of NUL bytes, is the rest after the third separator.
+        const int at = joined.size() < 3 ? input.indexOf(separator, from) : -1;
         joined.append(input.mid(from, at < 0 ? -1 : at - from));
         if (at < 0)
             break;
         from = at + 2;
     }
+    if (joined.size() > 3)
+        sheetapp::biff::sheetsOf(joined.value(3));
     const QByteArray sheet = joined.value(0);
     const QByteArray strings = joined.value(1);
     const QByteArray workbook = joined.size() > 2 ? joined.value(2) : QByteArray(kWorkbook);

@@ -1,7 +1,9 @@
 #include "fuzzjob.h"
 
 #include "automation/dispatch.h"
+#include "automation/embedded/embedded.h"
 #include "automation/excelapp/excelapp.h"
+#include "automation/sheetapp/sheetapp.h"
 #include "xlsx/document.h"
 
 #include <QDir>
@@ -64,6 +66,28 @@ QByteArray readFile(const QString &path)
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
+// Every cell of every worksheet (of the first 8) as a document holds it: where and what.
+using CellTexts = QMap<QString, QString>;
+CellTexts cellTexts(xlsx::Document *doc)
+{
+    CellTexts out;
+    for (int s = 0; doc && s < doc->sheetCount() && s < 8; ++s) {
+        if (doc->sheetInfo(s).kind != xlsx::SheetKind::Worksheet)
+            continue;
+        QString error;
+        xlsx::Worksheet *ws = doc->worksheet(s, &error);
+        if (!ws)
+            continue;
+        const int count = ws->cellCount();
+        for (int i = 0; i < count && i < 20000; ++i) {
+            const xlsx::Cell c = ws->cellAt(i);
+            out.insert(QStringLiteral("%1!%2").arg(s).arg(xlsx::CellRef(c.row, c.column).toString()),
+                       QStringLiteral("%1|%2|%3").arg(c.isString() ? 1 : 0).arg(c.text, c.formula));
+        }
+    }
+    return out;
+}
+
 void checkNoTemporaries()
 {
     const QStringList left =
@@ -108,6 +132,7 @@ void run(const QByteArray &bytes, const Choices &ch)
     warnings.clear();
     bool saved = false;
     bool written = false; // every Value write was taken
+    CellTexts expected;
     {
         DispatchPtr app = excelapp::createApplication();
         app->setProperty("DisplayAlerts", false, nullptr);
@@ -145,6 +170,8 @@ void run(const QByteArray &bytes, const Choices &ch)
             }
         }
         if (ok) {
+            // The cells as the job leaves them, every edit applied, to be found in the file.
+            expected = cellTexts(embedded::settledDocument(sheetapp::bookOf(book)));
             CallResult r;
             call(book, "Save", {}, &r);
             saved = r.ok; // Save returns nothing; a failed save is a failed call
@@ -168,6 +195,20 @@ void run(const QByteArray &bytes, const Choices &ch)
     call(call(app, "Workbooks"), "Open", {path}, &r);
     if (!r.ok)
         finding("a saved workbook does not open again", r.error);
+    // Every cell reads from the saved package as the job left it.
+    {
+        xlsx::Document doc;
+        QString error;
+        if (!doc.open(path, &error))
+            finding("a saved package does not open again", error);
+        const CellTexts saved = cellTexts(&doc);
+        for (auto it = expected.constBegin(); it != expected.constEnd(); ++it) {
+            if (saved.value(it.key()) != it.value())
+                finding("a cell reads back otherwise than the job left it",
+                        it.key() + QStringLiteral(": ") + saved.value(it.key()) +
+                            QStringLiteral(" instead of ") + it.value());
+        }
+    }
     // Texts written by position read back as written (a table header may be renamed).
     if (written && ch.sheets == 0) {
         xlsx::Document doc;

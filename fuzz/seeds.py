@@ -99,6 +99,22 @@ def main():
                         put(parts_dir, b"\x02" + body + b"\0\0" + strings[:200000])
         except (zipfile.BadZipFile, KeyError, RuntimeError, NotImplementedError):
             pass
+    # The workbook streams of the .xls files, after the default workbook part.
+    workbook = ('<workbook xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main" '
+                'xmlns:r="http://schemas.openxmlformats.org/officeDocument/2006/relationships">'
+                '<sheets><sheet name="S" sheetId="1" r:id="rId1"/></sheets></workbook>')
+    for name in names:
+        if not name.lower().endswith(".xls"):
+            continue
+        try:
+            from xlrd import compdoc
+            doc = compdoc.CompDoc(open(os.path.join(corpus, name), "rb").read(), logfile=io.StringIO())
+            stream = doc.get_named_stream("Workbook") or doc.get_named_stream("Book")
+        except Exception:  # noqa: BLE001 (encrypted or damaged: no seed)
+            continue
+        if stream and len(stream) < 500000:
+            put(parts_dir, b"\x00" + SHEETS[0].encode() + b"\0\0" + STRINGS.encode() + b"\0\0" +
+                workbook.encode() + b"\0\0" + stream)
     print("%d seeds" % n)
 
 

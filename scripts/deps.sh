@@ -10,6 +10,7 @@ packages=(
   fonts-noto-cjk xvfb xauth time
   qttranslations5-l10n libdeflate-dev
   libreoffice-calc-nogui libreoffice-dev libreoffice-dev-common python3-xlrd
+  libspreadsheet-writeexcel-perl
   clang-14 libclang-rt-14-dev
 )
 

@@ -5,6 +5,7 @@
 
 #include <QDebug>
 #include <QFile>
+#include <QFileInfo>
 
 #include <memory>
 
@@ -44,9 +45,23 @@ Rep::Rep(QString filePath, Param par, int index, QObject *parent)
 
 Rep::~Rep() = default;
 
+QString Rep::unreachableReason(const QString &path)
+{
+    const QFileInfo info(path);
+    if (info.isFile())
+        return QString();
+    if (info.isSymLink() && !info.exists())
+        return QStringLiteral("%1: a symbolic link to %2, which does not exist")
+            .arg(path, info.symLinkTarget());
+    if (!info.exists())
+        return QStringLiteral("%1: the file does not exist").arg(path);
+    return QStringLiteral("%1: not a regular file").arg(path);
+}
+
 void Rep::run()
 {
     if (!QFile::exists(filePath)) {
+        qWarning().noquote() << unreachableReason(filePath);
         emit done(this, FAIL, index);
         return;
     }

@@ -18,6 +18,11 @@ public:
     // worker thread outside any apartment. Ends with exactly one done().
     void run();
 
+    // Why the listed file at `path` cannot be worked on before it is opened: it does not
+    // exist, it is a symbolic link to nothing, or it is not a regular file. Empty when it is
+    // a regular file.
+    static QString unreachableReason(const QString &path);
+
     QString filePath;
     Param par;
     int index;

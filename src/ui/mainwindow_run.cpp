@@ -111,6 +111,7 @@ void MainWindow::on_pushButton_replace_clicked()
                 qDebug() << i;
                 QtConcurrent::run(&pool, this, &MainWindow::replaceJob1, i, par);
             } else {
+                qWarning().noquote() << Rep::unreachableReason(files1.at(i));
                 onRepDone(nullptr, LOST, i);
             }
         }
@@ -197,6 +198,7 @@ void MainWindow::replaceJob2(QString separator, int i, Param par, QList<QStringL
 
     const QString path = files2.at(i);
     if (!QFileInfo(path).isFile()) {
+        qWarning().noquote() << Rep::unreachableReason(path);
         QMetaObject::invokeMethod(
             this, [this, i]() { onRepDone(nullptr, LOST, i); }, Qt::QueuedConnection);
         return;

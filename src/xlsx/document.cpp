@@ -358,7 +358,11 @@ bool DocumentData::loadPackage(const QByteArray &bytes, const QString &label, QS
             return fail(
                 QStringLiteral("%1: sheet \"%2\" has no relationship").arg(wbLabel, rs.name));
         const QString kind = it->type.mid(it->type.lastIndexOf(QLatin1Char('/')) + 1);
-        e.info.kind = kind == QLatin1String("worksheet")    ? SheetKind::Worksheet
+        // Excel 4 macro sheets hold cells as worksheets do.
+        const bool cells = kind == QLatin1String("worksheet") ||
+                           kind == QLatin1String("xlMacrosheet") ||
+                           kind == QLatin1String("xlIntlMacrosheet");
+        e.info.kind = cells                                 ? SheetKind::Worksheet
                       : kind == QLatin1String("chartsheet") ? SheetKind::Chartsheet
                                                             : SheetKind::Other;
         e.entryName = resolveTarget(workbookEntry, it->target);
@@ -373,6 +377,7 @@ bool DocumentData::loadPackage(const QByteArray &bytes, const QString &label, QS
     resetSharedStrings();
     stylesLoaded = false;
     lockedXf.clear();
+    xfNumFmtIds.clear();
     return true;
 }
 
@@ -682,17 +687,45 @@ bool DocumentData::buildPackage(QIODevice *out, QString *error)
             w.writeEntry(fresh.constData(), fresh.size());
         return w.closeEntry(&why);
     };
+    // A part is found in the package by the rule it was read by (ZipArchive::find), and
+    // written under its entry's own name.
+    QHash<int, const WorksheetData *> sheetAt;
+    QHash<int, const QByteArray *> partAt;
+    auto entryOf = [&](const QString &part) {
+        const int i = zip.find(part);
+        if (i < 0)
+            why = QStringLiteral("part /%1 has no entry in the package").arg(part);
+        else if (sheetAt.contains(i) || partAt.contains(i))
+            why = QStringLiteral("part /%1 is written twice (as /%2)")
+                      .arg(zip.entries()[i].name, part);
+        else
+            return i;
+        return -1;
+    };
+    for (auto it = rewrittenSheets.constBegin(); it != rewrittenSheets.constEnd(); ++it) {
+        const int i = entryOf(it.key());
+        if (i < 0)
+            return fail();
+        sheetAt.insert(i, *it);
+    }
+    for (auto it = parts.constBegin(); it != parts.constEnd(); ++it) {
+        const int i = entryOf(it.key());
+        if (i < 0)
+            return fail();
+        partAt.insert(i, &*it);
+    }
+    const int chainAt = removeChain && !calcChainEntry.isEmpty() ? zip.find(calcChainEntry) : -1;
     for (int i = 0; i < zip.entries().size(); ++i) {
         const ZipEntry &e = zip.entries()[i];
-        if (removeChain && !calcChainEntry.isEmpty() && e.name == calcChainEntry)
+        if (i == chainAt)
             continue;
-        const auto sheet = rewrittenSheets.constFind(e.name);
-        const auto it = parts.constFind(e.name);
+        const auto sheet = sheetAt.constFind(i);
+        const auto it = partAt.constFind(i);
         bool ok;
-        if (sheet != rewrittenSheets.constEnd())
+        if (sheet != sheetAt.constEnd())
             ok = writeSheet(e.name, *sheet, e.dateTime, e.externalAttr);
-        else if (it != parts.constEnd())
-            ok = w.addData(e.name, *it, e.dateTime, kDeflateLevel, &why, e.externalAttr);
+        else if (it != partAt.constEnd())
+            ok = w.addData(e.name, **it, e.dateTime, kDeflateLevel, &why, e.externalAttr);
         else
             ok = w.addRaw(e, zip.rawData(i), &why);
         if (!ok)
@@ -736,6 +769,7 @@ bool Document::open(const QString &path, QString *error)
         return false;
     }
     const QByteArray bytes = f.readAll();
+    const FileIdentity read = FileIdentity::ofDescriptor(f.handle());
     f.close();
     QString err;
     bool ok = true;
@@ -757,6 +791,7 @@ bool Document::open(const QString &path, QString *error)
             *error = err;
         return false;
     }
+    d->readVersion = read;
     d->open = true;
     return true;
 }
@@ -988,6 +1023,8 @@ bool Document::saveAs(const QString &path, QString *error)
     SaveFile f(path);
     if (!f.open(error))
         return false;
+    if (path == d->path)
+        f.setReadVersion(d->readVersion);
     // The package is built in memory (compressed, it is the smaller part of what a job holds)
     // and written in one piece: the zip writer's many small writes and seeks stay off the disk.
     QBuffer package;
@@ -1072,7 +1109,9 @@ bool Document::saveAs(const QString &path, QString *error)
     d->resetSharedStrings();
     d->stylesLoaded = false;
     d->lockedXf.clear();
+    d->xfNumFmtIds.clear();
     d->path = path;
+    d->readVersion = f.savedVersion();
     d->rewrittenParts.clear();
     d->wantFullCalc = d->wantRemoveCalcChain = false;
     d->formulaEdited = d->valueEdited = false;

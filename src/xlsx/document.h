@@ -22,9 +22,9 @@ class DocumentData;
 
 enum class SheetKind
 {
-    Worksheet,
+    Worksheet, // also an Excel 4 macro sheet
     Chartsheet,
-    Other, // dialog or macro sheets: listed, never loaded
+    Other, // dialog sheets: listed, never loaded
 };
 
 enum class SheetVisibility
@@ -104,12 +104,16 @@ public:
     int addSheet(const QString &name, QString *error = nullptr);
 
     // The protection "locked" flag of a cell style (cellXfs index); true by default and for
-    // unknown indexes. The styles part is read, never rewritten.
+    // unknown indexes.
     bool isStyleLocked(int styleIndex) const;
 
     // The number format of a cell style (cellXfs index); General (id 0) for unknown indexes.
-    // The styles part is read, never rewritten.
     NumberFormat numberFormat(int styleIndex) const;
+    // The cell style that is `styleIndex` with quotePrefix="1" (the formula bar shows an
+    // apostrophe before the text): the style itself when it has it, else a copy appended to
+    // cellXfs, once per base style; the styles part is then rewritten on save. -1 with
+    // *error when the styles part has no such style or cannot be read.
+    int quotePrefixStyle(int styleIndex, QString *error = nullptr);
     // workbookPr date1904: serial 0 is 1904-01-01 instead of 1900-01-00.
     bool isDate1904() const;
 

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "xlsx/document.h"
+#include "xlsx/savefile.h"
 #include "xlsx/xml_p.h"
 #include "xlsx/zip_p.h"
 
@@ -124,9 +125,10 @@ public:
     bool expandShared(int si, QString *error);
     // `index`: the cell's position, or -1.
     bool prepareEdit(int row, int col, int index, QString *error);
-    // Writes the cell as <c r s t><child>content</child></c>, keeping its style.
+    // Writes the cell as <c r s t><child>content</child></c>, keeping its style unless
+    // `newStyle` (a cellXfs index) is given.
     bool writeCell(int row, int col, const char *type, const char *child, const QByteArray &content,
-                   QString *error);
+                   QString *error, int newStyle = -1);
     // Appends the element of a Bare cell: <c r s t><child>content</child></c>, with <f> for a
     // formula, <is> for an inline string, <v> for any other value.
     void appendBareCell(const CellRec &c, QByteArray *out) const;
@@ -193,7 +195,8 @@ public:
     mutable QVector<bool> lockedXf;
     mutable QVector<int> xfNumFmtIds;
     mutable QHash<int, QString> numFmtCodes;
-    mutable int date1904 = -1; // -1: not read yet
+    mutable int date1904 = -1;    // -1: not read yet
+    QHash<int, int> quotedStyles; // cell style -> the same with the quote prefix
     bool wantFullCalc = false;
     bool wantRemoveCalcChain = false;
     bool autoRecalc = true;
@@ -201,6 +204,7 @@ public:
     bool valueEdited = false;
     QHash<QString, QByteArray> rewrittenParts; // entry -> new content
     QStringList writtenEntries;                // entries the last buildPackage rewrote
+    FileIdentity readVersion;                  // the file at `path` whose content was read
 
     // Inflates an XML part, brought to UTF-8 when stored in another encoding.
     bool readPart(const QString &entry, QByteArray *out, QString *error) const;

@@ -56,10 +56,28 @@ QString renameTableColumnInFormula(const QString &formula, const QString &table,
                                    const QString &oldName, const QString &newName, bool inTable,
                                    bool *unsure, QStringList *literals = nullptr);
 
-// The (table, column) pairs the structured references of `formula` name, as written, also
-// those written inside text literals (as INDIRECT takes them). The unqualified forms ("[@Qty]")
-// count for `ownTable`, the table the formula's cell is in (empty: none).
-QVector<QPair<QString, QString>> tableColumnsInFormula(const QString &formula,
-                                                       const QString &ownTable);
+// What one structured reference names: a column (unescaped) or a special item ("#This Row",
+// as written) of a table.
+struct TableMention
+{
+    QString table;
+    QString name;
+    bool item = false;   // a special item, not a column
+    bool inText = false; // written inside a text literal (as INDIRECT takes it)
+    bool operator==(const TableMention &o) const
+    {
+        return item == o.item && inText == o.inText &&
+               table.compare(o.table, Qt::CaseInsensitive) == 0 &&
+               name.compare(o.name, Qt::CaseInsensitive) == 0;
+    }
+};
+
+// The columns and special items the structured references of `formula` name, as written,
+// also those written inside text literals. The unqualified forms ("[@Qty]") count for
+// `ownTable`, the table the formula's cell is in (empty: none).
+QVector<TableMention> tableMentionsInFormula(const QString &formula, const QString &ownTable);
+
+// Whether `item` ("#This Row", any case) is one of the special items of a table reference.
+bool isTableItem(const QString &item);
 
 } // namespace xlsx

@@ -108,6 +108,34 @@ QString fileErrorText(int errnum)
     }
 }
 
+namespace {
+
+FileIdentity identityOf(const struct stat &st)
+{
+    FileIdentity id;
+    id.device = quint64(st.st_dev);
+    id.inode = quint64(st.st_ino);
+    id.size = qint64(st.st_size);
+    id.mtimeSec = qint64(st.st_mtim.tv_sec);
+    id.mtimeNsec = qint64(st.st_mtim.tv_nsec);
+    return id;
+}
+
+} // namespace
+
+FileIdentity FileIdentity::of(const QString &path)
+{
+    struct stat st;
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? identityOf(st)
+                                                                  : FileIdentity();
+}
+
+FileIdentity FileIdentity::ofDescriptor(int fd)
+{
+    struct stat st;
+    return ::fstat(fd, &st) == 0 ? identityOf(st) : FileIdentity();
+}
+
 struct SaveFile::Private
 {
     QString given;
@@ -116,6 +144,8 @@ struct SaveFile::Private
     int fd = -1;
     bool existed = false;
     struct stat original = {};
+    FileIdentity read;  // the version whose content was read, if told
+    FileIdentity saved; // what commit() put in place
     std::unique_ptr<FdDevice> device;
 
     QString fail(QString *error, const QString &why) const
@@ -289,12 +319,25 @@ bool SaveFile::commit(QString *error)
         if (::fchmod(written, d->original.st_mode & 07777) != 0)
             fault = errno;
     }
+    const FileIdentity saved = FileIdentity::ofDescriptor(written);
     ::close(written);
     if (fault)
         return failWith(fault);
+    // Another program's write since the workbook was read is not overwritten. (One that
+    // lands between this look and the rename is not seen: rename cannot compare and swap.)
+    const FileIdentity expected =
+        d->read.isValid() ? d->read : d->existed ? identityOf(d->original) : FileIdentity();
+    const FileIdentity current = FileIdentity::of(d->target);
+    if (expected.isValid() ? current != expected : current.isValid()) {
+        d->fail(error, QStringLiteral("another program has changed the file since it was opened "
+                                      "(its version is kept)"));
+        d->closeAndRemove();
+        return false;
+    }
     if (::rename(temp.constData(), QFile::encodeName(d->target).constData()) != 0)
         return failWith(errno);
     d->temp.clear();
+    d->saved = saved;
     d->device.reset();
     const int closed = ::close(d->fd);
     const int closeErrno = errno;
@@ -311,6 +354,16 @@ bool SaveFile::commit(QString *error)
         return false;
     }
     return true;
+}
+
+void SaveFile::setReadVersion(const FileIdentity &read)
+{
+    d->read = read;
+}
+
+FileIdentity SaveFile::savedVersion() const
+{
+    return d->saved;
 }
 
 QString SaveFile::writeError() const

@@ -5,12 +5,34 @@
 #pragma once
 
 #include <QString>
+#include <QtGlobal>
 
 #include <memory>
 
 class QIODevice;
 
 namespace xlsx {
+
+// One version of a file as the file system tells it: device, inode, size and modification
+// time. Invalid for a file that could not be looked at.
+struct FileIdentity
+{
+    quint64 device = 0;
+    quint64 inode = 0;
+    qint64 size = -1;
+    qint64 mtimeSec = 0;
+    qint64 mtimeNsec = 0;
+
+    bool isValid() const { return size >= 0; }
+    static FileIdentity of(const QString &path);
+    static FileIdentity ofDescriptor(int fd);
+    bool operator==(const FileIdentity &o) const
+    {
+        return device == o.device && inode == o.inode && size == o.size &&
+               mtimeSec == o.mtimeSec && mtimeNsec == o.mtimeNsec;
+    }
+    bool operator!=(const FileIdentity &o) const { return !(*this == o); }
+};
 
 class SaveFile
 {
@@ -30,9 +52,16 @@ public:
     QString tempPath() const;
     // The temporary, open for writing and seekable; nullptr before open().
     QIODevice *device() const;
+    // The target as it was when its content was read (before open()). commit() replaces
+    // only that version: a target another program has written or replaced since is kept,
+    // and the save fails. Without it, the target as open() found it is the one replaced.
+    void setReadVersion(const FileIdentity &read);
     // Syncs the temporary, gives it the target's mode bits and (where this process may set
-    // them) its owner and group, and renames it over the target.
+    // them) its owner and group, checks that the target is still the version that was read,
+    // and renames the temporary over it.
     bool commit(QString *error);
+    // The file commit() put in place (to be given to setReadVersion of the next save).
+    FileIdentity savedVersion() const;
     // Removes the temporary; the target stays as it was.
     void cancel();
     // Why a write to device() failed ("no space left on the device"); empty when none did.

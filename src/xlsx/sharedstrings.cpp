@@ -36,6 +36,7 @@ bool DocumentData::loadSharedStrings(QString *error) const
     // The items stay undecoded: a string is flattened when a cell asks for it.
     XmlScanner s(sstXml.constData(), sstXml.size());
     XmlToken t;
+    QString why;
     bool root = true;
     while (s.next(&t)) {
         if (t.kind != XmlToken::StartTag)
@@ -51,18 +52,21 @@ bool DocumentData::loadSharedStrings(QString *error) const
         const quint32 begin = quint32(t.whole.end);
         quint32 end = begin;
         if (!t.selfClosing) {
-            const int depth = s.depth();
             XmlToken x;
-            while (s.next(&x) && !(x.kind == XmlToken::EndTag && s.depth() == depth - 1))
-                ;
+            if (!skipStringItem(s, &x, &why))
+                break;
             end = quint32(x.whole.begin);
         }
         sstItems.push_back({begin, end, 0, 0});
     }
-    if (s.failed()) {
+    if (s.failed() || !why.isEmpty()) {
         if (error)
-            *error = QStringLiteral("%1: part /%2: malformed XML (%3)")
-                         .arg(label(), sstEntry, s.error());
+            *error = why.isEmpty() ? QStringLiteral("%1: part /%2: malformed XML (%3)")
+                                         .arg(label(), sstEntry, s.error())
+                                   : QStringLiteral("%1: part /%2: string item %3: %4")
+                                         .arg(label(), sstEntry)
+                                         .arg(sstItems.size())
+                                         .arg(why);
         sstXml.clear();
         sstItems.clear();
         return false;

@@ -146,8 +146,9 @@ QString stringContent(const QString &quoted)
     return t.replace(QStringLiteral("\"\""), QStringLiteral("\""));
 }
 
-// The columns one bracketed reference names ("[Qty]", "[@Qty]", "[[#Totals],[Qty]:[Other]]").
-void bracketColumns(const QString &text, QStringList *columns)
+// The columns and items one bracketed reference names ("[Qty]", "[@Qty]",
+// "[[#Totals],[Qty]:[Other]]"), items with their "#".
+void bracketColumns(const QString &text, QStringList *columns, QStringList *items)
 {
     const QString inner = text.mid(1, text.size() - 2);
     int i = 0;
@@ -166,28 +167,43 @@ void bracketColumns(const QString &text, QStringList *columns)
         if (close < 0)
             return;
         const QString specifier = inner.mid(i + 1, close - i - 1);
-        if (!specifier.startsWith(QLatin1Char('#')) && !specifier.isEmpty())
+        if (specifier.startsWith(QLatin1Char('#')))
+            items->append(specifier);
+        else if (!specifier.isEmpty())
             columns->append(unescapeColumn(specifier));
         i = close + 1;
     }
     if (nested)
         return;
     const QString column = inner.startsWith(QLatin1Char('@')) ? inner.mid(1) : inner;
-    if (!column.isEmpty() && !column.startsWith(QLatin1Char('#')))
+    if (column.startsWith(QLatin1Char('#')))
+        items->append(column);
+    else if (!column.isEmpty())
         columns->append(unescapeColumn(column));
 }
 
 } // namespace
 
-QVector<QPair<QString, QString>> tableColumnsInFormula(const QString &formula,
-                                                       const QString &ownTable)
+bool isTableItem(const QString &item)
 {
-    QVector<QPair<QString, QString>> out;
+    for (const char *known : {"#All", "#Data", "#Headers", "#Totals", "#This Row"}) {
+        if (item.compare(QLatin1String(known), Qt::CaseInsensitive) == 0)
+            return true;
+    }
+    return false;
+}
+
+QVector<TableMention> tableMentionsInFormula(const QString &formula, const QString &ownTable)
+{
+    QVector<TableMention> out;
     const QVector<Piece> pieces = tokenize(formula);
     for (int i = 0; i < pieces.size(); ++i) {
         const Piece &p = pieces[i];
         if (p.kind == PieceKind::String && p.text.contains(QLatin1Char('['))) {
-            out += tableColumnsInFormula(stringContent(p.text), QString());
+            for (TableMention m : tableMentionsInFormula(stringContent(p.text), QString())) {
+                m.inText = true;
+                out.append(m);
+            }
             continue;
         }
         if (p.kind != PieceKind::Bracket || closingBracket(p.text, 0) != p.text.size() - 1)
@@ -200,10 +216,12 @@ QVector<QPair<QString, QString>> tableColumnsInFormula(const QString &formula,
             table = ownTable;
         if (table.isEmpty())
             continue;
-        QStringList columns;
-        bracketColumns(p.text, &columns);
+        QStringList columns, items;
+        bracketColumns(p.text, &columns, &items);
         for (const QString &c : qAsConst(columns))
-            out.append(qMakePair(table, c));
+            out.append({table, c, false, false});
+        for (const QString &item : qAsConst(items))
+            out.append({table, item, true, false});
     }
     return out;
 }

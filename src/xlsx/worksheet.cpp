@@ -16,6 +16,25 @@ namespace {
 constexpr quint64 kMaxRecordsRatio = 4;
 constexpr quint64 kMaxRecordsFloor = 64ull * 1024 * 1024;
 
+// The prefix ("" or "x:") that the root element binds to the spreadsheet namespace.
+bool mainPrefixOf(const XmlScanner &s, const XmlToken &root, QByteArray *prefix)
+{
+    for (const XmlAttr &a : root.attrs) {
+        if (!s.equals(a.value, kMainNs))
+            continue;
+        const QByteArray name = s.bytes(a.name);
+        if (name == "xmlns") {
+            prefix->clear();
+            return true;
+        }
+        if (name.startsWith("xmlns:")) {
+            *prefix = name.mid(6) + ':';
+            return true;
+        }
+    }
+    return false;
+}
+
 // Counts the start tags of cells and rows (an upper bound of the elements: tags in
 // comments count too), so that their records are allocated once.
 void countTags(const QByteArray &xml, const QByteArray &prefix, size_t *cellTags, size_t *rowTags)
@@ -78,11 +97,15 @@ int parseInt(const char *p, const char *end, bool *ok)
     }
     *ok = p < end;
     for (; p < end; ++p) {
-        if (*p < '0' || *p > '9' || v > 0x7fffffff) {
+        if (*p < '0' || *p > '9') {
             *ok = false;
             return 0;
         }
         v = v * 10 + (*p - '0');
+        if (v > 0x7fffffff) {
+            *ok = false;
+            return 0;
+        }
     }
     return int(neg ? -v : v);
 }
@@ -126,8 +149,9 @@ bool parseCell(XmlScanner &s, const XmlToken &t, int rowNumber, int prevCol, Cel
     if (const XmlAttr *r = s.attr(t, "r")) {
         int col = 0;
         if (!parseRef(d + r->value.begin, d + r->value.end, &rec->row, &col)) {
-            *error = QStringLiteral("bad cell reference \"%1\"")
-                         .arg(QString::fromUtf8(s.bytes(r->value)));
+            *error = QStringLiteral("bad cell reference \"%1\" (the sheet ends at XFD%2)")
+                         .arg(QString::fromUtf8(s.bytes(r->value)))
+                         .arg(kMaxRows);
             return false;
         }
         rec->col = quint16(col);
@@ -167,8 +191,17 @@ bool parseCell(XmlScanner &s, const XmlToken &t, int rowNumber, int prevCol, Cel
             rec->vBegin = rec->vEnd = quint32(c.whole.end);
             if (!c.selfClosing) {
                 XmlToken x;
-                while (s.next(&x) && !(x.kind == XmlToken::EndTag && s.depth() == depth))
-                    ;
+                if (s.localIs(c.name, "is")) {
+                    if (!skipStringItem(s, &x, error)) {
+                        if (!error->isEmpty())
+                            *error = QStringLiteral("cell %1: %2")
+                                         .arg(CellRef(rec->row, rec->col).toString(), *error);
+                        return false;
+                    }
+                } else {
+                    while (s.next(&x) && !(x.kind == XmlToken::EndTag && s.depth() == depth))
+                        ;
+                }
                 rec->vEnd = quint32(x.whole.begin);
             }
             hasValue = true;
@@ -423,9 +456,14 @@ bool WorksheetData::parse(QString *error, bool keepCells)
     const QByteArray ns = s.namespaceOf(t.name);
     if (ns == kStrictMainNs)
         return fail(QStringLiteral("strict Open XML workbooks are not supported"));
-    if (ns != kMainNs || !s.localIs(t.name, "worksheet"))
+    if (ns == kExcelMainNs && s.localIs(t.name, "macrosheet")) {
+        // A macro sheet: the root is Microsoft's, its content a worksheet's.
+        if (!mainPrefixOf(s, t, &prefix))
+            return fail(QStringLiteral("a macro sheet whose root does not declare the "
+                                       "spreadsheet namespace"));
+    } else if (ns != kMainNs || !s.localIs(t.name, "worksheet")) {
         return fail(QStringLiteral("not a worksheet"));
-    {
+    } else {
         const Span local = s.localName(t.name);
         prefix = QByteArray(xml.constData() + t.name.begin, int(local.begin - t.name.begin));
     }
@@ -448,6 +486,11 @@ bool WorksheetData::parse(QString *error, bool keepCells)
     }
     int rowNumber = 0;
     bool sorted = true;
+    std::vector<std::pair<int, int>> rowCells;
+    auto twice = [](const CellRec &rec) {
+        return QStringLiteral("cell %1 is given twice")
+            .arg(CellRef(rec.row, rec.col).toString());
+    };
     int lastRow = 0, lastCol = 0;
     while (s.next(&t)) {
         if (t.kind != XmlToken::StartTag || s.namespaceOf(t.name) != kMainNs)
@@ -497,9 +540,13 @@ bool WorksheetData::parse(QString *error, bool keepCells)
                     row.row = parseInt(xml.constData() + ra->value.begin,
                                        xml.constData() + ra->value.end, &ok);
                     if (!ok || row.row < 1 || row.row > kMaxRows)
-                        return fail(QStringLiteral("bad row number"));
+                        return fail(QStringLiteral("bad row number \"%1\" (rows are 1 to %2)")
+                                        .arg(QString::fromUtf8(s.bytes(ra->value)))
+                                        .arg(kMaxRows));
                 } else {
                     row.row = rowNumber + 1;
+                    if (row.row > kMaxRows)
+                        return fail(QStringLiteral("a row after row %1, the sheet's last").arg(kMaxRows));
                 }
                 if (const XmlAttr *sp = s.attr(r, "spans")) {
                     row.spansBegin = quint32(sp->whole.begin);
@@ -514,6 +561,10 @@ bool WorksheetData::parse(QString *error, bool keepCells)
                     continue;
                 }
                 int prevCol = 0;
+                // The cells of this row element, checked for one given twice when they
+                // are not in order.
+                rowCells.clear();
+                bool rowSorted = true;
                 XmlToken c;
                 for (;;) {
                     CellRec rec;
@@ -555,8 +606,11 @@ bool WorksheetData::parse(QString *error, bool keepCells)
                         arrays.append(g);
                     if (summaryOk)
                         note(rec);
-                    if (rec.row < lastRow || (rec.row == lastRow && rec.col <= lastCol))
+                    if (rec.row < lastRow || (rec.row == lastRow && rec.col <= lastCol)) {
                         sorted = false;
+                        rowSorted = false;
+                    }
+                    rowCells.emplace_back(rec.row, rec.col);
                     lastRow = rec.row;
                     lastCol = rec.col;
                     if (keepCells)
@@ -564,6 +618,16 @@ bool WorksheetData::parse(QString *error, bool keepCells)
                 }
                 if (s.failed())
                     return fail(s.error());
+                if (!rowSorted) {
+                    std::sort(rowCells.begin(), rowCells.end());
+                    const auto dup = std::adjacent_find(rowCells.begin(), rowCells.end());
+                    if (dup != rowCells.end()) {
+                        CellRec rec;
+                        rec.row = dup->first;
+                        rec.col = quint16(dup->second);
+                        return fail(twice(rec));
+                    }
+                }
                 if (keepCells)
                     rows.push_back(row);
             }
@@ -584,6 +648,13 @@ bool WorksheetData::parse(QString *error, bool keepCells)
         std::stable_sort(cells.begin(), cells.end(), [](const CellRec &a, const CellRec &b) {
             return a.row != b.row ? a.row < b.row : a.col < b.col;
         });
+        // Across row elements too, where the cells are kept.
+        const auto dup =
+            std::adjacent_find(cells.begin(), cells.end(), [](const CellRec &a, const CellRec &b) {
+                return a.row == b.row && a.col == b.col;
+            });
+        if (dup != cells.end())
+            return fail(twice(*dup));
     }
     return true;
 }
@@ -1291,11 +1362,11 @@ void WorksheetData::appendBareCell(const CellRec &c, QByteArray *out) const
 }
 
 bool WorksheetData::writeCell(int row, int col, const char *type, const char *child,
-                              const QByteArray &content, QString *error)
+                              const QByteArray &content, QString *error, int newStyle)
 {
     // Rewriting members of a shared formula before the edit leaves every position as it is.
     const int i = find(row, col);
-    const int style = i >= 0 ? cells[size_t(i)].style : 0;
+    const int style = newStyle >= 0 ? newStyle : i >= 0 ? cells[size_t(i)].style : 0;
     if (!prepareEdit(row, col, i, error))
         return false;
     // Only the content goes into the edit buffer: the element around it follows from the
@@ -1337,6 +1408,11 @@ bool WorksheetData::writeCell(int row, int col, const char *type, const char *ch
 
 bool Worksheet::setString(int row, int column, const QString &text, QString *error)
 {
+    return setString(row, column, text, -1, error);
+}
+
+bool Worksheet::setString(int row, int column, const QString &text, int style, QString *error)
+{
     const QByteArray &p = data()->prefix;
     const QByteArray escaped = escapeOfficeText(text);
     const bool preserve = !text.isEmpty() && (text.front().isSpace() || text.back().isSpace() ||
@@ -1348,7 +1424,7 @@ bool Worksheet::setString(int row, int column, const QString &text, QString *err
     if (preserve)
         t.append(" xml:space=\"preserve\"");
     t.append('>').append(escaped).append("</").append(p).append("t>");
-    return data()->writeCell(row, column, "inlineStr", "is", t, error);
+    return data()->writeCell(row, column, "inlineStr", "is", t, error, style);
 }
 
 static bool isNumberLiteral(const QString &s)

@@ -155,6 +155,8 @@ public:
     // Strings are stored inline (t="inlineStr"): the shared strings part changes only through
     // Document::setSharedString.
     bool setString(int row, int column, const QString &text, QString *error = nullptr);
+    // The same, the cell taking cell style `style` (a cellXfs index) instead of its own.
+    bool setString(int row, int column, const QString &text, int style, QString *error);
     // `literal` is the text of <v>, e.g. "42" or "-1.5E-3"; it must be a valid number.
     bool setNumber(int row, int column, const QString &literal, QString *error = nullptr);
     bool setBoolean(int row, int column, bool value, QString *error = nullptr);

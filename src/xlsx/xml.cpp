@@ -6,6 +6,7 @@ namespace xlsx {
 
 const char kMainNs[] = "http://schemas.openxmlformats.org/spreadsheetml/2006/main";
 const char kStrictMainNs[] = "http://purl.oclc.org/ooxml/spreadsheetml/main";
+const char kExcelMainNs[] = "http://schemas.microsoft.com/office/excel/2006/main";
 const char kRelNs[] = "http://schemas.openxmlformats.org/officeDocument/2006/relationships";
 const char kPackageRelNs[] = "http://schemas.openxmlformats.org/package/2006/relationships";
 
@@ -590,6 +591,32 @@ bool flattenStringItem(const char *begin, const char *end, QString *out)
         return false;
     *out = decodeOfficeEscapes(result);
     return true;
+}
+
+bool skipStringItem(XmlScanner &s, XmlToken *end, QString *why)
+{
+    const int depth = s.depth();
+    int text = 0; // the depth inside the <t> being read, or 0
+    while (s.next(end)) {
+        if (end->kind == XmlToken::EndTag) {
+            if (s.depth() == depth - 1)
+                return true;
+            if (s.depth() < text)
+                text = 0;
+        } else if (end->kind == XmlToken::StartTag) {
+            if (text) {
+                *why = QStringLiteral("an element inside the text of a string");
+                return false;
+            }
+            if (s.localIs(end->name, "si") || s.localIs(end->name, "is")) {
+                *why = QStringLiteral("a string item inside another");
+                return false;
+            }
+            if (s.localIs(end->name, "t") && !end->selfClosing)
+                text = s.depth();
+        }
+    }
+    return false;
 }
 
 namespace {

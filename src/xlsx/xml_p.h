@@ -107,6 +107,10 @@ QByteArray escapeXml(const QString &text);
 // Flattens the content of a rich-text or plain string item (<si> or <is> inner XML): the
 // text of its <t> elements, leaving out phonetic runs (<rPh>), Office escapes decoded.
 bool flattenStringItem(const char *begin, const char *end, QString *out);
+// Reads the rest of a string item (<si> or <is>) whose start tag `s` has just read, up to its
+// end tag (*end). False when the scanner fails, or with *why when the item is not one: an
+// element inside a <t>, or a string item inside it.
+bool skipStringItem(XmlScanner &s, XmlToken *end, QString *why);
 
 // Brings a part stored in another encoding than UTF-8 (UTF-16 with or without a byte order
 // mark, or an encoding its declaration names) to UTF-8, with a declaration that says so;
@@ -116,6 +120,7 @@ bool toUtf8Xml(QByteArray *xml, QString *why);
 // Namespaces this library reads.
 extern const char kMainNs[];
 extern const char kStrictMainNs[];
+extern const char kExcelMainNs[]; // the root of macro sheets
 extern const char kRelNs[];
 extern const char kPackageRelNs[];
 

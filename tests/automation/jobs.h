@@ -46,6 +46,7 @@ struct Request
     int lookAt = 2;
     int searchOrder = 1;
     bool matchCase = false;
+    bool listSheets = false; // the names of all sheets, in Outcome::sheetNames
 };
 
 struct Outcome
@@ -57,6 +58,7 @@ struct Outcome
     bool saved = false;
     QString folder; // Workbook.Path
     int sheetCount = 0;
+    QStringList sheetNames; // with Request::listSheets
     int liveAtExit = -1; // automation objects alive when the apartment was left
 };
 
@@ -96,6 +98,11 @@ inline Outcome run(const Request &req, const std::function<void()> &afterOpen = 
             out.folder = book->Path();
             out.sheetCount = sheets ? sheets->Count() : 0;
             complete = sheets && out.sheetCount > 0;
+            for (int i = 1; req.listSheets && i <= out.sheetCount; ++i) {
+                std::unique_ptr<Excel::Worksheet> sheet(sheets->Item(i));
+                out.sheetNames << (sheet ? sheet->object()->dynamicCall("Name()").toString()
+                                         : QString());
+            }
         }
         QVector<int> passes = req.sheets.isEmpty() ? QVector<int>{0} : req.sheets;
         for (int i = 0; complete && i < passes.size(); ++i) {

@@ -3,14 +3,16 @@
 describe (shared formulas, chart sheets, protection, tables, styles), broken
 packages, and an inspector of what was written.
 
-  sheetapp_tool.py make KIND PATH     KIND: shared, chartsheet, protected, table, styled
+  sheetapp_tool.py make KIND PATH     KIND: shared, chartsheet, macrosheet, dialogsheet,
+                                            protected, table, styled
   sheetapp_tool.py broken KIND PATH   KIND: ole, html, xlsb, notworkbook, truncated, badxml,
                                             dtd, bomb, duplicate, empty
   sheetapp_tool.py inspect PATH       JSON on stdout
   sheetapp_tool.py protection PATH    JSON: {sheet: {"protected": bool, "unlocked": [refs]}}
   sheetapp_tool.py cells PATH         typed workbook from a JSON spec on stdin (see make_cells)
-  sheetapp_tool.py read PATH [recalc] JSON: {"cells": {sheet: {ref: [value, type, format]}},
-                                      "tables": {name: [columns]}, "names": {name: formula}};
+  sheetapp_tool.py read PATH [recalc] JSON: {"cells": {sheet: {ref: [value, type, format,
+                                      quote prefix]}}, "tables": {name: [columns]},
+                                      "names": {name: formula}, "xfs": cell styles};
                                       with "recalc" the values LibreOffice computes
 """
 import io
@@ -111,6 +113,66 @@ def make_chartsheet(path):
     # The third tab (the hidden sheet) is the active one.
     rewrite_zip(path, lambda n, d: re.sub(rb'activeTab="\d+"', b'activeTab="2"', d)
                 if n == "xl/workbook.xml" else d)
+
+
+def make_othersheet(path, kind):
+    """Data, then a macro or dialog sheet, Hidden (active) and Empty, as the chart sheet book;
+    written by xlsxwriter (strings shared), the second sheet turned into a sheet of `kind`."""
+    import xlsxwriter
+    wb = xlsxwriter.Workbook(path)
+    data = wb.add_worksheet("Data")
+    for r, (k, v) in enumerate([("apple", 3), ("pear", 5)]):
+        data.write(r, 0, k)
+        data.write(r, 1, v)
+    other = wb.add_worksheet("Macro" if kind == "macrosheet" else "Dialog")
+    other.write("A1", "apple")  # shared with Data!A1
+    other.write("A2", "apple macro")
+    hidden = wb.add_worksheet("Hidden")
+    hidden.write("A1", "apple hidden")
+    hidden.activate()  # hidden below: xlsxwriter shows the active sheet
+    wb.add_worksheet("Empty")
+    wb.close()
+
+    main = "http://schemas.openxmlformats.org/spreadsheetml/2006/main"
+    rel = "http://schemas.openxmlformats.org/officeDocument/2006/relationships/"
+    if kind == "macrosheet":
+        part = "xl/macrosheets/sheet1.xml"
+        rel_type = "http://schemas.microsoft.com/office/2006/relationships/xlMacrosheet"
+        content_type = "application/vnd.ms-excel.macrosheet+xml"
+    else:
+        part = "xl/dialogsheets/sheet1.xml"
+        rel_type = rel + "dialogsheet"
+        content_type = "application/vnd.openxmlformats-officedocument.spreadsheetml." \
+                       "dialogsheet+xml"
+
+    def change(name, data):
+        if name == "xl/worksheets/sheet2.xml":
+            return None
+        text = data.decode("utf-8")
+        if name == "xl/workbook.xml":
+            text = text.replace('<sheet name="Hidden" ', '<sheet name="Hidden" state="hidden" ')
+        elif name == "xl/_rels/workbook.xml.rels":
+            text = re.sub(r'Type="[^"]*/worksheet" Target="worksheets/sheet2.xml"',
+                          'Type="%s" Target="%s"' % (rel_type, part[3:]), text)
+        elif name == "[Content_Types].xml":
+            text = re.sub(r'<Override PartName="/xl/worksheets/sheet2.xml" ContentType="[^"]*"/>',
+                          '<Override PartName="/%s" ContentType="%s"/>' % (part, content_type),
+                          text)
+        return text.encode("utf-8")
+
+    with zipfile.ZipFile(path) as z:
+        sheet = z.read("xl/worksheets/sheet2.xml").decode("utf-8")
+    if kind == "macrosheet":
+        # The spreadsheet application's form: Microsoft's root, the content in the default
+        # namespace.
+        sheet = sheet.replace("<worksheet ", '<xm:macrosheet xmlns:xm="http://schemas.'
+                              'microsoft.com/office/excel/2006/main" ')
+        sheet = sheet.replace("</worksheet>", "</xm:macrosheet>")
+    else:
+        sheet = ('<?xml version="1.0" encoding="UTF-8" standalone="yes"?>\n'
+                 '<dialogsheet xmlns="%s"><sheetPr/><sheetViews><sheetView workbookViewId="0"/>'
+                 '</sheetViews><sheetFormatPr defaultRowHeight="15"/></dialogsheet>' % main)
+    rewrite_zip(path, change, {part: sheet})
 
 
 def make_protected(path):
@@ -372,12 +434,16 @@ def read(path, recalc=False):
                     kind = c.data_type
                     if ws.formula_attributes.get(c.coordinate, {}).get("t") == "array":
                         kind = "array"
-                    cells[c.coordinate] = [v, kind, c.number_format]
+                    cells[c.coordinate] = [v, kind, c.number_format, bool(c.quotePrefix)]
             out["cells"][ws.title] = cells
             for t in ws.tables.values():
                 out["tables"][t.displayName] = [col.name for col in t.tableColumns]
         for name in wb.defined_names.definedName:
             out["names"][name.name] = name.attr_text
+        with zipfile.ZipFile(path) as z:
+            styles = z.read("xl/styles.xml").decode("utf-8")
+        xfs = re.search(r"<(?:\w+:)?cellXfs[^>]*>(.*?)</(?:\w+:)?cellXfs>", styles, re.S)
+        out["xfs"] = len(re.findall(r"<(?:\w+:)?xf[\s/>]", xfs.group(1))) if xfs else 0
         return out
     finally:
         if work:
@@ -388,7 +454,9 @@ def main():
     cmd = sys.argv[1]
     if cmd == "make":
         {"shared": make_shared, "chartsheet": make_chartsheet, "protected": make_protected,
-         "table": make_table, "styled": make_styled}[sys.argv[2]](sys.argv[3])
+         "table": make_table, "styled": make_styled,
+         "macrosheet": lambda p: make_othersheet(p, "macrosheet"),
+         "dialogsheet": lambda p: make_othersheet(p, "dialogsheet")}[sys.argv[2]](sys.argv[3])
     elif cmd == "broken":
         broken(sys.argv[2], sys.argv[3])
     elif cmd == "protection":

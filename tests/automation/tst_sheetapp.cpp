@@ -80,7 +80,8 @@ private slots:
     void sharedStringUsedByAnotherSheet();
     void rangeForms_data();
     void rangeForms();
-    void sheetsAndChartSheet();
+    void sheetKinds_data();
+    void sheetKinds();
     void protectedSheet_data();
     void protectedSheet();
     void tableHeader_data();
@@ -500,10 +501,40 @@ void SheetAppTest::rangeForms()
 
 // ---------------------------------------------------------------------------
 
-void SheetAppTest::sheetsAndChartSheet()
+void SheetAppTest::sheetKinds_data()
 {
-    const QString file = makeKind(QStringLiteral("chartsheet"));
+    QTest::addColumn<QString>("kind");          // of the second sheet (sheetapp_tool.py make)
+    QTest::addColumn<QStringList>("addresses"); // UsedRange address per sheet, "-" for none
+    QTest::addColumn<QJsonObject>("after");     // "Sheet!A1" -> value read back
+    QTest::addColumn<QStringList>("changed");   // zip entries whose content changed
+
+    // Chart and dialog sheets have no cells; an Excel 4 macro sheet is a worksheet. The
+    // second and third sheets are searched; the text of Data!A1 is shared with Macro!A1.
+    QTest::newRow("chart sheet") << "chartsheet" << QStringList{"$A$1:$B$2", "-", "$A$1", "$A$1"}
+                                 << json(R"({"Data!A1":"apple","Hidden!A1":"plum hidden"})")
+                                 << QStringList{"xl/worksheets/sheet2.xml"};
+    QTest::newRow("macro sheet")
+        << "macrosheet" << QStringList{"$A$1:$B$2", "$A$1:$A$2", "$A$1", "$A$1"}
+        << json(R"({"Data!A1":"apple","Macro!A1":"plum","Macro!A2":"plum macro",
+                    "Hidden!A1":"plum hidden"})")
+        << QStringList{"xl/macrosheets/sheet1.xml", "xl/sharedStrings.xml"};
+    QTest::newRow("dialog sheet") << "dialogsheet" << QStringList{"$A$1:$B$2", "-", "$A$1", "$A$1"}
+                                  << json(R"({"Data!A1":"apple","Hidden!A1":"plum hidden"})")
+                                  << QStringList{"xl/sharedStrings.xml"};
+}
+
+void SheetAppTest::sheetKinds()
+{
+    QFETCH(QString, kind);
+    QFETCH(QStringList, addresses);
+    QFETCH(QJsonObject, after);
+    QFETCH(QStringList, changed);
+
+    const QString file = makeKind(kind);
     const QMap<QString, QString> before = testsupport::zipEntryHashes(file);
+    const QString second = kind == QLatin1String("chartsheet")   ? QStringLiteral("Chart")
+                           : kind == QLatin1String("macrosheet") ? QStringLiteral("Macro")
+                                                                 : QStringLiteral("Dialog");
 
     struct Seen
     {
@@ -514,7 +545,7 @@ void SheetAppTest::sheetsAndChartSheet()
         QString active;
         bool zeroItem = true;
         bool pastItem = true;
-        bool chartRange = true;
+        bool secondRange = false;
         bool replacedHidden = false;
         bool saved = false;
     } seen;
@@ -535,12 +566,15 @@ void SheetAppTest::sheetsAndChartSheet()
             std::unique_ptr<Excel::Range> used(ws->UsedRange());
             seen.addresses << (used ? used->object()->dynamicCall("Address()").toString()
                                     : QStringLiteral("-"));
-            if (used && i == 3)
-                seen.replacedHidden =
+            if (used && (i == 2 || i == 3)) {
+                const bool replaced =
                     used->Replace(QStringLiteral("apple"), QStringLiteral("plum"), 2, 1, false);
+                if (i == 3)
+                    seen.replacedHidden = replaced;
+            }
             if (i == 2) {
                 std::unique_ptr<Excel::Range> cell(ws->Range(QStringLiteral("A1")));
-                seen.chartRange = cell != nullptr;
+                seen.secondRange = cell != nullptr;
             }
         }
         std::unique_ptr<Excel::Worksheet> active(book->ActiveSheet());
@@ -556,25 +590,24 @@ void SheetAppTest::sheetsAndChartSheet()
     QCOMPARE(seen.count, 4);
     QCOMPARE(seen.folder, QFileInfo(file).absolutePath());
     QVERIFY(!seen.folder.endsWith(QLatin1Char('/')));
-    QCOMPARE(seen.names, (QStringList{"Data", "Chart", "Hidden", "Empty"}));
-    QCOMPARE(seen.addresses, (QStringList{"$A$1:$B$2", "-", "$A$1", "$A$1"}));
+    QCOMPARE(seen.names, (QStringList{"Data", second, "Hidden", "Empty"}));
+    QCOMPARE(seen.addresses, addresses);
     QCOMPARE(seen.active, QStringLiteral("Hidden"));
     QVERIFY(!seen.zeroItem);
     QVERIFY(!seen.pastItem);
-    QVERIFY(!seen.chartRange);
+    QCOMPARE(seen.secondRange, addresses.at(1) != QLatin1String("-"));
     QVERIFY(seen.replacedHidden);
     QVERIFY(seen.saved);
 
     const QJsonObject dump = testsupport::dumpWorkbook(file);
-    QCOMPARE(testsupport::cellValue(dump, "Hidden", "A1").toString(),
-             QStringLiteral("plum hidden"));
-    QCOMPARE(testsupport::cellValue(dump, "Data", "A1").toString(), QStringLiteral("apple"));
-    QCOMPARE(sheetOf(dump, "Chart").value("kind").toString(), QStringLiteral("chartsheet"));
+    for (auto it = after.begin(); it != after.end(); ++it)
+        QCOMPARE(testsupport::cellValue(dump, it.key().section('!', 0, 0), it.key().section('!', 1))
+                     .toString(),
+                 it.value().toString());
+    if (kind == QLatin1String("chartsheet"))
+        QCOMPARE(sheetOf(dump, "Chart").value("kind").toString(), QStringLiteral("chartsheet"));
     QCOMPARE(sheetOf(dump, "Hidden").value("state").toString(), QStringLiteral("hidden"));
-    const QStringList changed =
-        testsupport::changedEntries(before, testsupport::zipEntryHashes(file));
-    QCOMPARE(changed.size(), 1);
-    QVERIFY(changed.first().startsWith(QLatin1String("xl/worksheets/")));
+    QCOMPARE(testsupport::changedEntries(before, testsupport::zipEntryHashes(file)), changed);
 }
 
 // ---------------------------------------------------------------------------

@@ -2,9 +2,9 @@
 // texts, date and time texts, range references, and formula text shifting,
 // prefixes and structured references.
 #include "automation/embedded/cellreplace_p.h"
-#include "automation/embedded/datetext_p.h"
 #include "automation/embedded/matcher_p.h"
-#include "automation/embedded/numbertext_p.h"
+#include "automation/sheetapp/datetext.h"
+#include "automation/sheetapp/numbertext.h"
 #include "automation/sheetapp/rangeref_p.h"
 #include "xlsx/formula.h"
 
@@ -259,7 +259,7 @@ void TextLogicTest::numberText()
 {
     QFETCH(double, value);
     QFETCH(QString, expected);
-    const QString text = embedded::numberText(value);
+    const QString text = sheetapp::numberText(value);
     QCOMPARE(text, expected);
     if (!text.isEmpty()) {
         // The shown text reads back as the very same double.
@@ -310,7 +310,7 @@ void TextLogicTest::plainNumber()
     QFETCH(bool, expected);
     QFETCH(double, value);
     double got = -1;
-    QCOMPARE(embedded::isPlainNumber(text, &got), expected);
+    QCOMPARE(sheetapp::isPlainNumber(text, &got), expected);
     if (expected)
         QCOMPARE(got, value);
 }
@@ -354,16 +354,16 @@ void TextLogicTest::dateText()
     QFETCH(QString, shown);
 
     const bool builtIn = format.startsWith(QLatin1Char('#'));
-    const embedded::ValueFormat kind = embedded::classifyNumberFormat(
+    const sheetapp::ValueFormat kind = sheetapp::classifyNumberFormat(
         builtIn ? format.mid(1).toInt() : 164, builtIn ? QString() : format);
     const bool dated =
-        kind != embedded::ValueFormat::General && kind != embedded::ValueFormat::Text;
-    QCOMPARE(dated ? embedded::dateTimeText(serial, kind, date1904) : QString(), shown);
+        kind != sheetapp::ValueFormat::General && kind != sheetapp::ValueFormat::Text;
+    QCOMPARE(dated ? sheetapp::dateTimeText(serial, kind, date1904) : QString(), shown);
     if (shown.isEmpty())
         return;
     // The text reads back as the serial (to the second).
     double back = -1;
-    QVERIFY(embedded::parseDateTimeText(shown, date1904, &back));
+    QVERIFY(sheetapp::parseDateTimeText(shown, date1904, &back));
     QCOMPARE(qRound64(back * 86400), qRound64(serial * 86400));
 }
 
@@ -677,7 +677,7 @@ void TextLogicTest::wellFormedFormula()
 {
     QFETCH(QString, formula);
     QFETCH(bool, expected);
-    QCOMPARE(embedded::formulaLooksWellFormed(formula), expected);
+    QCOMPARE(sheetapp::formulaLooksWellFormed(formula), expected);
 }
 
 QTEST_GUILESS_MAIN(TextLogicTest)

@@ -81,6 +81,7 @@ private slots:
     void positionRunWritesEachCell();
     void failureEndings_data();
     void failureEndings();
+    void missingFileStartsNothing_data();
     void missingFileStartsNothing();
     void sheetChoice_data();
     void sheetChoice();
@@ -232,11 +233,28 @@ void TestRepFlow::failureEndings()
         QVERIFY(itemCalls(calls).isEmpty());
 }
 
+void TestRepFlow::missingFileStartsNothing_data()
+{
+    QTest::addColumn<QString>("link"); // where gone.xlsx points; empty: no such file
+    QTest::addColumn<QString>("reason"); // logged
+
+    QTest::newRow("no such file") << "" << "gone.xlsx: the file does not exist";
+    QTest::newRow("dangling symbolic link")
+        << "nowhere.xlsx" << "gone.xlsx: a symbolic link to .*nowhere.xlsx, which does not exist";
+}
+
 void TestRepFlow::missingFileStartsNothing()
 {
+    QFETCH(QString, link);
+    QFETCH(QString, reason);
+    const QString path = m_dir.filePath(QStringLiteral("gone.xlsx"));
+    QFile::remove(path);
+    if (!link.isEmpty())
+        QVERIFY(QFile::link(m_dir.filePath(link), path));
     FakeServer server(FakeScript{});
-    const Outcome out =
-        runJob(m_dir.filePath(QStringLiteral("gone.xlsx")), keyParam(QStringLiteral("首表")), 9);
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(reason));
+    const Outcome out = runJob(path, keyParam(QStringLiteral("首表")), 9);
+    QFile::remove(path);
     QCOMPARE(out.reports, 1);
     QCOMPARE(out.state, FAIL);
     QCOMPARE(out.index, 9);

@@ -11,6 +11,7 @@ Spec: {"writer": "openpyxl"|"xlsxwriter", "active": 0,
                    "protected": false,
                    "cells": {"A1": "text" | 1.5 | true | {"f": "=SUM(A1:A2)"} |
                              {"date": "2024-01-31"} | {"rich": ["ab", "cd"]} |
+                             {"date": "1899-12-31T12:00:00", "format": "h:mm:ss"} (xlsxwriter) |
                              {"text": "x1", "format": "@", "locked": false}}}]}
 Dump: {"active": n, "sheets": [{"name", "state", "kind", "cells": {ref: value},
        "types": {ref: openpyxl data_type}}]}
@@ -23,7 +24,7 @@ import zipfile
 
 
 def parse_date(s):
-    return datetime.datetime.strptime(s, "%Y-%m-%d")
+    return datetime.datetime.strptime(s, "%Y-%m-%dT%H:%M:%S" if "T" in s else "%Y-%m-%d")
 
 
 def make_openpyxl(path, spec):
@@ -81,7 +82,8 @@ def make_xlsxwriter(path, spec):
                 if "f" in v:
                     ws.write_formula(r, c, v["f"])
                 elif "date" in v:
-                    ws.write_datetime(r, c, parse_date(v["date"]), date_fmt)
+                    fmt = wb.add_format({"num_format": v["format"]}) if "format" in v else date_fmt
+                    ws.write_datetime(r, c, parse_date(v["date"]), fmt)
                 elif "rich" in v:
                     args = []
                     for i, t in enumerate(v["rich"]):

@@ -32,6 +32,8 @@ private slots:
     void files();
     void accepted_data();
     void accepted();
+    void partNameCase_data();
+    void partNameCase();
 
 private:
     QTemporaryDir m_tmp;
@@ -149,6 +151,68 @@ void TestHarden::damage_data()
         << "C5"
         << "x"
         << "array formula" << QVariantMap{{"B1", "a"}};
+    // Parts that are not what they say: refused, the file left as it was.
+    const QByteArray twoShared = pkgtest::sheetXml(
+        "<row r=\"1\"><c r=\"A1\" t=\"s\"><v>0</v></c><c r=\"B1\" t=\"s\"><v>1</v></c></row>");
+    QTest::newRow("string item nested in another")
+        << twoShared << sst("<si><t>a</t><si><t>b</t></si></si><si><t>c</t></si>") << "a"
+        << ""
+        << "x"
+        << "string item inside another" << QVariantMap();
+    QTest::newRow("element inside a shared string's text")
+        << twoShared << sst("<si><t>a<b/>b</t></si><si><t>c</t></si>") << "a"
+        << ""
+        << "x"
+        << "element inside the text" << QVariantMap();
+    QTest::newRow("element inside an inline string's text")
+        << pkgtest::sheetXml("<row r=\"1\">" + inlineCell("A1", "a<x>b</x>") + "</row>")
+        << QByteArray() << "a"
+        << ""
+        << "x"
+        << "element inside the text" << QVariantMap();
+    QTest::newRow("cell given twice in a row")
+        << pkgtest::sheetXml("<row r=\"1\">" + inlineCell("A1", "a") + inlineCell("A1", "b") +
+                             "</row>")
+        << QByteArray() << "a"
+        << ""
+        << "x"
+        << "cell A1 is given twice" << QVariantMap();
+    QTest::newRow("cell given twice in a row, out of order")
+        << pkgtest::sheetXml("<row r=\"1\">" + inlineCell("B1", "a") + inlineCell("A1", "b") +
+                             inlineCell("B1", "c") + "</row>")
+        << QByteArray() << ""
+        << "C1"
+        << "x"
+        << "cell B1 is given twice" << QVariantMap();
+    QTest::newRow("row number past INT_MAX")
+        << pkgtest::sheetXml("<row r=\"4294967297\">" + inlineCell("A1", "a") + "</row>")
+        << QByteArray() << "a"
+        << ""
+        << "x"
+        << "bad row number \"4294967297\"" << QVariantMap();
+    QTest::newRow("row past the last row")
+        << pkgtest::sheetXml("<row r=\"1048577\"><c><v>1</v></c></row>") << QByteArray() << ""
+        << "A1"
+        << "x"
+        << "bad row number \"1048577\"" << QVariantMap();
+    QTest::newRow("row after the last row, unnumbered")
+        << pkgtest::sheetXml("<row r=\"1048576\"/><row><c><v>1</v></c></row>") << QByteArray()
+        << ""
+        << "A1"
+        << "x"
+        << "a row after row 1048576" << QVariantMap();
+    QTest::newRow("cell reference past INT_MAX")
+        << pkgtest::sheetXml("<row r=\"1\">" + inlineCell("A4294967297", "a") + "</row>")
+        << QByteArray() << "a"
+        << ""
+        << "x"
+        << "bad cell reference \"A4294967297\"" << QVariantMap();
+    QTest::newRow("column past XFD")
+        << pkgtest::sheetXml("<row r=\"1\">" + inlineCell("XFE1", "a") + "</row>")
+        << QByteArray() << "a"
+        << ""
+        << "x"
+        << "bad cell reference \"XFE1\"" << QVariantMap();
     QTest::newRow("replace inside an array formula over the whole sheet")
         << pkgtest::sheetXml(wholeSheet) << QByteArray() << "a"
         << ""
@@ -175,6 +239,8 @@ void TestHarden::damage()
         QVERIFY2(got.contains(error), qPrintable(got));
     if (!error.isEmpty())
         QCOMPARE(testsupport::readAll(path), before);
+    if (want.isEmpty())
+        return;
     QString why;
     const QJsonObject dump = testsupport::dumpWorkbook(path, &why);
     QVERIFY2(!dump.isEmpty(), qPrintable(why));
@@ -227,6 +293,8 @@ void TestHarden::files_data()
                                                 << "not a regular file";
     QTest::newRow("FIFO given as a workbook") << "fifo"
                                               << "not a regular file";
+    QTest::newRow("rewritten by another program while open") << "other write"
+                                                            << "another program has changed the file";
     QTest::newRow("OpenDocument spreadsheet renamed") << "ods"
                                                       << "an OpenDocument spreadsheet";
 }
@@ -312,6 +380,17 @@ void TestHarden::files()
         target = dir.filePath(QString(256 - 5, QLatin1Char('n')) + QStringLiteral(".xlsx"));
         if (!doc.saveAs(target, &got))
             QVERIFY(!got.isEmpty());
+    } else if (setup == QLatin1String("other write")) {
+        // Another program writes the workbook between the job's opening and its save: the
+        // save fails and that program's version stays.
+        Document doc;
+        QVERIFY2(doc.open(path, &got), qPrintable(got));
+        QVERIFY(doc.worksheet(0)->setString(1, 1, QStringLiteral("b")));
+        pkgtest::Parts theirs = pkgtest::minimalParts(
+            {pkgtest::sheetXml("<row r=\"1\">" + inlineCell("A1", "theirs") + "</row>")});
+        bytes = pkgtest::zipBytes(theirs);
+        QVERIFY(pkgtest::writeBytes(path, bytes));
+        QVERIFY(!doc.save(&got));
     } else {
         got = runJob(path, QString(), QStringLiteral("A1"), QStringLiteral("b"));
     }
@@ -430,6 +509,73 @@ void TestHarden::accepted()
     QVERIFY(z.load(testsupport::readAll(path), path, &error));
     QVERIFY(z.read(QStringLiteral("xl/worksheets/sheet1.xml"), &xml, &error));
     QVERIFY2(xml.startsWith("<?xml version=\"1.0\" encoding=\"UTF-8\""), xml.left(60).constData());
+}
+
+void TestHarden::partNameCase_data()
+{
+    QTest::addColumn<QString>("entry"); // as the relationships name it
+    QTest::addColumn<QString>("stored"); // the zip entry's own name
+    QTest::addColumn<QString>("find");  // empty: a Value write into B1
+    QTest::addColumn<QString>("want");  // in A1 or B1 afterwards
+
+    QTest::newRow("worksheet, replaced")
+        << "xl/worksheets/sheet1.xml"
+        << "xl/worksheets/Sheet1.xml"
+        << "a"
+        << "A1=new";
+    QTest::newRow("worksheet, written")
+        << "xl/worksheets/sheet1.xml"
+        << "XL/Worksheets/SHEET1.XML"
+        << ""
+        << "B1=new";
+    QTest::newRow("shared strings, replaced")
+        << "xl/sharedStrings.xml"
+        << "xl/SharedStrings.xml"
+        << "a"
+        << "A1=new";
+}
+
+void TestHarden::partNameCase()
+{
+    // A part stored under another letter case than its relationship names it: every edit is
+    // written into that entry, under its own name.
+    QFETCH(QString, entry);
+    QFETCH(QString, stored);
+    QFETCH(QString, find);
+    QFETCH(QString, want);
+    const QByteArray sheet = pkgtest::sheetXml("<row r=\"1\"><c r=\"A1\" t=\"s\"><v>0</v></c></row>");
+    pkgtest::Parts parts = pkgtest::minimalParts({sheet}, sst("<si><t>a</t></si>"));
+    bool renamed = false;
+    for (auto &part : parts) {
+        if (part.first == entry) {
+            part.first = stored;
+            renamed = true;
+        }
+    }
+    QVERIFY(renamed);
+    const QString path = m_tmp.filePath(QStringLiteral("case.xlsx"));
+    QVERIFY(pkgtest::writeZip(path, parts));
+    const QStringList names = pkgtest::rawEntries(path).keys();
+    const QString got = runJob(path, find, QStringLiteral("B1"), QStringLiteral("new"));
+    QVERIFY2(got.isEmpty(), qPrintable(got));
+    QCOMPARE(pkgtest::rawEntries(path).keys(), names);
+    // openpyxl looks entries up by the exact name: it reads a copy with the name as named.
+    ZipArchive z;
+    QString error;
+    QVERIFY(z.load(testsupport::readAll(path), path, &error));
+    pkgtest::Parts copy;
+    for (const ZipEntry &e : z.entries()) {
+        QByteArray data;
+        QVERIFY2(z.read(e.name, &data, &error), qPrintable(error));
+        copy.append({e.name == stored ? entry : e.name, data});
+    }
+    const QString readable = m_tmp.filePath(QStringLiteral("case-copy.xlsx"));
+    QVERIFY(pkgtest::writeZip(readable, copy));
+    QString why;
+    const QJsonObject dump = testsupport::dumpWorkbook(readable, &why);
+    QVERIFY2(!dump.isEmpty(), qPrintable(why));
+    const QStringList cell = want.split(QLatin1Char('='));
+    QCOMPARE(testsupport::cellValue(dump, QStringLiteral("Sheet1"), cell[0]), QVariant(cell[1]));
 }
 
 QTEST_GUILESS_MAIN(TestHarden)

@@ -22,6 +22,12 @@ sheetapp::BookPtr openBook(const QString &canonicalPath, const QString &path, QS
     return book;
 }
 
+xlsx::Document *settledDocument(const sheetapp::BookPtr &book)
+{
+    auto *mine = dynamic_cast<PackageBook *>(book.get());
+    return mine && mine->isOpen() ? mine->settled() : nullptr;
+}
+
 PackageBook::~PackageBook()
 {
     close();
@@ -79,7 +85,12 @@ sheetapp::SheetKind PackageBook::sheetKind(int sheet)
     case xlsx::SheetKind::Other:
         break;
     }
-    return sheetapp::SheetKind::Other;
+    return sheetapp::SheetKind::Dialog; // a dialog sheet
+}
+
+bool PackageBook::hasCells(int, QString *)
+{
+    return true;
 }
 
 int PackageBook::activeSheet(QString *error)

@@ -23,6 +23,7 @@ public:
     int sheetCount(QString *error) override;
     bool sheetName(int sheet, QString *name, QString *error) override;
     sheetapp::SheetKind sheetKind(int sheet) override;
+    bool hasCells(int sheet, QString *error) override;
     int activeSheet(QString *error) override;
     bool usedRange(int sheet, xlsx::CellRange *range, QString *error) override;
     bool replace(int sheet, const xlsx::CellRange &range, const sheetapp::ReplaceArguments &args,
@@ -31,11 +32,11 @@ public:
                  QString *error) override;
     bool save(QString *error) override;
 
-private:
     // The document with every queued Replace call applied: what reads or writes cells, or
     // saves, sees.
     xlsx::Document *settled();
 
+private:
     std::unique_ptr<xlsx::Document> m_doc; // null once the workbook is closed
     ReplaceQueue m_replaces;               // Range.Replace calls not yet applied
 };

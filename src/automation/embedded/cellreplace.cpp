@@ -1,6 +1,6 @@
 #include "automation/embedded/cellreplace_p.h"
 
-#include "automation/embedded/numbertext_p.h"
+#include "automation/sheetapp/numbertext.h"
 #include "xlsx/formula.h"
 
 namespace embedded {
@@ -12,20 +12,6 @@ bool isMultiCellArray(const xlsx::Cell &cell)
     return cell.formulaKind == xlsx::FormulaKind::ArrayMaster &&
            static_cast<long long>(cell.formulaRange.rowCount()) * cell.formulaRange.columnCount() >
                1;
-}
-
-// "TRUE"/"FALSE" in any case, as the application reads typed input.
-bool readBoolean(const QString &text, bool *value)
-{
-    if (text.compare(QLatin1String("TRUE"), Qt::CaseInsensitive) == 0) {
-        *value = true;
-        return true;
-    }
-    if (text.compare(QLatin1String("FALSE"), Qt::CaseInsensitive) == 0) {
-        *value = false;
-        return true;
-    }
-    return false;
 }
 
 CellEdit refused(const QString &reason)
@@ -48,7 +34,7 @@ CellEdit typed(CellEdit::Kind kind, const QString &text)
 CellEdit constantResult(const QString &result)
 {
     bool b = false;
-    if (readBoolean(result, &b))
+    if (readBooleanText(result, &b))
         return typed(CellEdit::Boolean, b ? QStringLiteral("1") : QStringLiteral("0"));
     const QString error = xlsx::errorConstant(result);
     if (!error.isEmpty())
@@ -107,74 +93,6 @@ QString shownText(const xlsx::Cell &cell, const CellFormat &format, bool *search
         break;
     }
     return QString();
-}
-
-bool formulaLooksWellFormed(const QString &formula)
-{
-    if (formula.trimmed().isEmpty())
-        return false;
-    int parens = 0;
-    int brackets = 0;
-    int braces = 0;
-    const int n = formula.size();
-    for (int i = 0; i < n; ++i) {
-        const QChar c = formula[i];
-        if (c == QLatin1Char('"') || (c == QLatin1Char('\'') && brackets == 0)) {
-            int j = i + 1;
-            bool closed = false;
-            while (j < n) {
-                if (formula[j] == c) {
-                    if (j + 1 < n && formula[j + 1] == c) {
-                        j += 2;
-                        continue;
-                    }
-                    closed = true;
-                    break;
-                }
-                ++j;
-            }
-            if (!closed)
-                return false;
-            i = j;
-            continue;
-        }
-        if (brackets > 0 && c == QLatin1Char('\'')) {
-            ++i; // escapes the next character inside a structured reference
-            continue;
-        }
-        switch (c.unicode()) {
-        case '(':
-            ++parens;
-            break;
-        case ')':
-            if (--parens < 0)
-                return false;
-            break;
-        case '[':
-            ++brackets;
-            break;
-        case ']':
-            if (--brackets < 0)
-                return false;
-            break;
-        case '{':
-            ++braces;
-            break;
-        case '}':
-            if (--braces < 0)
-                return false;
-            break;
-        default:
-            break;
-        }
-    }
-    if (parens != 0 || brackets != 0 || braces != 0)
-        return false;
-    // Nothing can start with a binary operator or end with one.
-    const QString t = formula.trimmed();
-    static const QString noStart = QStringLiteral("*/^&=<>,:;)");
-    static const QString noEnd = QStringLiteral("+-*/^&=<>,:;(");
-    return !noStart.contains(t.front()) && !noEnd.contains(t.back());
 }
 
 CellEdit replaceInCell(const xlsx::Cell &cell, const CellFormat &format,
@@ -248,34 +166,26 @@ CellEdit replaceInCell(const xlsx::Cell &cell, const CellFormat &format,
 
 CellEdit typedInput(const QString &text, const CellFormat &format)
 {
-    if (text.isEmpty())
+    const TypedInput in = readTypedInput(text, format);
+    switch (in.kind) {
+    case TypedInput::Empty:
         return typed(CellEdit::Empty, QString());
-    if (text.size() > kMaxCellText)
-        return refused(QStringLiteral("the text is longer than %1 characters").arg(kMaxCellText));
-    if (format.kind == ValueFormat::Text)
-        return typed(CellEdit::String, text);
-    if (text.size() > 1 && text.startsWith(QLatin1Char('='))) {
-        const QString formula = xlsx::addFunctionPrefixes(text.mid(1));
-        if (formulaLooksWellFormed(formula)) {
-            if (text.size() > kMaxFormulaText)
-                return refused(QStringLiteral("the formula is longer than %1 characters")
-                                   .arg(kMaxFormulaText));
-            return typed(CellEdit::Formula, formula);
-        }
-        return typed(CellEdit::String, text);
+    case TypedInput::Refused:
+        return refused(in.text);
+    case TypedInput::Number:
+        return typed(CellEdit::Number, numberText(in.number));
+    case TypedInput::Boolean:
+        return typed(CellEdit::Boolean, in.number != 0 ? QStringLiteral("1") : QStringLiteral("0"));
+    case TypedInput::Error:
+        return typed(CellEdit::Error, in.text);
+    case TypedInput::Formula:
+        return typed(CellEdit::Formula, xlsx::addFunctionPrefixes(in.text.mid(1)));
+    case TypedInput::Text:
+        break;
     }
-    bool b = false;
-    if (readBoolean(text, &b))
-        return typed(CellEdit::Boolean, b ? QStringLiteral("1") : QStringLiteral("0"));
-    const QString error = xlsx::errorConstant(text);
-    if (!error.isEmpty())
-        return typed(CellEdit::Error, error);
-    double value = 0;
-    if (isPlainNumber(text, &value))
-        return typed(CellEdit::Number, numberText(value));
-    if (format.isDateOrTime() && parseDateTimeText(text, format.date1904, &value))
-        return typed(CellEdit::Number, numberText(value));
-    return typed(CellEdit::String, text);
+    CellEdit e = typed(CellEdit::String, in.text);
+    e.quotePrefix = in.quotePrefix;
+    return e;
 }
 
 xlsx::Cell cellAfter(const xlsx::Cell &cell, const CellEdit &edit)

@@ -2,17 +2,33 @@
 // shows it) and the typed result, chosen so that no data is damaged.
 #pragma once
 
-#include "automation/embedded/datetext_p.h"
 #include "automation/embedded/matcher_p.h"
-#include "automation/sheetapp/book.h"
+#include "automation/sheetapp/datetext.h"
+#include "automation/sheetapp/numbertext.h"
+#include "automation/sheetapp/typedinput.h"
 #include "xlsx/worksheet.h"
 
 #include <QString>
 
 namespace embedded {
 
+// The application's texts and typed input, which both backends share.
+using sheetapp::CellFormat;
+using sheetapp::CellFormats;
+using sheetapp::classifyNumberFormat;
+using sheetapp::dateTimeText;
+using sheetapp::formulaLooksWellFormed;
+using sheetapp::isPlainNumber;
 using sheetapp::kMaxCellText;
-constexpr int kMaxFormulaText = 8192;
+using sheetapp::kMaxFormulaText;
+using sheetapp::numberLiteralText;
+using sheetapp::numberText;
+using sheetapp::parseDateTimeText;
+using sheetapp::readBooleanText;
+using sheetapp::readTypedInput;
+using sheetapp::shownNumberText;
+using sheetapp::TypedInput;
+using sheetapp::ValueFormat;
 
 // The cell as the formula bar shows it: a string's text, a number rounded to
 // 15 significant digits, a date or time in `format` as "yyyy/m/d", "h:mm:ss"
@@ -21,10 +37,6 @@ constexpr int kMaxFormulaText = 8192;
 // false for cells Replace never matches (empty cells, the values inside a
 // multi-cell array formula, data tables, ISO dates, bad numbers).
 QString shownText(const xlsx::Cell &cell, const CellFormat &format, bool *searchable);
-
-// Balanced quotes, brackets and parentheses, and something in it: the least
-// a formula text must have before it is written into a file.
-bool formulaLooksWellFormed(const QString &formula);
 
 struct CellEdit
 {
@@ -44,7 +56,8 @@ struct CellEdit
     // String: the text; Number: the <v> literal; Formula, ArrayFormula: the file's text
     // without "="; Boolean: "1" or "0"; Error: the constant.
     QString text;
-    QString reason; // Refused: why
+    QString reason;           // Refused: why
+    bool quotePrefix = false; // String: typed after an apostrophe (TypedInput::quotePrefix)
 };
 
 // The edit Replace makes to `cell` (whose style has `format`); lookAt 1 = whole cell,
@@ -56,11 +69,8 @@ struct CellEdit
 CellEdit replaceInCell(const xlsx::Cell &cell, const CellFormat &format,
                        const WildcardPattern &what, const QString &replacement, int lookAt);
 
-// What writing `text` into Range.Value stores in a cell with `format`, as typed input: ""
-// empties the cell; in a Text ("@") cell everything stays text; a well-formed "=..." is a
-// formula; "TRUE"/"FALSE" (any case) a boolean; an error constant an error; a plain number
-// a number (leading zeros and more than 15 significant digits stay text); in a date or time
-// cell a date or time text a serial number; anything else text.
+// What writing `text` into Range.Value stores in a cell with `format`: readTypedInput's
+// value as this file stores it (a formula with the prefixes of later functions put on).
 CellEdit typedInput(const QString &text, const CellFormat &format);
 
 // The cell as it reads after `edit`, for the next replacement on the same cell.

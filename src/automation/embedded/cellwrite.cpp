@@ -95,7 +95,8 @@ bool SheetWriter::writePlain(int row, int column, const CellEdit &edit, QString 
 {
     switch (edit.kind) {
     case CellEdit::String:
-        return m_ws->setString(row, column, edit.text, error);
+        return edit.quotePrefix ? writeQuoted(row, column, edit.text, error)
+                                : m_ws->setString(row, column, edit.text, error);
     case CellEdit::Number:
         return m_ws->setNumber(row, column, edit.text, error);
     case CellEdit::Formula:
@@ -115,6 +116,13 @@ bool SheetWriter::writePlain(int row, int column, const CellEdit &edit, QString 
     }
     *error = edit.reason;
     return false;
+}
+
+bool SheetWriter::writeQuoted(int row, int column, const QString &text, QString *error)
+{
+    // The cell's own format with the quote prefix.
+    const int style = m_doc->quotePrefixStyle(m_ws->cell(row, column).style, error);
+    return style >= 0 && m_ws->setString(row, column, text, style, error);
 }
 
 bool SheetWriter::writeHeader(int t, int tc, int row, int column, const CellEdit &edit,
@@ -257,6 +265,14 @@ SheetWriter::Rename SheetWriter::renameColumn(const xlsx::TableInfo &table, int 
                                       : w->setFormula(c.row, c.column, c.formula, error));
         if (!ok)
             return Rename::Failed;
+        if (w != m_ws)
+            continue;
+        for (const xlsx::TableMention &m :
+             xlsx::tableMentionsInFormula(c.formula, ownTable(c.row, c.column))) {
+            if (!m.item && m.name.compare(name, Qt::CaseInsensitive) == 0 &&
+                tableNames.contains(m.table, Qt::CaseInsensitive))
+                m_renamed[{c.row, c.column}].append(m);
+        }
     }
     for (const auto &n : qAsConst(plan.names)) {
         if (!m_doc->setDefinedNameFormula(n.first, n.second, error))
@@ -326,35 +342,64 @@ const xlsx::TableInfo *SheetWriter::tableNamed(const QString &name)
     return nullptr;
 }
 
+QString SheetWriter::ownTable(int row, int column) const
+{
+    QString own;
+    for (const xlsx::TableInfo &t : qAsConst(m_tables)) {
+        if (t.ref.contains(row, column))
+            own = t.displayName;
+    }
+    return own;
+}
+
 CellEdit SheetWriter::checkColumns(const xlsx::Cell &cell, const CellEdit &edit)
 {
     if ((edit.kind != CellEdit::Formula && edit.kind != CellEdit::ArrayFormula) ||
-        !edit.text.contains(QLatin1Char('[')))
+        !(edit.text.contains(QLatin1Char('[')) || m_renamed.contains({cell.row, cell.column})))
         return edit;
-    QString own;
-    for (const xlsx::TableInfo &t : qAsConst(m_tables)) {
-        if (t.ref.contains(cell.row, cell.column))
-            own = t.displayName;
-    }
-    const auto before = xlsx::tableColumnsInFormula(cell.formula, own);
-    const auto after = xlsx::tableColumnsInFormula(edit.text, own);
-    auto sameRef = [](const QPair<QString, QString> &a, const QPair<QString, QString> &b) {
-        return a.first.compare(b.first, Qt::CaseInsensitive) == 0 &&
-               a.second.compare(b.second, Qt::CaseInsensitive) == 0;
-    };
-    for (const auto &ref : after) {
-        if (std::any_of(before.begin(), before.end(),
-                        [&](const QPair<QString, QString> &b) { return sameRef(b, ref); }))
-            continue;
-        const xlsx::TableInfo *table = tableNamed(ref.first);
-        if (!table || table->columnNames.contains(ref.second, Qt::CaseInsensitive))
-            continue;
+    const QString own = ownTable(cell.row, cell.column);
+    const auto before = xlsx::tableMentionsInFormula(cell.formula, own);
+    const auto after = xlsx::tableMentionsInFormula(edit.text, own);
+    auto refuse = [](const QString &why) {
         CellEdit refused;
         refused.kind = CellEdit::Refused;
-        refused.reason = QStringLiteral("the formula would name the column \"%1\", which table "
-                                        "%2 does not have")
-                             .arg(ref.second, table->displayName);
+        refused.reason = why;
         return refused;
+    };
+    // A reference a header rename of this call has just rewritten is not rewritten again.
+    const auto renamed = m_renamed.constFind({cell.row, cell.column});
+    if (renamed != m_renamed.constEnd()) {
+        for (const xlsx::TableMention &m : *renamed) {
+            if (!after.contains(m))
+                return refuse(QStringLiteral("the formula's reference to the column \"%1\" of "
+                                             "table %2 has just been renamed")
+                                  .arg(m.name, m.table));
+        }
+    }
+    for (const xlsx::TableMention &ref : after) {
+        if (before.contains(ref))
+            continue;
+        const xlsx::TableInfo *table = tableNamed(ref.table);
+        if (!table) {
+            // Text (as INDIRECT takes it) may name anything; the formula itself may not.
+            if (ref.inText)
+                continue;
+            return refuse(QStringLiteral("the formula would name the table \"%1\", which the "
+                                         "workbook does not have")
+                              .arg(ref.table));
+        }
+        if (ref.item) {
+            if (ref.inText || xlsx::isTableItem(ref.name))
+                continue;
+            return refuse(QStringLiteral("the formula would name \"[%1]\" of table %2, which is "
+                                         "no special item")
+                              .arg(ref.name, table->displayName));
+        }
+        if (table->columnNames.contains(ref.name, Qt::CaseInsensitive))
+            continue;
+        return refuse(QStringLiteral("the formula would name the column \"%1\", which table "
+                                     "%2 does not have")
+                          .arg(ref.name, table->displayName));
     }
     return edit;
 }

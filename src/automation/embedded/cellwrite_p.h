@@ -2,9 +2,11 @@
 #pragma once
 
 #include "automation/embedded/cellreplace_p.h"
-#include "automation/embedded/datetext_p.h"
+#include "automation/sheetapp/datetext.h"
 #include "xlsx/document.h"
+#include "xlsx/formula.h"
 
+#include <QHash>
 #include <QString>
 #include <QVector>
 
@@ -31,9 +33,11 @@ public:
     // written) otherwise.
     bool write(int row, int column, const CellEdit &edit, QString *error);
 
-    // `edit` for `cell`, or Refused when it is a formula whose structured references (also those
-    // in text literals) would name a column that its table does not have (now), where the
-    // cell's formula did not.
+    // `edit` for `cell`, or Refused when it is a formula whose structured references would
+    // name, where the cell's formula did not, a table the workbook does not have, a special
+    // item that does not exist, or a column that its table does not have (now; also in text
+    // literals); or would rewrite a reference that a header rename by this writer has just
+    // rewritten (a Replace call renames a column once).
     CellEdit checkColumns(const xlsx::Cell &cell, const CellEdit &edit);
 
     // What the Replace call under way makes of the text literal `literal` of the formula in
@@ -46,6 +50,8 @@ public:
 
 private:
     bool writePlain(int row, int column, const CellEdit &edit, QString *error);
+    // Text typed after an apostrophe: in the cell's style with the quote prefix.
+    bool writeQuoted(int row, int column, const QString &text, QString *error);
     bool writeHeader(int table, int tableColumn, int row, int column, const CellEdit &edit,
                      QString *error);
     enum class Rename
@@ -61,6 +67,8 @@ private:
                         const QStringList &tableNames, const QString &oldName,
                         const QString &name) const;
     const xlsx::TableInfo *tableNamed(const QString &name);
+    // The table of this sheet that (row, column) lies in, by its name; empty when none.
+    QString ownTable(int row, int column) const;
 
     xlsx::Document *m_doc;
     xlsx::Worksheet *m_ws;
@@ -68,6 +76,8 @@ private:
     QVector<xlsx::TableInfo> m_tables;
     QVector<xlsx::TableInfo> m_otherTables; // of the other sheets, read when first needed
     bool m_otherTablesRead = false;
+    // Cells of this sheet whose references a header rename rewrote: the references it wrote.
+    QHash<QPair<int, int>, QVector<xlsx::TableMention>> m_renamed;
     LiteralFollow m_follow;
 };
 

@@ -8,10 +8,18 @@
 
 #include <QString>
 
+namespace xlsx {
+class Document;
+} // namespace xlsx
+
 namespace embedded {
 
 // Opens the package at `canonicalPath` (`path`: the absolute path the caller gave) and
 // checks every worksheet: a damaged one refuses the whole workbook. nullptr with *error.
 sheetapp::BookPtr openBook(const QString &canonicalPath, const QString &path, QString *error);
+
+// The package of an open book of this backend with every queued call applied, as a save
+// would write it; nullptr for any other book. For checks (the fuzzers' oracle).
+xlsx::Document *settledDocument(const sheetapp::BookPtr &book);
 
 } // namespace embedded

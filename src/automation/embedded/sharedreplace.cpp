@@ -76,10 +76,6 @@ std::vector<bool> replaceInSharedStrings(xlsx::Document *doc, const QString &pat
     std::vector<bool> done;
     if (strings == 0 || calls.empty())
         return done;
-    // Macro sheets hold cells too, and are never loaded: their references are unknown.
-    for (int s = 0; s < doc->sheetCount(); ++s)
-        if (doc->sheetInfo(s).kind == xlsx::SheetKind::Other)
-            return done;
 
     std::vector<SheetGroup> groups;
     std::vector<std::vector<ReplaceCall *>> bySheet(size_t(doc->sheetCount()));
@@ -245,12 +241,11 @@ bool SharedOwners::ensure(xlsx::Document *doc)
         o = o == None || o == sheet ? sheet : Several;
     };
     for (int s = 0; s < doc->sheetCount(); ++s) {
-        const xlsx::SheetKind kind = doc->sheetInfo(s).kind;
-        if (kind == xlsx::SheetKind::Chartsheet)
+        // Chart and dialog sheets hold no cells.
+        if (doc->sheetInfo(s).kind != xlsx::SheetKind::Worksheet)
             continue;
         QString error;
-        xlsx::Worksheet *ws =
-            kind == xlsx::SheetKind::Worksheet ? doc->checkWorksheet(s, &error) : nullptr;
+        xlsx::Worksheet *ws = doc->checkWorksheet(s, &error);
         if (!ws) {
             m_owner.clear();
             return false;

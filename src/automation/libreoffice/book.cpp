@@ -1,7 +1,9 @@
 // The workbook in its instance: load, read, replace, write, store, close.
 #include "automation/libreoffice/book_p.h"
+#include "automation/libreoffice/cellinput_p.h"
 #include "automation/libreoffice/pool_p.h"
 #include "automation/libreoffice/search_p.h"
+#include "automation/sheetapp/biff.h"
 #include "automation/sheetapp/filekind.h"
 #include "xlsx/savefile.h"
 
@@ -32,12 +34,14 @@
 #include <com/sun/star/util/XReplaceable.hpp>
 
 #include <QDebug>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QMutexLocker>
 #include <QUrl>
 #include <QtEndian>
 
+#include <algorithm>
 #include <vector>
 
 using css::uno::Any;
@@ -48,6 +52,8 @@ using css::uno::UNO_QUERY_THROW;
 
 namespace libreoffice {
 
+namespace biff = sheetapp::biff;
+
 struct BookData
 {
     InstancePtr instance;
@@ -56,6 +62,10 @@ struct BookData
     Reference<css::lang::XComponent> component;
     Reference<css::sheet::XSpreadsheetDocument> document;
     bool broken = false; // the instance failed during a call
+    // The sheets of the file when it holds others than worksheets (empty: LibreOffice's
+    // sheets are the file's), and where LibreOffice holds the cells of each (-1: nowhere).
+    std::vector<biff::Sheet> sheets;
+    std::vector<int> cellSheet;
 };
 
 namespace {
@@ -90,37 +100,28 @@ Reference<css::table::XCellRange> rangeOf(const BookData &d, int sheet, const xl
                                                      r.lastColumn - 1, r.lastRow - 1);
 }
 
-// Typed input read as a date, a time, a percentage or an amount of money
-// also takes that kind of format when the cells show another kind, as the
-// spreadsheet application does with what the user types.
-void applyTypedFormat(const BookData &d, const Reference<css::table::XCellRange> &cells,
-                      const QString &text)
+// A kind of sheet as the application's objects know it (a macro sheet's cells
+// are a worksheet's).
+sheetapp::SheetKind kindOf(biff::SheetKind kind)
 {
-    if (text.startsWith(QLatin1Char('=')) ||
-        cells->getCellByPosition(0, 0)->getType() != css::table::CellContentType_VALUE)
-        return;
-    Reference<css::util::XNumberFormatsSupplier> supplier(d.document, UNO_QUERY_THROW);
-    Reference<css::util::XNumberFormatter2> formatter =
-        css::util::NumberFormatter::create(d.instance->context);
-    formatter->attachNumberFormatsSupplier(supplier);
-    sal_Int32 key = 0;
-    try {
-        key = formatter->detectNumberFormat(0, toOUString(text));
-    } catch (const css::util::NotNumericException &) {
-        return;
+    switch (kind) {
+    case biff::SheetKind::Worksheet:
+    case biff::SheetKind::MacroSheet:
+        break;
+    case biff::SheetKind::Chart:
+        return sheetapp::SheetKind::Chart;
+    case biff::SheetKind::Dialog:
+        return sheetapp::SheetKind::Dialog;
+    case biff::SheetKind::Module:
+        return sheetapp::SheetKind::Module;
     }
-    const auto kindOf = [&supplier](sal_Int32 k) {
-        sal_Int16 type = 0;
-        supplier->getNumberFormats()->getByKey(k)->getPropertyValue("Type") >>= type;
-        return type & (css::util::NumberFormat::DATETIME | css::util::NumberFormat::CURRENCY |
-                       css::util::NumberFormat::PERCENT);
-    };
-    const int kind = kindOf(key);
-    Reference<css::beans::XPropertySet> properties(cells, UNO_QUERY_THROW);
-    sal_Int32 current = 0;
-    properties->getPropertyValue("NumberFormat") >>= current;
-    if (kind != 0 && (kindOf(current) & kind) == 0)
-        properties->setPropertyValue("NumberFormat", Any(key));
+    return sheetapp::SheetKind::Worksheet;
+}
+
+QString kindText(biff::SheetKind kind)
+{
+    return kind == biff::SheetKind::MacroSheet ? QStringLiteral("Excel 4 macro sheet")
+                                               : sheetapp::sheetKindText(kindOf(kind));
 }
 
 } // namespace
@@ -225,6 +226,7 @@ bool Book::load(const BookPtr &sibling, QString *error)
                 return false;
             }
         }
+        m_readVersion = xlsx::FileIdentity::of(canonicalPath());
         const bool ok = call(QStringLiteral("load"), error, [this] {
             Reference<css::frame::XComponentLoader> loader(d->instance->desktop, UNO_QUERY_THROW);
             const Sequence<css::beans::PropertyValue> args = properties({
@@ -244,10 +246,12 @@ bool Book::load(const BookPtr &sibling, QString *error)
                 d->component.clear();
             }
         });
-        if (d->document.is())
-            return true;
-        if (ok)
+        if (d->document.is()) {
+            if (mapSheets(error))
+                return true;
+        } else if (ok) {
             *error = QStringLiteral("%1: LibreOffice cannot load it as a spreadsheet").arg(path());
+        }
         // An instance that had served earlier jobs may have ended while it
         // waited in the pool: the file gets one more try on a fresh one. One
         // that ends while it loads the file for its first job does not.
@@ -257,6 +261,84 @@ bool Book::load(const BookPtr &sibling, QString *error)
         if (!retry)
             return false;
     }
+}
+
+bool Book::mapSheets(QString *error)
+{
+    // LibreOffice turns a chart sheet into a worksheet holding the chart, and may drop or
+    // keep the other kinds: the file's own sheet records say what the workbook holds.
+    QByteArray stream;
+    std::vector<biff::Sheet> sheets;
+    if (biff::readWorkbookStream(canonicalPath(), qint64(1) << 30, &stream))
+        sheets = biff::sheetsOf(stream);
+    d->sheets.clear();
+    d->cellSheet.clear();
+    if (std::all_of(sheets.cbegin(), sheets.cend(),
+                    [](const biff::Sheet &s) { return s.kind == biff::SheetKind::Worksheet; }))
+        return true;
+    QStringList names;
+    if (!call(QStringLiteral("Sheets"), error, [&] {
+            for (const rtl::OUString &n : d->document->getSheets()->getElementNames())
+                names << toQString(n);
+        }))
+        return false;
+    for (const biff::Sheet &s : sheets) {
+        int at = -1;
+        if (s.kind == biff::SheetKind::Worksheet || s.kind == biff::SheetKind::MacroSheet) {
+            at = int(names.indexOf(s.name));
+            for (int i = 0; i < names.size() && at < 0; ++i)
+                if (names.at(i).compare(s.name, Qt::CaseInsensitive) == 0)
+                    at = i;
+        }
+        d->cellSheet.push_back(at);
+    }
+    d->sheets = std::move(sheets);
+    return true;
+}
+
+bool Book::cellSheet(int index, int *loIndex, QString *error) const
+{
+    if (d->sheets.empty()) {
+        *loIndex = index;
+        return true;
+    }
+    if (index < 0 || size_t(index) >= d->sheets.size()) {
+        *error = QStringLiteral("%1: no sheet %2").arg(path()).arg(index + 1);
+        return false;
+    }
+    *loIndex = d->cellSheet[size_t(index)];
+    if (*loIndex >= 0)
+        return true;
+    *error = noCells(index);
+    return false;
+}
+
+QString Book::noCells(int index) const
+{
+    if (d->sheets.empty() || index < 0 || size_t(index) >= d->sheets.size() ||
+        d->cellSheet[size_t(index)] >= 0)
+        return QString();
+    const biff::Sheet &s = d->sheets[size_t(index)];
+    if (s.kind == biff::SheetKind::Worksheet || s.kind == biff::SheetKind::MacroSheet)
+        return QStringLiteral("%1: LibreOffice did not load the cells of sheet \"%2\"")
+            .arg(path(), s.name);
+    return QStringLiteral("%1: sheet \"%2\" is a %3, it has no cells")
+        .arg(path(), s.name, kindText(s.kind));
+}
+
+sheetapp::SheetKind Book::sheetKind(int sheet)
+{
+    QMutexLocker lock(&m_mutex);
+    if (d->sheets.empty() || sheet < 0 || size_t(sheet) >= d->sheets.size())
+        return sheetapp::SheetKind::Worksheet;
+    return kindOf(d->sheets[size_t(sheet)].kind);
+}
+
+bool Book::hasCells(int sheet, QString *error)
+{
+    QMutexLocker lock(&m_mutex);
+    int loIndex = 0;
+    return cellSheet(sheet, &loIndex, error);
 }
 
 void Book::close()
@@ -285,6 +367,8 @@ void Book::close()
 int Book::sheetCount(QString *error)
 {
     QMutexLocker lock(&m_mutex);
+    if (!d->sheets.empty())
+        return int(d->sheets.size());
     int count = 0;
     if (!call(QStringLiteral("Sheets.Count"), error,
               [&] { count = d->document->getSheets()->getElementNames().getLength(); }))
@@ -295,15 +379,18 @@ int Book::sheetCount(QString *error)
 bool Book::sheetName(int sheet, QString *name, QString *error)
 {
     QMutexLocker lock(&m_mutex);
+    if (!d->sheets.empty()) {
+        if (sheet >= 0 && size_t(sheet) < d->sheets.size()) {
+            *name = d->sheets[size_t(sheet)].name;
+            return true;
+        }
+        *error = QStringLiteral("%1: no sheet %2").arg(path()).arg(sheet + 1);
+        return false;
+    }
     return call(QStringLiteral("Sheet.Name"), error, [&] {
         Reference<css::container::XNamed> named(sheetAt(*d, sheet), UNO_QUERY_THROW);
         *name = toQString(named->getName());
     });
-}
-
-sheetapp::SheetKind Book::sheetKind(int)
-{
-    return sheetapp::SheetKind::Worksheet;
 }
 
 int Book::activeSheet(QString *error)
@@ -321,6 +408,8 @@ int Book::activeSheet(QString *error)
 bool Book::usedRange(int sheet, xlsx::CellRange *range, QString *error)
 {
     QMutexLocker lock(&m_mutex);
+    if (!cellSheet(sheet, &sheet, error))
+        return false;
     return call(QStringLiteral("UsedRange"), error, [&] {
         Reference<css::sheet::XSheetCellCursor> cursor = sheetAt(*d, sheet)->createCursor();
         Reference<css::sheet::XUsedAreaCursor> used(cursor, UNO_QUERY_THROW);
@@ -352,6 +441,8 @@ bool Book::replaceAll(int sheet, const xlsx::CellRange &range,
 {
     QMutexLocker lock(&m_mutex);
     *replaced = 0;
+    if (!cellSheet(sheet, &sheet, error))
+        return false;
     if (args.what.isEmpty())
         return true; // an empty What matches nothing
     return call(QStringLiteral("Replace"), error, [&] {
@@ -372,32 +463,19 @@ bool Book::replaceAll(int sheet, const xlsx::CellRange &range,
 bool Book::setText(int sheet, const xlsx::CellRange &range, const QString &text, QString *error)
 {
     QMutexLocker lock(&m_mutex);
-    return call(QStringLiteral("Range.Value"), error, [&] {
-        Reference<css::table::XCellRange> cells = rangeOf(*d, sheet, range);
-        if (range.rowCount() == 1 && range.columnCount() == 1) {
-            // Typed input: numbers, dates and "=" formulas are taken as such.
-            cells->getCellByPosition(0, 0)->setFormula(toOUString(text));
-            applyTypedFormat(*d, cells, text);
-            return;
-        }
-        Sequence<rtl::OUString> row(range.columnCount());
-        for (rtl::OUString &s : row)
-            s = toOUString(text);
-        Sequence<Sequence<rtl::OUString>> rows(range.rowCount());
-        for (Sequence<rtl::OUString> &r : rows)
-            r = row;
-        Reference<css::sheet::XCellRangeFormula> formula(cells, UNO_QUERY_THROW);
-        formula->setFormulaArray(rows);
-        applyTypedFormat(*d, cells, text);
-    });
+    if (!cellSheet(sheet, &sheet, error))
+        return false;
+    return call(QStringLiteral("Range.Value"), error,
+                [&] { writeTypedInput(d->document, rangeOf(*d, sheet, range), text); });
 }
 
 bool Book::save(QString *error)
 {
     QMutexLocker lock(&m_mutex);
-    // LibreOffice writes the hidden temporary beside the workbook; the save
-    // step refuses read-only files, keeps mode and owner, and replaces the
-    // workbook in one step.
+    // LibreOffice stores into its instance's folder, where its own temporary
+    // files go too; the result is copied into the hidden temporary beside the
+    // workbook. The save step refuses read-only files, keeps mode and owner,
+    // and replaces the workbook in one step.
     // A workbook with no change leaves its file as it is.
     bool modified = true;
     if (!call(QStringLiteral("store"), error, [&] {
@@ -407,22 +485,73 @@ bool Book::save(QString *error)
         return false;
     if (!modified)
         return true;
+    if (!d->sheets.empty()) {
+        // Excel 97 as LibreOffice writes it keeps worksheets only.
+        const auto other =
+            std::find_if(d->sheets.cbegin(), d->sheets.cend(),
+                         [](const biff::Sheet &s) { return s.kind != biff::SheetKind::Worksheet; });
+        *error = QStringLiteral("%1: cannot save: LibreOffice would store its %2 \"%3\" as a "
+                                "worksheet; the file is left as it was")
+                     .arg(path(), kindText(other->kind), other->name);
+        return false;
+    }
     xlsx::SaveFile file(canonicalPath());
     if (!file.open(error))
         return false;
-    const bool stored = call(QStringLiteral("store"), error, [&] {
+    const QString stored = storePath();
+    if (stored.isEmpty()) {
+        *error =
+            QStringLiteral("%1: cannot save: no folder for LibreOffice to store into").arg(path());
+        return false;
+    }
+    file.setReadVersion(m_readVersion);
+    const bool ok = call(QStringLiteral("store"), error, [&] {
         Reference<css::frame::XStorable> storable(d->document, UNO_QUERY_THROW);
         const Sequence<css::beans::PropertyValue> args = properties({
             property("FilterName", Any(rtl::OUString("MS Excel 97"))),
             property("Overwrite", Any(true)),
         });
-        storable->storeToURL(fileUrl(file.tempPath()), args);
+        storable->storeToURL(fileUrl(stored), args);
     });
-    if (!stored) {
+    if (!ok || !moveInto(stored, &file, error)) {
+        QFile::remove(stored);
         file.cancel();
         return false;
     }
-    return file.commit(error);
+    if (!file.commit(error))
+        return false;
+    m_readVersion = file.savedVersion();
+    return true;
+}
+
+QString Book::storePath() const
+{
+    const QString dir = d->instance->process->dir;
+    if (dir.isEmpty() || !QDir().mkpath(dir + QStringLiteral("/store")))
+        return QString();
+    return QStringLiteral("%1/store/%2.xls").arg(dir).arg(quintptr(this), 0, 16);
+}
+
+bool Book::moveInto(const QString &stored, xlsx::SaveFile *file, QString *error) const
+{
+    QFile in(stored);
+    QString why;
+    if (!in.open(QIODevice::ReadOnly))
+        why = in.errorString();
+    while (why.isEmpty() && !in.atEnd()) {
+        const QByteArray chunk = in.read(1 << 20);
+        if (in.error() != QFileDevice::NoError)
+            why = in.errorString();
+        else if (file->device()->write(chunk) != chunk.size())
+            why = file->writeError().isEmpty() ? QStringLiteral("the temporary cannot be written")
+                                               : file->writeError();
+    }
+    in.close();
+    QFile::remove(stored);
+    if (why.isEmpty())
+        return true;
+    *error = QStringLiteral("%1: cannot save: %2").arg(path(), why);
+    return false;
 }
 
 } // namespace libreoffice

@@ -6,6 +6,7 @@
 #include "automation/libreoffice/libreoffice.h"
 #include "automation/sheetapp/book.h"
 #include "xlsx/cellref.h"
+#include "xlsx/savefile.h"
 
 #include <QMutex>
 #include <QString>
@@ -34,6 +35,7 @@ public:
     int sheetCount(QString *error) override;
     bool sheetName(int sheet, QString *name, QString *error) override;
     sheetapp::SheetKind sheetKind(int sheet) override;
+    bool hasCells(int sheet, QString *error) override;
     int activeSheet(QString *error) override;
     bool usedRange(int sheet, xlsx::CellRange *range, QString *error) override;
     bool replace(int sheet, const xlsx::CellRange &range, const sheetapp::ReplaceArguments &args,
@@ -43,11 +45,23 @@ public:
     bool save(QString *error) override;
 
 private:
+    // Reads the file's sheet records once it is loaded.
+    bool mapSheets(QString *error);
+    // The index in LibreOffice of the sheet that holds the cells of sheet `index`.
+    bool cellSheet(int index, int *loIndex, QString *error) const;
+    // Why the cells of sheet `index` cannot be reached; empty when they can.
+    QString noCells(int index) const;
+    // Where LibreOffice stores the workbook: in its instance's folder, with its
+    // own temporary files; empty when there is none.
+    QString storePath() const;
+    // Copies the stored workbook into the save's temporary and removes it.
+    bool moveInto(const QString &stored, xlsx::SaveFile *file, QString *error) const;
     template <typename F> bool call(const QString &what, QString *error, F &&f);
     // Calc's replace of all matches; *replaced: how many cells changed.
     bool replaceAll(int sheet, const xlsx::CellRange &range, const sheetapp::ReplaceArguments &args,
                     int *replaced, QString *error);
 
+    xlsx::FileIdentity m_readVersion; // the file LibreOffice loaded
     QMutex m_mutex;
     std::unique_ptr<BookData> d;
 };

@@ -67,7 +67,9 @@ css::uno::Reference<css::uno::XComponentContext> localContext(QString *error)
 }
 
 // The profile of a new instance: no lock files next to the user's workbooks,
-// and en-US conventions for the text of numbers and dates.
+// and the system locale zh-CN, so that numbers, dates and times read as the
+// formula bar of a Chinese-locale installation shows them ("2024/1/15",
+// "12:00:00"); the interface language stays en-US, for the messages logged.
 bool writeProfile(const QString &dir)
 {
     if (!QDir().mkpath(dir + QStringLiteral("/profile/user")))
@@ -82,7 +84,7 @@ bool writeProfile(const QString &dir)
 <item oor:path="/org.openoffice.Office.Common/Save/Document"><prop oor:name="CreateBackup" oor:op="fuse"><value>false</value></prop></item>
 <item oor:path="/org.openoffice.Office.Common/Save/Document"><prop oor:name="AutoSave" oor:op="fuse"><value>false</value></prop></item>
 <item oor:path="/org.openoffice.Office.Recovery/AutoSave"><prop oor:name="Enabled" oor:op="fuse"><value>false</value></prop></item>
-<item oor:path="/org.openoffice.Setup/L10N"><prop oor:name="ooSetupSystemLocale" oor:op="fuse"><value>en-US</value></prop></item>
+<item oor:path="/org.openoffice.Setup/L10N"><prop oor:name="ooSetupSystemLocale" oor:op="fuse"><value>zh-CN</value></prop></item>
 <item oor:path="/org.openoffice.Setup/L10N"><prop oor:name="ooLocale" oor:op="fuse"><value>en-US</value></prop></item>
 </oor:items>
 )");

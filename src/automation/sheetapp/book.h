@@ -16,15 +16,18 @@
 
 namespace sheetapp {
 
-// The most characters one cell holds, in either file format.
-constexpr int kMaxCellText = 32767;
-
 enum class SheetKind
 {
-    Worksheet, // has cells
-    Chart,     // a chart sheet: no cells
-    Other,     // a dialog or macro sheet: listed, never read
+    Worksheet, // has cells (also an Excel 4 macro sheet)
+    Chart,     // the kinds below have no cells
+    Dialog,    // an Excel 5 dialog sheet
+    Module,    // an Excel 5/95 Visual Basic module
 };
+
+// The type of a sheet's object: "Worksheet", "Chart", "DialogSheet" or "Module".
+QString sheetTypeName(SheetKind kind);
+// A kind of sheet in messages: "worksheet", "chart sheet", "dialog sheet", "Visual Basic module".
+QString sheetKindText(SheetKind kind);
 
 // Range.Replace(What, Replacement, [LookAt], [SearchOrder], [MatchCase]).
 struct ReplaceArguments
@@ -69,6 +72,9 @@ public:
     virtual int sheetCount(QString *error) = 0;
     virtual bool sheetName(int sheet, QString *name, QString *error) = 0;
     virtual SheetKind sheetKind(int sheet) = 0;
+    // False with *error when the cells of a worksheet cannot be reached (the backend could
+    // not load them).
+    virtual bool hasCells(int sheet, QString *error) = 0;
     // The sheet the file shows on top; -1 when there is none to show.
     virtual int activeSheet(QString *error) = 0;
     virtual bool usedRange(int sheet, xlsx::CellRange *range, QString *error) = 0;

@@ -41,6 +41,7 @@ class BookObject : public automation::Dispatch
 public:
     explicit BookObject(BookPtr book) : m_book(std::move(book)) {}
     bool setProperty(const QByteArray &name, const QVariant &value, QString *error) override;
+    const BookPtr &book() const { return m_book; }
 
 protected:
     // False with *failure when the workbook has been closed.
@@ -90,7 +91,7 @@ public:
     automation::CallResult invoke(const QByteArray &member, const QVariantList &args) override;
 };
 
-// A worksheet, or a sheet without cells (a chart sheet, a dialog or macro sheet).
+// A worksheet (also an Excel 4 macro sheet), or a sheet without cells.
 class SheetObject : public BookObject
 {
 public:
@@ -98,11 +99,7 @@ public:
         : BookObject(std::move(book)), m_index(index), m_kind(kind)
     {
     }
-    QString typeName() const override
-    {
-        return m_kind == SheetKind::Worksheet ? QStringLiteral("Worksheet")
-                                              : QStringLiteral("Chart");
-    }
+    QString typeName() const override { return sheetTypeName(m_kind); }
     automation::CallResult invoke(const QByteArray &member, const QVariantList &args) override;
 
 private:

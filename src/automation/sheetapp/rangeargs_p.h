@@ -2,6 +2,7 @@
 #pragma once
 
 #include "automation/sheetapp/book.h"
+#include "automation/sheetapp/typedinput.h"
 #include "xlsx/cellref.h"
 
 #include <QString>

@@ -30,6 +30,9 @@ struct Backends
 // A new, hidden application instance with alerts on and no workbook open.
 automation::DispatchPtr createApplication(const Backends &backends);
 
+// The book behind a Workbook object; nullptr for any other object. For checks.
+BookPtr bookOf(const automation::DispatchPtr &workbook);
+
 // Whether some application of the process holds the file open.
 bool isFileHeld(const QString &canonicalPath);
 

@@ -9,6 +9,47 @@ using automation::CallResult;
 
 namespace sheetapp {
 
+namespace {
+
+struct KindNames
+{
+    SheetKind kind;
+    const char *type;
+    const char *text;
+};
+constexpr KindNames kKindNames[] = {
+    {SheetKind::Worksheet, "Worksheet", "worksheet"},
+    {SheetKind::Chart, "Chart", "chart sheet"},
+    {SheetKind::Dialog, "DialogSheet", "dialog sheet"},
+    {SheetKind::Module, "Module", "Visual Basic module"},
+};
+
+const KindNames &namesOf(SheetKind kind)
+{
+    for (const KindNames &n : kKindNames)
+        if (n.kind == kind)
+            return n;
+    return kKindNames[0];
+}
+
+} // namespace
+
+QString sheetTypeName(SheetKind kind)
+{
+    return QString::fromLatin1(namesOf(kind).type);
+}
+
+QString sheetKindText(SheetKind kind)
+{
+    return QString::fromLatin1(namesOf(kind).text);
+}
+
+BookPtr bookOf(const automation::DispatchPtr &workbook)
+{
+    const auto *object = dynamic_cast<const WorkbookObject *>(workbook.get());
+    return object ? object->book() : nullptr;
+}
+
 bool BookObject::setProperty(const QByteArray &name, const QVariant &, QString *error)
 {
     return unknownProperty(*this, name, error);
@@ -129,11 +170,10 @@ CallResult SheetObject::invoke(const QByteArray &member, const QVariantList &arg
         if (!m_book->sheetName(m_index, &name, &error))
             return CallResult::failure(error);
         return CallResult::failure(QStringLiteral("%1: sheet \"%2\" is a %3, it has no cells")
-                                       .arg(m_book->path(), name,
-                                            m_kind == SheetKind::Chart
-                                                ? QStringLiteral("chart sheet")
-                                                : QStringLiteral("dialog or macro sheet")));
+                                       .arg(m_book->path(), name, sheetKindText(m_kind)));
     }
+    if (!m_book->hasCells(m_index, &error))
+        return CallResult::failure(error);
     if (member == "UsedRange") {
         xlsx::CellRange used;
         if (!m_book->usedRange(m_index, &used, &error))

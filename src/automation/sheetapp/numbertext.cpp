@@ -1,10 +1,10 @@
-#include "automation/embedded/numbertext_p.h"
+#include "automation/sheetapp/numbertext.h"
 
 #include <QLocale>
 
 #include <cmath>
 
-namespace embedded {
+namespace sheetapp {
 namespace {
 
 // Significant digits (no leading or trailing zeros) and the decimal exponent
@@ -181,4 +181,4 @@ bool isPlainNumber(const QString &text, double *value)
     return true;
 }
 
-} // namespace embedded
+} // namespace sheetapp

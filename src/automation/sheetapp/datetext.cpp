@@ -1,4 +1,4 @@
-#include "automation/embedded/datetext_p.h"
+#include "automation/sheetapp/datetext.h"
 
 #include "xlsx/document.h"
 
@@ -6,7 +6,7 @@
 
 #include <cmath>
 
-namespace embedded {
+namespace sheetapp {
 namespace {
 
 constexpr long long kSecondsPerDay = 86400;
@@ -259,4 +259,4 @@ bool parseDateTimeText(const QString &text, bool date1904, double *serial)
     return true;
 }
 
-} // namespace embedded
+} // namespace sheetapp

@@ -10,7 +10,7 @@ namespace xlsx {
 class Document;
 }
 
-namespace embedded {
+namespace sheetapp {
 
 enum class ValueFormat
 {
@@ -59,4 +59,4 @@ QString dateTimeText(double serial, ValueFormat kind, bool date1904);
 // into a serial number; false for any other text and for dates the date system cannot hold.
 bool parseDateTimeText(const QString &text, bool date1904, double *serial);
 
-} // namespace embedded
+} // namespace sheetapp

@@ -4,7 +4,7 @@
 
 #include <QString>
 
-namespace embedded {
+namespace sheetapp {
 
 // The shortest text that reads back as exactly `value`: plain decimal for
 // 1E-05 <= |value| < 1E+15 ("2024", "0.1", "-12.5", "0.00001"), otherwise
@@ -28,4 +28,4 @@ QString numberLiteralText(const QString &literal);
 // On success *value holds it.
 bool isPlainNumber(const QString &text, double *value);
 
-} // namespace embedded
+} // namespace sheetapp
