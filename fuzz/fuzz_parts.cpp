@@ -5,7 +5,7 @@
 // reader of its sheet records.
 #include "fuzzjob.h"
 
-#include "automation/libreoffice/biffsheets_p.h"
+#include "automation/sheetapp/biff.h"
 
 #include "xlsx/zip_p.h"
 
@@ -67,7 +67,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         from = at + 2;
     }
     if (joined.size() > 3)
-        libreoffice::biff::sheetsOf(joined.value(3));
+        sheetapp::biff::sheetsOf(joined.value(3));
     const QByteArray sheet = joined.value(0);
     const QByteArray strings = joined.value(1);
     const QByteArray workbook = joined.size() > 2 ? joined.value(2) : QByteArray(kWorkbook);

@@ -1,7 +1,8 @@
 #include "fuzzjob.h"
 
 #include "automation/dispatch.h"
-#include "automation/sheetapp/application_p.h"
+#include "automation/embedded/embedded.h"
+#include "automation/excelapp/excelapp.h"
 #include "automation/sheetapp/sheetapp.h"
 #include "xlsx/document.h"
 
@@ -133,7 +134,7 @@ void run(const QByteArray &bytes, const Choices &ch)
     bool written = false; // every Value write was taken
     CellTexts expected;
     {
-        DispatchPtr app = sheetapp::createApplication();
+        DispatchPtr app = excelapp::createApplication();
         app->setProperty("DisplayAlerts", false, nullptr);
         DispatchPtr book = call(call(app, "Workbooks"), "Open", {path});
         if (!book) {
@@ -170,9 +171,7 @@ void run(const QByteArray &bytes, const Choices &ch)
         }
         if (ok) {
             // The cells as the job leaves them, every edit applied, to be found in the file.
-            QString error;
-            const auto *bookObject = dynamic_cast<const sheetapp::BookObject *>(book.get());
-            expected = cellTexts(bookObject ? bookObject->document(&error) : nullptr);
+            expected = cellTexts(embedded::settledDocument(sheetapp::bookOf(book)));
             CallResult r;
             call(book, "Save", {}, &r);
             saved = r.ok; // Save returns nothing; a failed save is a failed call
@@ -191,7 +190,7 @@ void run(const QByteArray &bytes, const Choices &ch)
         return;
     }
     // The oracle: what was saved opens again, every worksheet with it.
-    DispatchPtr app = sheetapp::createApplication();
+    DispatchPtr app = excelapp::createApplication();
     CallResult r;
     call(call(app, "Workbooks"), "Open", {path}, &r);
     if (!r.ok)

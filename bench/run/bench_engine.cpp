@@ -2,6 +2,7 @@
 // per file on a pool of at most `--jobs` threads, each report queued to the
 // main thread as the window receives it. The time runs from the first job
 // handed to the pool to the last report taken.
+#include "automation/excelapp/excelapp.h"
 #include "automation/libreoffice/libreoffice.h"
 #include "benchargs.h"
 #include "engine/rep.h"
@@ -47,6 +48,7 @@ int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     qRegisterMetaType<STATE>("STATE");
+    excelapp::registerApplication();
     benchrun::Args args;
     if (!benchrun::parseArgs(QCoreApplication::arguments(), usage, &args))
         return 2;

@@ -2,6 +2,7 @@
 // listed through the add-files dialog, the replacements typed into the two
 // editors, "所有表" chosen, the run button clicked. The time runs from the
 // click to the status bar's final text.
+#include "automation/excelapp/excelapp.h"
 #include "benchargs.h"
 #include "ui/mainwindow.h"
 #include "uidriver.h"
@@ -47,6 +48,7 @@ int main(int argc, char **argv)
     uidriver::useDataDir(dataDir.path());
     QApplication app(argc, argv);
     uidriver::useDataDir(dataDir.path());
+    excelapp::registerApplication();
 
     benchrun::Args args;
     if (!benchrun::parseArgs(QCoreApplication::arguments(), usage, &args))

@@ -1,7 +1,7 @@
 // The server side of automation: objects that answer member calls by name.
 //
-// An automation server (the embedded spreadsheet application, or a stand-in
-// registered by a test) hands out Dispatch objects. Clients never see them
+// An automation server (the spreadsheet application, or a stand-in registered
+// by a test) hands out Dispatch objects. Clients never see them
 // directly: they talk to an AxObject, which forwards calls by member name and
 // turns failures into warnings and empty results.
 #pragma once
@@ -71,10 +71,12 @@ public:
 
 using DispatchFactory = std::function<DispatchPtr()>;
 
-// The registry of automation servers by ProgID. "Excel.Application" is the
-// embedded spreadsheet application unless something else is registered.
+// The registry of automation servers by ProgID. Nothing is built in: a program
+// registers its servers where it starts ("Excel.Application": see
+// automation/excelapp/excelapp.h). A registration hides the earlier ones of
+// the same ProgID until it is forgotten.
 void registerServer(const QString &progId, DispatchFactory factory);
-// Forgets a registration; a built-in server comes back.
+// Forgets the latest registration of `progId`; the one before it answers again.
 void unregisterServer(const QString &progId);
 // Starts a server. nullptr with *error when the ProgID is unknown or the
 // server cannot start.

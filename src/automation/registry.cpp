@@ -1,9 +1,9 @@
 #include "automation/dispatch.h"
-#include "automation/sheetapp/sheetapp.h"
 
 #include <QHash>
 #include <QMutex>
 #include <QMutexLocker>
+#include <QVector>
 
 namespace automation {
 
@@ -12,7 +12,8 @@ namespace {
 struct Registry
 {
     QMutex mutex;
-    QHash<QString, DispatchFactory> servers;
+    // By ProgID, the registrations in order; the last one answers.
+    QHash<QString, QVector<DispatchFactory>> servers;
 };
 
 Registry &registry()
@@ -21,27 +22,25 @@ Registry &registry()
     return r;
 }
 
-DispatchFactory builtIn(const QString &progId)
-{
-    if (progId == QLatin1String("Excel.Application"))
-        return &sheetapp::createApplication;
-    return {};
-}
-
 } // namespace
 
 void registerServer(const QString &progId, DispatchFactory factory)
 {
     Registry &r = registry();
     QMutexLocker lock(&r.mutex);
-    r.servers.insert(progId, std::move(factory));
+    r.servers[progId].append(std::move(factory));
 }
 
 void unregisterServer(const QString &progId)
 {
     Registry &r = registry();
     QMutexLocker lock(&r.mutex);
-    r.servers.remove(progId);
+    auto it = r.servers.find(progId);
+    if (it == r.servers.end())
+        return;
+    it->removeLast();
+    if (it->isEmpty())
+        r.servers.erase(it);
 }
 
 DispatchPtr createServer(const QString &progId, QString *error)
@@ -50,10 +49,10 @@ DispatchPtr createServer(const QString &progId, QString *error)
     {
         Registry &r = registry();
         QMutexLocker lock(&r.mutex);
-        factory = r.servers.value(progId);
+        const auto it = r.servers.constFind(progId);
+        if (it != r.servers.constEnd())
+            factory = it->constLast();
     }
-    if (!factory)
-        factory = builtIn(progId);
     if (!factory) {
         if (error)
             *error = QStringLiteral("no automation server is registered as \"%1\"").arg(progId);

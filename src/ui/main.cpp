@@ -1,3 +1,4 @@
+#include "automation/excelapp/excelapp.h"
 #include "ui/mainwindow.h"
 #include "ui/translations.h"
 
@@ -9,6 +10,7 @@ int main(int argc, char **argv)
     // There is no version resource on this platform: the build supplies it.
     QCoreApplication::setApplicationVersion(QStringLiteral(TRELVIX_VERSION));
     installQtTranslations(&a);
+    excelapp::registerApplication();
     MainWindow w;
     w.show();
     return a.exec();

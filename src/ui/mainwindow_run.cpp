@@ -7,7 +7,6 @@
 #include <QDebug>
 #include <QEventLoop>
 #include <QFileInfo>
-#include <QFuture>
 #include <QLabel>
 #include <QMessageBox>
 #include <QSignalBlocker>
@@ -76,7 +75,6 @@ void MainWindow::on_pushButton_replace_clicked()
     };
 
     QThreadPool pool;
-    QVector<QFuture<void>> futures;
 
     if (runTab == 0) {
         const QString keyText = ui->plainTextEdit_s1->toPlainText();
@@ -111,7 +109,7 @@ void MainWindow::on_pushButton_replace_clicked()
         for (int i = 0; i < total; ++i) {
             if (QFileInfo(files1.at(i)).isFile()) {
                 qDebug() << i;
-                futures.append(QtConcurrent::run(&pool, this, &MainWindow::replaceJob1, i, par));
+                QtConcurrent::run(&pool, this, &MainWindow::replaceJob1, i, par);
             } else {
                 qWarning().noquote() << Rep::unreachableReason(files1.at(i));
                 onRepDone(nullptr, LOST, i);
@@ -150,14 +148,12 @@ void MainWindow::on_pushButton_replace_clicked()
         // workbooks open at once could exhaust memory.
         pool.setMaxThreadCount(qMin(total, maxJobsAtOnce));
         for (int i = 0; i < total; ++i)
-            futures.append(QtConcurrent::run(&pool, this, &MainWindow::replaceJob2, separator, i,
-                                             par, keyRows));
+            QtConcurrent::run(&pool, this, &MainWindow::replaceJob2, separator, i, par, keyRows);
     } else {
         return;
     }
 
     waitForJobs(pool);
-    futures.clear();
 }
 
 void MainWindow::waitForJobs(QThreadPool &pool)

@@ -5,6 +5,7 @@
 // by xlsxwriter (shared strings, as the application writes them) unless a row
 // asks for openpyxl (inline strings); read back with openpyxl.
 #include "automation/excel.h"
+#include "automation/excelapp/excelapp.h"
 #include "jobs.h"
 #include "testsupport.h"
 #include "xlsx/document_p.h"
@@ -19,6 +20,7 @@ class ReplaceQueueTest : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase() { excelapp::registerApplication(); }
     void steps_data();
     void steps();
     // The same, with every sheet only checked on opening (as large ones are), its cells read

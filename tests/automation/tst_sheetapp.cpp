@@ -3,7 +3,7 @@
 // openpyxl.
 #include "automation/apartment.h"
 #include "automation/excel.h"
-#include "automation/sheetapp/application_p.h"
+#include "automation/excelapp/excelapp.h"
 #include "automation/sheetapp/sheetapp.h"
 #include "jobs.h"
 #include "testsupport.h"
@@ -103,6 +103,7 @@ private:
 
 void SheetAppTest::initTestCase()
 {
+    excelapp::registerApplication();
     QVERIFY(m_dir.isValid());
 }
 
@@ -784,7 +785,7 @@ void SheetAppTest::openRefusals()
     // Refusing it held nothing open.
     const QString canonical = QFileInfo(file).canonicalFilePath();
     if (!canonical.isEmpty())
-        QVERIFY(!sheetapp::openfiles::isHeld(canonical));
+        QVERIFY(!sheetapp::isFileHeld(canonical));
     QStringList leftovers =
         QDir(m_dir.path()).entryList(QStringList{"*.tmp*", ".*.tmp*"}, QDir::Files | QDir::Hidden);
     QVERIFY2(leftovers.isEmpty(), qPrintable(leftovers.join(", ")));
@@ -864,10 +865,10 @@ void SheetAppTest::sameFileTwoJobs()
         Excel::Application app;
         std::unique_ptr<Excel::Workbooks> books(app.Workbooks());
         std::unique_ptr<Excel::Workbook> book(books->Open(file));
-        held = book && sheetapp::openfiles::isHeld(QFileInfo(file).canonicalFilePath());
+        held = book && sheetapp::isFileHeld(QFileInfo(file).canonicalFilePath());
     });
     QVERIFY(held);
-    QVERIFY(!sheetapp::openfiles::isHeld(QFileInfo(file).canonicalFilePath()));
+    QVERIFY(!sheetapp::isFileHeld(QFileInfo(file).canonicalFilePath()));
 }
 
 // ---------------------------------------------------------------------------
@@ -963,7 +964,7 @@ void SheetAppTest::memberChecks()
     // The server objects directly: the results, not the client's warnings.
     const QString file = make(QStringLiteral("members.xlsx"),
                               json(R"({"sheets":[{"name":"S","cells":{"A1":"x"}}]})"));
-    automation::DispatchPtr app = sheetapp::createApplication();
+    automation::DispatchPtr app = excelapp::createApplication();
     automation::DispatchPtr books = app->invoke("Workbooks", {}).object;
     automation::DispatchPtr book = books->invoke("Open", {file}).object;
     QVERIFY(book);
@@ -984,7 +985,7 @@ void SheetAppTest::memberChecks()
     QVERIFY(!error.isEmpty());
     QVERIFY(range->setProperty("Value", QVariant(QVariantList{1, 2}), &error) == false);
     QVERIFY(app->invoke("Quit", {}).ok);
-    QVERIFY(!sheetapp::openfiles::isHeld(QFileInfo(file).canonicalFilePath()));
+    QVERIFY(!sheetapp::isFileHeld(QFileInfo(file).canonicalFilePath()));
 }
 
 QTEST_GUILESS_MAIN(SheetAppTest)

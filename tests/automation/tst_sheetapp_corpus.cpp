@@ -2,6 +2,7 @@
 // open it, replace a word that occurs in it, save; every zip entry the change
 // did not need stays byte-identical, and openpyxl reads the expected values.
 #include "automation/excel.h"
+#include "automation/excelapp/excelapp.h"
 #include "jobs.h"
 #include "testsupport.h"
 
@@ -174,6 +175,7 @@ private:
 
 void SheetAppCorpusTest::initTestCase()
 {
+    excelapp::registerApplication();
     QVERIFY(m_dir.isValid());
     TRELVIX_SKIP_WITHOUT_CORPUS(testsupport::corpusFiles());
     // A refusal is reported as a warning by the client; those are expected here.

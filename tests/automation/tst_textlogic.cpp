@@ -1,10 +1,10 @@
 // Pure text logic of the embedded application: wildcard matching, number
 // texts, date and time texts, range references, and formula text shifting,
 // prefixes and structured references.
-#include "automation/sheetapp/cellreplace_p.h"
-#include "automation/sheetapp/datetext_p.h"
-#include "automation/sheetapp/matcher_p.h"
-#include "automation/sheetapp/numbertext_p.h"
+#include "automation/embedded/cellreplace_p.h"
+#include "automation/embedded/matcher_p.h"
+#include "automation/sheetapp/datetext.h"
+#include "automation/sheetapp/numbertext.h"
 #include "automation/sheetapp/rangeref_p.h"
 #include "xlsx/formula.h"
 
@@ -12,8 +12,8 @@
 
 #include <limits>
 
-using sheetapp::TextMatch;
-using sheetapp::WildcardPattern;
+using embedded::TextMatch;
+using embedded::WildcardPattern;
 
 Q_DECLARE_METATYPE(QVector<TextMatch>)
 
@@ -229,7 +229,7 @@ void TextLogicTest::replaceKeepsUnmatchedText()
     QFETCH(QString, replacement);
     QFETCH(QString, expected);
     const WildcardPattern p(what, false);
-    QCOMPARE(sheetapp::replaceMatches(text, p.findAll(text), replacement), expected);
+    QCOMPARE(embedded::replaceMatches(text, p.findAll(text), replacement), expected);
 }
 
 void TextLogicTest::numberText_data()

@@ -3,6 +3,7 @@
 // typed input, future functions and table headers. Workbooks are written by
 // openpyxl and read back by openpyxl; where a formula's value matters,
 // LibreOffice computes it.
+#include "automation/excelapp/excelapp.h"
 #include "jobs.h"
 #include "testsupport.h"
 #include "typedinput_rows.h"
@@ -61,7 +62,11 @@ class TypedCellsTest : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase() { QVERIFY(m_dir.isValid()); }
+    void initTestCase()
+    {
+        excelapp::registerApplication();
+        QVERIFY(m_dir.isValid());
+    }
     void replaceTyped_data();
     void replaceTyped();
     void valueTyped_data();

@@ -1,7 +1,9 @@
 // Legacy .xls workbooks through a real LibreOffice: made at test time
 // (xlsxwriter, converted by soffice) or taken from the corpus, edited through
 // the Excel:: wrappers as the replace job does, and read back by xlrd.
+#include "automation/excelapp/excelapp.h"
 #include "automation/libreoffice/libreoffice.h"
+#include "automation/sheetapp/filekind.h"
 #include "jobs.h"
 #include "testsupport.h"
 #include "typedinput_rows.h"
@@ -99,6 +101,7 @@ private:
 
 void XlsTest::initTestCase()
 {
+    excelapp::registerApplication();
     if (QStandardPaths::findExecutable(QStringLiteral("soffice")).isEmpty())
         QSKIP("LibreOffice is not installed");
     QVERIFY(m_dir.isValid());
@@ -545,7 +548,7 @@ void XlsTest::corpus()
 
     Request req;
     req.path = file;
-    if (libreoffice::fileKind(file) == libreoffice::FileKind::EncryptedWorkbook) {
+    if (sheetapp::fileKind(file) == sheetapp::FileKind::EncryptedWorkbook) {
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression("password to open"));
         QVERIFY(!jobs::run(req).opened);
         QCOMPARE(testsupport::sha256(file), hash);

@@ -1,6 +1,7 @@
 // Many jobs at once, as the window runs them: 50 jobs on a pool of 8 threads, two of them on
 // the same file (the later to open it while the other has it fails, leaving it alone). Every
 // file is read back with openpyxl afterwards.
+#include "automation/excelapp/excelapp.h"
 #include "engine/rep.h"
 #include "testsupport.h"
 
@@ -85,7 +86,11 @@ class TestRepConcurrent : public QObject
 {
     Q_OBJECT
 private slots:
-    void initTestCase() { qRegisterMetaType<STATE>("STATE"); }
+    void initTestCase()
+    {
+        qRegisterMetaType<STATE>("STATE");
+        excelapp::registerApplication();
+    }
     void manyJobs_data();
     void manyJobs();
 };

@@ -1,5 +1,6 @@
 // The job of one file on real workbooks, through the embedded spreadsheet
 // application, checked afterwards with openpyxl.
+#include "automation/excelapp/excelapp.h"
 #include "engine/rep.h"
 #include "testsupport.h"
 
@@ -106,6 +107,7 @@ private:
 
 void TestRepFiles::initTestCase()
 {
+    excelapp::registerApplication();
     qRegisterMetaType<STATE>("STATE");
     QVERIFY(m_dir.isValid());
     for (const QString &w : {QStringLiteral("openpyxl"), QStringLiteral("xlsxwriter")}) {

@@ -1,5 +1,6 @@
 // The main window as a user meets it: first start, form, status bar, status
 // texts, file count, options kept between starts, menu and shortcuts.
+#include "automation/excelapp/excelapp.h"
 #include "uidriver.h"
 
 #include "ui_mainwindow.h"
@@ -91,6 +92,7 @@ QStringList TstMainWindow::makeFiles(const QStringList &names)
 
 void TstMainWindow::initTestCase()
 {
+    excelapp::registerApplication();
     quietOffscreenWarnings();
     QVERIFY(data.isValid());
     QVERIFY(files.isValid());

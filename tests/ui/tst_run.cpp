@@ -3,7 +3,7 @@
 // read back with openpyxl and the status bar, row colours and controls
 // checked.
 #include "automation/dispatch.h"
-#include "automation/sheetapp/sheetapp.h"
+#include "automation/excelapp/excelapp.h"
 #include "testsupport.h"
 #include "ui/mainwindow.h"
 #include "uidriver.h"
@@ -239,6 +239,7 @@ private:
 
 void TestRun::initTestCase()
 {
+    excelapp::registerApplication();
     QVERIFY(m_dir.isValid());
     uidriver::useDataDir(m_dir.filePath(QStringLiteral("data")));
     m_pristine = m_dir.filePath(QStringLiteral("pristine.xlsx"));
@@ -686,7 +687,7 @@ void TestRun::samePathTwiceNeverWrittenTwiceAtOnce()
 
     QSemaphore gate;
     automation::registerServer(QStringLiteral("Excel.Application"), [&gate]() {
-        return std::make_shared<Gated>(sheetapp::createApplication(), &gate);
+        return std::make_shared<Gated>(excelapp::createApplication(), &gate);
     });
     w<QComboBox>("comboBox")->setCurrentText(QStringLiteral("所有表"));
     clickRun();
@@ -717,7 +718,7 @@ void TestRun::atMostEightJobsAtOnce()
     QFETCH(int, tab);
     InstanceCounter counter;
     automation::registerServer(QStringLiteral("Excel.Application"), [&counter]() {
-        return std::make_shared<CountedApp>(sheetapp::createApplication(), &counter);
+        return std::make_shared<CountedApp>(excelapp::createApplication(), &counter);
     });
     QStringList files;
     for (int i = 0; i < 20; ++i)
@@ -762,7 +763,7 @@ void TestRun::windowLivesDuringRun()
     QSemaphore release;
     QAtomicInt opens;
     automation::registerServer(QStringLiteral("Excel.Application"), [&]() {
-        return std::make_shared<HeldOpen>(sheetapp::createApplication(), files.last(), &release,
+        return std::make_shared<HeldOpen>(excelapp::createApplication(), files.last(), &release,
                                           &opens);
     });
     QLabel *status = uidriver::statusLabels(m_win).value(4);
@@ -901,7 +902,7 @@ int quitDuringRunChild(int argc, char **argv)
     QSemaphore release;
     QAtomicInt opens;
     automation::registerServer(QStringLiteral("Excel.Application"), [&]() {
-        return std::make_shared<HeldOpen>(sheetapp::createApplication(), files.last(), &release,
+        return std::make_shared<HeldOpen>(excelapp::createApplication(), files.last(), &release,
                                           &opens);
     });
     MainWindow w;

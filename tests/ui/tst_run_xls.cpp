@@ -2,6 +2,7 @@
 // workbooks go through LibreOffice, the .xlsx ones through the embedded
 // application, and every file is read back by its own independent reader
 // (xlrd, openpyxl).
+#include "automation/excelapp/excelapp.h"
 #include "automation/libreoffice/libreoffice.h"
 #include "testsupport.h"
 #include "ui/mainwindow.h"
@@ -62,6 +63,7 @@ private:
 
 void TestRunXls::initTestCase()
 {
+    excelapp::registerApplication();
     if (QStandardPaths::findExecutable(QStringLiteral("soffice")).isEmpty())
         QSKIP("LibreOffice is not installed");
     QVERIFY(m_dir.isValid());

@@ -2,7 +2,7 @@
 // application and read back by openpyxl, files and folders that cannot be saved over (with
 // the reason), and packages from other producers that must be read.
 #include "automation/dispatch.h"
-#include "automation/sheetapp/sheetapp.h"
+#include "automation/excelapp/excelapp.h"
 #include "packagehelpers.h"
 #include "testsupport.h"
 #include "xlsx/document_p.h"
@@ -57,7 +57,7 @@ QByteArray sst(const QByteArray &items)
 // first sheet and saves; the error of the step that failed, or an empty string.
 QString runJob(const QString &path, const QString &find, const QString &ref, const QString &put)
 {
-    DispatchPtr app = sheetapp::createApplication();
+    DispatchPtr app = excelapp::createApplication();
     const auto open = app->invoke("Workbooks", {}).object->invoke("Open", {path});
     if (!open.ok)
         return open.error;

@@ -1,9 +1,10 @@
 // The workbook in its instance: load, read, replace, write, store, close.
-#include "automation/libreoffice/biffsheets_p.h"
 #include "automation/libreoffice/book_p.h"
 #include "automation/libreoffice/cellinput_p.h"
 #include "automation/libreoffice/pool_p.h"
 #include "automation/libreoffice/search_p.h"
+#include "automation/sheetapp/biff.h"
+#include "automation/sheetapp/filekind.h"
 #include "xlsx/savefile.h"
 
 #include <com/sun/star/container/XIndexAccess.hpp>
@@ -32,11 +33,13 @@
 #include <com/sun/star/util/XReplaceDescriptor.hpp>
 #include <com/sun/star/util/XReplaceable.hpp>
 
+#include <QDebug>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QMutexLocker>
 #include <QUrl>
+#include <QtEndian>
 
 #include <algorithm>
 #include <vector>
@@ -48,6 +51,8 @@ using css::uno::UNO_QUERY;
 using css::uno::UNO_QUERY_THROW;
 
 namespace libreoffice {
+
+namespace biff = sheetapp::biff;
 
 struct BookData
 {
@@ -95,40 +100,61 @@ Reference<css::table::XCellRange> rangeOf(const BookData &d, int sheet, const xl
                                                      r.lastColumn - 1, r.lastRow - 1);
 }
 
-// A kind of sheet in messages, and the type of its object (a macro sheet's
-// cells are a worksheet's).
-struct KindNames
+// A kind of sheet as the application's objects know it (a macro sheet's cells
+// are a worksheet's).
+sheetapp::SheetKind kindOf(biff::SheetKind kind)
 {
-    biff::SheetKind kind;
-    const char *text;
-    const char *type;
-};
-constexpr KindNames kKindNames[] = {
-    {biff::SheetKind::Worksheet, "worksheet", "Worksheet"},
-    {biff::SheetKind::Chart, "chart sheet", "Chart"},
-    {biff::SheetKind::MacroSheet, "Excel 4 macro sheet", "Worksheet"},
-    {biff::SheetKind::Dialog, "dialog sheet", "DialogSheet"},
-    {biff::SheetKind::Module, "Visual Basic module", "Module"},
-};
-
-const KindNames &namesOf(biff::SheetKind kind)
-{
-    for (const KindNames &n : kKindNames)
-        if (n.kind == kind)
-            return n;
-    return kKindNames[0];
+    switch (kind) {
+    case biff::SheetKind::Worksheet:
+    case biff::SheetKind::MacroSheet:
+        break;
+    case biff::SheetKind::Chart:
+        return sheetapp::SheetKind::Chart;
+    case biff::SheetKind::Dialog:
+        return sheetapp::SheetKind::Dialog;
+    case biff::SheetKind::Module:
+        return sheetapp::SheetKind::Module;
+    }
+    return sheetapp::SheetKind::Worksheet;
 }
 
 QString kindText(biff::SheetKind kind)
 {
-    return QString::fromLatin1(namesOf(kind).text);
+    return kind == biff::SheetKind::MacroSheet ? QStringLiteral("Excel 4 macro sheet")
+                                               : sheetapp::sheetKindText(kindOf(kind));
 }
 
 } // namespace
 
-Book::Book(QString canonicalPath, QString shownPath)
-    : m_canonicalPath(std::move(canonicalPath)), m_shownPath(std::move(shownPath)),
-      d(std::make_unique<BookData>())
+sheetapp::BookPtr openBook(const QString &canonicalPath, const QString &path,
+                           const QVector<sheetapp::BookPtr> &open, QString *error)
+{
+    // The last book of this backend that the application holds lends its instance.
+    BookPtr sibling;
+    for (const sheetapp::BookPtr &b : open) {
+        if (auto mine = std::dynamic_pointer_cast<Book>(b))
+            sibling = mine;
+    }
+    auto book = std::make_shared<Book>(path, canonicalPath);
+    if (!book->load(sibling, error))
+        return nullptr;
+    return book;
+}
+
+int activeTabOf(const QString &path)
+{
+    int tab = 0;
+    sheetapp::readWorkbookGlobals(path, [&tab](quint16 type, const char *data, int length) {
+        if (type != 0x003D || length < 12) // WINDOW1: itabCur at 10
+            return true;
+        tab = qFromLittleEndian<quint16>(data + 10);
+        return false;
+    });
+    return tab;
+}
+
+Book::Book(QString path, QString canonicalPath)
+    : sheetapp::Book(std::move(path), std::move(canonicalPath)), d(std::make_unique<BookData>())
 {
 }
 
@@ -145,8 +171,8 @@ bool Book::isOpen() const
 template <typename F> bool Book::call(const QString &what, QString *error, F &&f)
 {
     if (!d->document.is() && what != QLatin1String("load")) {
-        *error = QStringLiteral("%1: the workbook has been closed (the application quit)")
-                     .arg(m_shownPath);
+        *error =
+            QStringLiteral("%1: the workbook has been closed (the application quit)").arg(path());
         return false;
     }
     QString why;
@@ -178,7 +204,7 @@ template <typename F> bool Book::call(const QString &what, QString *error, F &&f
                   .arg(why.isEmpty() ? QStringLiteral("no message") : why);
     }
     *error = QStringLiteral("%1: LibreOffice %2: %3")
-                 .arg(m_shownPath, what, why.isEmpty() ? QStringLiteral("failed") : why);
+                 .arg(path(), what, why.isEmpty() ? QStringLiteral("failed") : why);
     return false;
 }
 
@@ -196,11 +222,11 @@ bool Book::load(const BookPtr &sibling, QString *error)
             d->instance = leaseInstance(&why);
             d->ownsInstance = true;
             if (!d->instance) {
-                *error = QStringLiteral("%1: no LibreOffice instance: %2").arg(m_shownPath, why);
+                *error = QStringLiteral("%1: no LibreOffice instance: %2").arg(path(), why);
                 return false;
             }
         }
-        m_readVersion = xlsx::FileIdentity::of(m_canonicalPath);
+        m_readVersion = xlsx::FileIdentity::of(canonicalPath());
         const bool ok = call(QStringLiteral("load"), error, [this] {
             Reference<css::frame::XComponentLoader> loader(d->instance->desktop, UNO_QUERY_THROW);
             const Sequence<css::beans::PropertyValue> args = properties({
@@ -210,7 +236,7 @@ bool Book::load(const BookPtr &sibling, QString *error)
                 property("UpdateDocMode", Any(sal_Int16(0))), // never update links
                 property("ReadOnly", Any(false)),
             });
-            d->component = loader->loadComponentFromURL(fileUrl(m_canonicalPath),
+            d->component = loader->loadComponentFromURL(fileUrl(canonicalPath()),
                                                         rtl::OUString("_blank"), 0, args);
             d->document.set(d->component, UNO_QUERY);
             if (d->component.is() && !d->document.is()) {
@@ -224,8 +250,7 @@ bool Book::load(const BookPtr &sibling, QString *error)
             if (mapSheets(error))
                 return true;
         } else if (ok) {
-            *error =
-                QStringLiteral("%1: LibreOffice cannot load it as a spreadsheet").arg(m_shownPath);
+            *error = QStringLiteral("%1: LibreOffice cannot load it as a spreadsheet").arg(path());
         }
         // An instance that had served earlier jobs may have ended while it
         // waited in the pool: the file gets one more try on a fresh one. One
@@ -244,7 +269,7 @@ bool Book::mapSheets(QString *error)
     // keep the other kinds: the file's own sheet records say what the workbook holds.
     QByteArray stream;
     std::vector<biff::Sheet> sheets;
-    if (biff::readWorkbookStream(m_canonicalPath, qint64(1) << 30, &stream))
+    if (biff::readWorkbookStream(canonicalPath(), qint64(1) << 30, &stream))
         sheets = biff::sheetsOf(stream);
     d->sheets.clear();
     d->cellSheet.clear();
@@ -278,7 +303,7 @@ bool Book::cellSheet(int index, int *loIndex, QString *error) const
         return true;
     }
     if (index < 0 || size_t(index) >= d->sheets.size()) {
-        *error = QStringLiteral("%1: no sheet %2").arg(m_shownPath).arg(index + 1);
+        *error = QStringLiteral("%1: no sheet %2").arg(path()).arg(index + 1);
         return false;
     }
     *loIndex = d->cellSheet[size_t(index)];
@@ -296,16 +321,24 @@ QString Book::noCells(int index) const
     const biff::Sheet &s = d->sheets[size_t(index)];
     if (s.kind == biff::SheetKind::Worksheet || s.kind == biff::SheetKind::MacroSheet)
         return QStringLiteral("%1: LibreOffice did not load the cells of sheet \"%2\"")
-            .arg(m_shownPath, s.name);
+            .arg(path(), s.name);
     return QStringLiteral("%1: sheet \"%2\" is a %3, it has no cells")
-        .arg(m_shownPath, s.name, kindText(s.kind));
+        .arg(path(), s.name, kindText(s.kind));
 }
 
-QString Book::sheetType(int index) const
+sheetapp::SheetKind Book::sheetKind(int sheet)
 {
-    if (d->sheets.empty() || index < 0 || size_t(index) >= d->sheets.size())
-        return QStringLiteral("Worksheet");
-    return QString::fromLatin1(namesOf(d->sheets[size_t(index)].kind).type);
+    QMutexLocker lock(&m_mutex);
+    if (d->sheets.empty() || sheet < 0 || size_t(sheet) >= d->sheets.size())
+        return sheetapp::SheetKind::Worksheet;
+    return kindOf(d->sheets[size_t(sheet)].kind);
+}
+
+bool Book::hasCells(int sheet, QString *error)
+{
+    QMutexLocker lock(&m_mutex);
+    int loIndex = 0;
+    return cellSheet(sheet, &loIndex, error);
 }
 
 void Book::close()
@@ -343,21 +376,21 @@ int Book::sheetCount(QString *error)
     return count;
 }
 
-QString Book::sheetName(int index, QString *error)
+bool Book::sheetName(int sheet, QString *name, QString *error)
 {
     QMutexLocker lock(&m_mutex);
     if (!d->sheets.empty()) {
-        if (index >= 0 && size_t(index) < d->sheets.size())
-            return d->sheets[size_t(index)].name;
-        *error = QStringLiteral("%1: no sheet %2").arg(m_shownPath).arg(index + 1);
-        return QString();
+        if (sheet >= 0 && size_t(sheet) < d->sheets.size()) {
+            *name = d->sheets[size_t(sheet)].name;
+            return true;
+        }
+        *error = QStringLiteral("%1: no sheet %2").arg(path()).arg(sheet + 1);
+        return false;
     }
-    QString name;
-    call(QStringLiteral("Sheet.Name"), error, [&] {
-        Reference<css::container::XNamed> named(sheetAt(*d, index), UNO_QUERY_THROW);
-        name = toQString(named->getName());
+    return call(QStringLiteral("Sheet.Name"), error, [&] {
+        Reference<css::container::XNamed> named(sheetAt(*d, sheet), UNO_QUERY_THROW);
+        *name = toQString(named->getName());
     });
-    return name;
 }
 
 int Book::activeSheet(QString *error)
@@ -365,9 +398,11 @@ int Book::activeSheet(QString *error)
     // The sheet the file shows on top; LibreOffice keeps no view of a hidden
     // document to ask.
     const int count = sheetCount(error);
+    if (count == 0)
+        *error = QStringLiteral("%1: the workbook has no sheet").arg(path());
     if (count < 1)
-        return count == 0 ? 0 : -1;
-    return qBound(0, activeTabOf(m_canonicalPath), count - 1);
+        return -1;
+    return qBound(0, activeTabOf(canonicalPath()), count - 1);
 }
 
 bool Book::usedRange(int sheet, xlsx::CellRange *range, QString *error)
@@ -386,25 +421,40 @@ bool Book::usedRange(int sheet, xlsx::CellRange *range, QString *error)
     });
 }
 
-bool Book::replace(int sheet, const xlsx::CellRange &range, const ReplaceOptions &options,
-                   int *replaced, QString *error)
+bool Book::replace(int sheet, const xlsx::CellRange &range, const sheetapp::ReplaceArguments &args,
+                   bool *changed, QString *error)
+{
+    int replaced = 0;
+    *changed = false;
+    if (!replaceAll(sheet, range, args, &replaced, error)) {
+        // As on the embedded path, a replace that fails changes nothing and
+        // the job goes on; a dead instance fails the Save that follows.
+        qWarning().noquote() << "Range.Replace:" << *error;
+        return true;
+    }
+    *changed = replaced > 0;
+    return true;
+}
+
+bool Book::replaceAll(int sheet, const xlsx::CellRange &range,
+                      const sheetapp::ReplaceArguments &args, int *replaced, QString *error)
 {
     QMutexLocker lock(&m_mutex);
     *replaced = 0;
     if (!cellSheet(sheet, &sheet, error))
         return false;
-    if (options.what.isEmpty())
+    if (args.what.isEmpty())
         return true; // an empty What matches nothing
     return call(QStringLiteral("Replace"), error, [&] {
         Reference<css::util::XReplaceable> target(rangeOf(*d, sheet, range), UNO_QUERY_THROW);
         Reference<css::util::XReplaceDescriptor> descriptor = target->createReplaceDescriptor();
-        descriptor->setSearchString(toOUString(wildcardToRegex(options.what)));
-        descriptor->setReplaceString(toOUString(literalReplacement(options.replacement)));
+        descriptor->setSearchString(toOUString(wildcardToRegex(args.what)));
+        descriptor->setReplaceString(toOUString(literalReplacement(args.replacement)));
         Reference<css::beans::XPropertySet> p(descriptor, UNO_QUERY_THROW);
         p->setPropertyValue("SearchRegularExpression", Any(true));
-        p->setPropertyValue("SearchWords", Any(options.wholeCell)); // the entire cell
-        p->setPropertyValue("SearchCaseSensitive", Any(options.matchCase));
-        p->setPropertyValue("SearchByRow", Any(options.byRows));
+        p->setPropertyValue("SearchWords", Any(args.lookAt == 1)); // the entire cell
+        p->setPropertyValue("SearchCaseSensitive", Any(args.matchCase));
+        p->setPropertyValue("SearchByRow", Any(args.searchOrder == 1));
         p->setPropertyValue("SearchType", Any(sal_Int16(0))); // formulas, not shown values
         *replaced = target->replaceAll(Reference<css::util::XSearchDescriptor>(descriptor.get()));
     });
@@ -442,16 +492,16 @@ bool Book::save(QString *error)
                          [](const biff::Sheet &s) { return s.kind != biff::SheetKind::Worksheet; });
         *error = QStringLiteral("%1: cannot save: LibreOffice would store its %2 \"%3\" as a "
                                 "worksheet; the file is left as it was")
-                     .arg(m_shownPath, kindText(other->kind), other->name);
+                     .arg(path(), kindText(other->kind), other->name);
         return false;
     }
-    xlsx::SaveFile file(m_canonicalPath);
+    xlsx::SaveFile file(canonicalPath());
     if (!file.open(error))
         return false;
     const QString stored = storePath();
     if (stored.isEmpty()) {
-        *error = QStringLiteral("%1: cannot save: no folder for LibreOffice to store into")
-                     .arg(m_shownPath);
+        *error =
+            QStringLiteral("%1: cannot save: no folder for LibreOffice to store into").arg(path());
         return false;
     }
     file.setReadVersion(m_readVersion);
@@ -500,7 +550,7 @@ bool Book::moveInto(const QString &stored, xlsx::SaveFile *file, QString *error)
     QFile::remove(stored);
     if (why.isEmpty())
         return true;
-    *error = QStringLiteral("%1: cannot save: %2").arg(m_shownPath, why);
+    *error = QStringLiteral("%1: cannot save: %2").arg(path(), why);
     return false;
 }
 

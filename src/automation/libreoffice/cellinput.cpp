@@ -1,7 +1,7 @@
 // Typed input into cells held by LibreOffice: decided by the object model, stored by UNO.
 #include "automation/libreoffice/cellinput_p.h"
 #include "automation/libreoffice/pool_p.h"
-#include "automation/sheetapp/typedinput_p.h"
+#include "automation/sheetapp/typedinput.h"
 
 #include <com/sun/star/container/XIndexAccess.hpp>
 #include <com/sun/star/lang/Locale.hpp>

@@ -1,7 +1,7 @@
-// Legacy .xls workbooks, edited through a LibreOffice Calc instance.
+// The backend of legacy .xls workbooks, edited through a LibreOffice Calc instance.
 //
-// The embedded application hands a workbook to this backend when its content
-// is a compound file holding a BIFF workbook stream. The backend keeps a
+// The application hands a workbook to this backend when its content is a
+// compound file holding a BIFF workbook stream. The backend keeps a
 // process-wide pool of headless LibreOffice instances, started on demand,
 // each with a profile and a pipe of its own, reused for the rest of the run
 // and ended when the program exits. Every call into an instance has a time
@@ -10,43 +10,22 @@
 // a failed call with a message that names the file.
 #pragma once
 
-#include "automation/dispatch.h"
+#include "automation/sheetapp/book.h"
 
 #include <QList>
 #include <QString>
-
-#include <memory>
+#include <QVector>
 
 namespace libreoffice {
 
-enum class FileKind
-{
-    NotCompound,       // not an OLE2 compound file
-    Workbook,          // a BIFF workbook ("Workbook" or "Book" stream), not encrypted
-    EncryptedWorkbook, // a BIFF workbook with a password to open
-    OtherCompound,     // another compound file (an encrypted package, a document, damage)
-};
-
-// Looks at the content of the file at `path`, never at its name.
-FileKind fileKind(const QString &path);
-
-class Book;
-using BookPtr = std::shared_ptr<Book>;
-
 // Loads the workbook at `canonicalPath` (the real file, which a save
-// replaces) into an instance of the pool; `shownPath` is the path the caller
-// gave, for messages and Workbook.Path. `sibling`, when open, lends its
-// instance (one application never waits for a second instance). nullptr with
-// *error naming the file when LibreOffice is missing, cannot start, or cannot
-// load the file.
-BookPtr openBook(const QString &canonicalPath, const QString &shownPath, const BookPtr &sibling,
-                 QString *error);
-// True until the book is closed.
-bool isBookOpen(const BookPtr &book);
-// Drops the workbook unsaved and gives its instance back to the pool.
-void closeBook(const BookPtr &book);
-// The Workbook dispatch object of an open book.
-automation::DispatchPtr workbookObject(const BookPtr &book);
+// replaces) into an instance of the pool; `path` is the path the caller gave,
+// for messages and Workbook.Path. A book of this backend among `open` lends
+// its instance (one application never waits for a second instance). nullptr
+// with *error naming the file when LibreOffice is missing, cannot start, or
+// cannot load the file.
+sheetapp::BookPtr openBook(const QString &canonicalPath, const QString &path,
+                           const QVector<sheetapp::BookPtr> &open, QString *error);
 
 // The pool, for tests and the benchmark.
 struct InstanceInfo

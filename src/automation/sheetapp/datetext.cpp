@@ -1,4 +1,4 @@
-#include "automation/sheetapp/datetext_p.h"
+#include "automation/sheetapp/datetext.h"
 
 #include "xlsx/document.h"
 

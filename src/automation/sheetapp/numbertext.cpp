@@ -1,4 +1,4 @@
-#include "automation/sheetapp/numbertext_p.h"
+#include "automation/sheetapp/numbertext.h"
 
 #include <QLocale>
 

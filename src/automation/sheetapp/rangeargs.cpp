@@ -1,4 +1,3 @@
-#include "automation/sheetapp/cellreplace_p.h"
 #include "automation/sheetapp/rangeargs_p.h"
 
 #include <QMetaType>

@@ -1,7 +1,8 @@
-// The arguments of Range calls, checked alike by the embedded application and
-// by the LibreOffice backend of .xls workbooks.
+// The arguments of Range calls.
 #pragma once
 
+#include "automation/sheetapp/book.h"
+#include "automation/sheetapp/typedinput.h"
 #include "xlsx/cellref.h"
 
 #include <QString>
@@ -11,16 +12,6 @@ namespace sheetapp {
 
 // Largest number of cells one Value write fills.
 constexpr long long kMaxValueCells = 1048576;
-
-// Range.Replace(What, Replacement, [LookAt], [SearchOrder], [MatchCase]).
-struct ReplaceArguments
-{
-    QString what;
-    QString replacement;
-    int lookAt = 2;      // 1: the whole cell, 2: part of it
-    int searchOrder = 1; // 1: by rows, 2: by columns
-    bool matchCase = false;
-};
 
 // False with a message unless Range.Replace is given 2 to 5 arguments.
 bool checkReplaceArgumentCount(const QVariantList &args, QString *error);

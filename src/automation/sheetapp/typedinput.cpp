@@ -1,6 +1,6 @@
-#include "automation/sheetapp/typedinput_p.h"
+#include "automation/sheetapp/typedinput.h"
 
-#include "automation/sheetapp/numbertext_p.h"
+#include "automation/sheetapp/numbertext.h"
 #include "xlsx/formula.h"
 
 namespace sheetapp {

@@ -2,14 +2,33 @@
 // shows it) and the typed result, chosen so that no data is damaged.
 #pragma once
 
-#include "automation/sheetapp/datetext_p.h"
-#include "automation/sheetapp/matcher_p.h"
-#include "automation/sheetapp/typedinput_p.h"
+#include "automation/embedded/matcher_p.h"
+#include "automation/sheetapp/datetext.h"
+#include "automation/sheetapp/numbertext.h"
+#include "automation/sheetapp/typedinput.h"
 #include "xlsx/worksheet.h"
 
 #include <QString>
 
-namespace sheetapp {
+namespace embedded {
+
+// The application's texts and typed input, which both backends share.
+using sheetapp::CellFormat;
+using sheetapp::CellFormats;
+using sheetapp::classifyNumberFormat;
+using sheetapp::dateTimeText;
+using sheetapp::formulaLooksWellFormed;
+using sheetapp::isPlainNumber;
+using sheetapp::kMaxCellText;
+using sheetapp::kMaxFormulaText;
+using sheetapp::numberLiteralText;
+using sheetapp::numberText;
+using sheetapp::parseDateTimeText;
+using sheetapp::readBooleanText;
+using sheetapp::readTypedInput;
+using sheetapp::shownNumberText;
+using sheetapp::TypedInput;
+using sheetapp::ValueFormat;
 
 // The cell as the formula bar shows it: a string's text, a number rounded to
 // 15 significant digits, a date or time in `format` as "yyyy/m/d", "h:mm:ss"
@@ -57,4 +76,4 @@ CellEdit typedInput(const QString &text, const CellFormat &format);
 // The cell as it reads after `edit`, for the next replacement on the same cell.
 xlsx::Cell cellAfter(const xlsx::Cell &cell, const CellEdit &edit);
 
-} // namespace sheetapp
+} // namespace embedded

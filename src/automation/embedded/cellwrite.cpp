@@ -1,4 +1,4 @@
-#include "automation/sheetapp/cellwrite_p.h"
+#include "automation/embedded/cellwrite_p.h"
 
 #include "xlsx/formula.h"
 
@@ -6,7 +6,7 @@
 
 #include <algorithm>
 
-namespace sheetapp {
+namespace embedded {
 namespace {
 
 // The header cell of a table column, if (row, column) is one.
@@ -404,4 +404,4 @@ CellEdit SheetWriter::checkColumns(const xlsx::Cell &cell, const CellEdit &edit)
     return edit;
 }
 
-} // namespace sheetapp
+} // namespace embedded

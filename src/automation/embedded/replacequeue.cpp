@@ -1,7 +1,7 @@
-#include "automation/sheetapp/replacequeue_p.h"
+#include "automation/embedded/replacequeue_p.h"
 
-#include "automation/sheetapp/cellwrite_p.h"
-#include "automation/sheetapp/sharedreplace_p.h"
+#include "automation/embedded/cellwrite_p.h"
+#include "automation/embedded/sharedreplace_p.h"
 
 #include "xlsx/document.h"
 
@@ -10,7 +10,7 @@
 #include <algorithm>
 #include <cstring>
 
-namespace sheetapp {
+namespace embedded {
 
 namespace {
 
@@ -483,4 +483,4 @@ void ReplaceQueue::flush(xlsx::Document *doc, const QString &path)
     }
 }
 
-} // namespace sheetapp
+} // namespace embedded

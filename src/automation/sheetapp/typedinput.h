@@ -3,7 +3,7 @@
 // the package, the LibreOffice backend hands it to Calc as a value, a formula or a string.
 #pragma once
 
-#include "automation/sheetapp/datetext_p.h"
+#include "automation/sheetapp/datetext.h"
 
 #include <QString>
 

@@ -15,7 +15,7 @@ namespace xlsx {
 class Document;
 } // namespace xlsx
 
-namespace sheetapp {
+namespace embedded {
 
 struct ReplaceCall;
 
@@ -71,4 +71,4 @@ bool writeDeferredIntoCells(xlsx::Document *doc, const QString &path, int sheet,
 std::vector<bool> replaceInSharedStrings(xlsx::Document *doc, const QString &path,
                                          const std::vector<ReplaceCall *> &calls);
 
-} // namespace sheetapp
+} // namespace embedded

@@ -1,4 +1,4 @@
-#include "automation/libreoffice/cfb_p.h"
+#include "automation/sheetapp/cfb_p.h"
 
 #include <QFile>
 #include <QHash>
@@ -7,7 +7,7 @@
 
 #include <vector>
 
-namespace libreoffice::cfb {
+namespace sheetapp::cfb {
 namespace {
 
 constexpr quint32 kEndOfChain = 0xFFFFFFFE;
@@ -214,4 +214,4 @@ bool readRootStream(const QString &path, const QStringList &names, qint64 limit,
     return false;
 }
 
-} // namespace libreoffice::cfb
+} // namespace sheetapp::cfb

@@ -1,7 +1,7 @@
-#include "automation/sheetapp/sharedreplace_p.h"
+#include "automation/embedded/sharedreplace_p.h"
 
-#include "automation/sheetapp/cellreplace_p.h"
-#include "automation/sheetapp/replacequeue_p.h"
+#include "automation/embedded/cellreplace_p.h"
+#include "automation/embedded/replacequeue_p.h"
 
 #include "xlsx/document.h"
 
@@ -9,7 +9,7 @@
 
 #include <map>
 
-namespace sheetapp {
+namespace embedded {
 
 namespace {
 
@@ -429,4 +429,4 @@ bool settleDeferred(xlsx::Document *doc, const QString &path, DeferredTexts *def
     return ok;
 }
 
-} // namespace sheetapp
+} // namespace embedded

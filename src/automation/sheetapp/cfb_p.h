@@ -5,7 +5,7 @@
 #include <QString>
 #include <QStringList>
 
-namespace libreoffice::cfb {
+namespace sheetapp::cfb {
 
 // True when `head` starts with the compound file signature.
 bool hasSignature(const QByteArray &head);
@@ -17,4 +17,4 @@ bool hasSignature(const QByteArray &head);
 bool readRootStream(const QString &path, const QStringList &names, qint64 limit, QByteArray *stream,
                     QString *found, QString *error);
 
-} // namespace libreoffice::cfb
+} // namespace sheetapp::cfb

@@ -1,6 +1,6 @@
-#include "automation/sheetapp/matcher_p.h"
+#include "automation/embedded/matcher_p.h"
 
-namespace sheetapp {
+namespace embedded {
 namespace {
 
 // Keeps the earlier start of two threads reaching the same state.
@@ -225,4 +225,4 @@ QString replaceMatches(const QString &text, const QVector<TextMatch> &matches,
     return out;
 }
 
-} // namespace sheetapp
+} // namespace embedded

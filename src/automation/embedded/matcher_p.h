@@ -5,7 +5,7 @@
 #include <QString>
 #include <QVector>
 
-namespace sheetapp {
+namespace embedded {
 
 // A match, as positions in the original (unfolded) text: [start, end).
 struct TextMatch
@@ -78,4 +78,4 @@ private:
 QString replaceMatches(const QString &text, const QVector<TextMatch> &matches,
                        const QString &replacement);
 
-} // namespace sheetapp
+} // namespace embedded

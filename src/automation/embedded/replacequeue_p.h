@@ -7,9 +7,9 @@
 // changes (see sharedreplace_p.h).
 #pragma once
 
-#include "automation/sheetapp/cellreplace_p.h"
-#include "automation/sheetapp/matcher_p.h"
-#include "automation/sheetapp/sharedreplace_p.h"
+#include "automation/embedded/cellreplace_p.h"
+#include "automation/embedded/matcher_p.h"
+#include "automation/embedded/sharedreplace_p.h"
 #include "xlsx/cellref.h"
 
 #include <QString>
@@ -21,7 +21,7 @@ namespace xlsx {
 class Document;
 } // namespace xlsx
 
-namespace sheetapp {
+namespace embedded {
 
 // One Range.Replace call, with what lets a walk pass over cells it cannot change.
 struct ReplaceCall
@@ -75,4 +75,4 @@ private:
     DeferredTexts m_deferred;
 };
 
-} // namespace sheetapp
+} // namespace embedded

@@ -10,7 +10,7 @@
 #include <functional>
 #include <vector>
 
-namespace libreoffice::biff {
+namespace sheetapp::biff {
 
 // Reads at most `limit` bytes of the workbook stream ("Workbook" or "Book") of
 // the compound file at `path`; false when it has none or is damaged.
@@ -43,4 +43,4 @@ struct Sheet
 // such records (BIFF2 to BIFF4).
 std::vector<Sheet> sheetsOf(const QByteArray &stream);
 
-} // namespace libreoffice::biff
+} // namespace sheetapp::biff

@@ -1,9 +1,9 @@
-#include "automation/sheetapp/cellreplace_p.h"
+#include "automation/embedded/cellreplace_p.h"
 
-#include "automation/sheetapp/numbertext_p.h"
+#include "automation/sheetapp/numbertext.h"
 #include "xlsx/formula.h"
 
-namespace sheetapp {
+namespace embedded {
 
 namespace {
 
@@ -240,4 +240,4 @@ xlsx::Cell cellAfter(const xlsx::Cell &cell, const CellEdit &edit)
     return c;
 }
 
-} // namespace sheetapp
+} // namespace embedded

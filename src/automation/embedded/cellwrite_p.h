@@ -1,8 +1,8 @@
 // Writing one cell's edit into a worksheet, keeping the sheet's tables in step.
 #pragma once
 
-#include "automation/sheetapp/cellreplace_p.h"
-#include "automation/sheetapp/datetext_p.h"
+#include "automation/embedded/cellreplace_p.h"
+#include "automation/sheetapp/datetext.h"
 #include "xlsx/document.h"
 #include "xlsx/formula.h"
 
@@ -12,7 +12,7 @@
 
 #include <functional>
 
-namespace sheetapp {
+namespace embedded {
 
 // Writes the edits of one sheet. It holds the sheet's tables and the workbook's cell formats,
 // so one writer serves every cell of a walk.
@@ -81,4 +81,4 @@ private:
     LiteralFollow m_follow;
 };
 
-} // namespace sheetapp
+} // namespace embedded

@@ -1,10 +1,10 @@
-#include "automation/libreoffice/biffsheets_p.h"
-#include "automation/libreoffice/cfb_p.h"
+#include "automation/sheetapp/biff.h"
+#include "automation/sheetapp/cfb_p.h"
 
 #include <QTextCodec>
 #include <QtEndian>
 
-namespace libreoffice::biff {
+namespace sheetapp::biff {
 
 namespace {
 
@@ -139,4 +139,4 @@ std::vector<Sheet> sheetsOf(const QByteArray &stream)
     return sheets;
 }
 
-} // namespace libreoffice::biff
+} // namespace sheetapp::biff
