@@ -1,8 +1,7 @@
 #include "automation/dispatch.h"
 
 #include <QHash>
-#include <QMutex>
-#include <QMutexLocker>
+#include <mutex>
 #include <QVector>
 
 namespace automation {
@@ -11,7 +10,7 @@ namespace {
 
 struct Registry
 {
-    QMutex mutex;
+    std::mutex mutex;
     // By ProgID, the registrations in order; the last one answers.
     QHash<QString, QVector<DispatchFactory>> servers;
 };
@@ -27,14 +26,14 @@ Registry &registry()
 void registerServer(const QString &progId, DispatchFactory factory)
 {
     Registry &r = registry();
-    QMutexLocker lock(&r.mutex);
+    std::lock_guard<std::mutex> lock(r.mutex);
     r.servers[progId].append(std::move(factory));
 }
 
 void unregisterServer(const QString &progId)
 {
     Registry &r = registry();
-    QMutexLocker lock(&r.mutex);
+    std::lock_guard<std::mutex> lock(r.mutex);
     auto it = r.servers.find(progId);
     if (it == r.servers.end())
         return;
@@ -48,7 +47,7 @@ DispatchPtr createServer(const QString &progId, QString *error)
     DispatchFactory factory;
     {
         Registry &r = registry();
-        QMutexLocker lock(&r.mutex);
+        std::lock_guard<std::mutex> lock(r.mutex);
         const auto it = r.servers.constFind(progId);
         if (it != r.servers.constEnd())
             factory = it->constLast();

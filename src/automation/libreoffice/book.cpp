@@ -37,7 +37,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QMutexLocker>
+#include <mutex>
 #include <QUrl>
 #include <QtEndian>
 
@@ -211,7 +211,7 @@ template <typename F> bool Book::call(const QString &what, QString *error, F &&f
 bool Book::load(const BookPtr &sibling, QString *error)
 {
     for (int attempt = 0;; ++attempt) {
-        QMutexLocker lock(&m_mutex);
+        std::unique_lock<std::mutex> lock(m_mutex);
         d->broken = false;
         if (sibling && sibling->d->instance && sibling->isOpen()) {
             d->instance = sibling->d->instance;
@@ -328,7 +328,7 @@ QString Book::noCells(int index) const
 
 sheetapp::SheetKind Book::sheetKind(int sheet)
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     if (d->sheets.empty() || sheet < 0 || size_t(sheet) >= d->sheets.size())
         return sheetapp::SheetKind::Worksheet;
     return kindOf(d->sheets[size_t(sheet)].kind);
@@ -336,14 +336,14 @@ sheetapp::SheetKind Book::sheetKind(int sheet)
 
 bool Book::hasCells(int sheet, QString *error)
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     int loIndex = 0;
     return cellSheet(sheet, &loIndex, error);
 }
 
 void Book::close()
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     if (!d->instance)
         return;
     if (d->component.is() && !d->broken) {
@@ -366,7 +366,7 @@ void Book::close()
 
 int Book::sheetCount(QString *error)
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     if (!d->sheets.empty())
         return int(d->sheets.size());
     int count = 0;
@@ -378,7 +378,7 @@ int Book::sheetCount(QString *error)
 
 bool Book::sheetName(int sheet, QString *name, QString *error)
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     if (!d->sheets.empty()) {
         if (sheet >= 0 && size_t(sheet) < d->sheets.size()) {
             *name = d->sheets[size_t(sheet)].name;
@@ -407,7 +407,7 @@ int Book::activeSheet(QString *error)
 
 bool Book::usedRange(int sheet, xlsx::CellRange *range, QString *error)
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     if (!cellSheet(sheet, &sheet, error))
         return false;
     return call(QStringLiteral("UsedRange"), error, [&] {
@@ -439,7 +439,7 @@ bool Book::replace(int sheet, const xlsx::CellRange &range, const sheetapp::Repl
 bool Book::replaceAll(int sheet, const xlsx::CellRange &range,
                       const sheetapp::ReplaceArguments &args, int *replaced, QString *error)
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     *replaced = 0;
     if (!cellSheet(sheet, &sheet, error))
         return false;
@@ -462,7 +462,7 @@ bool Book::replaceAll(int sheet, const xlsx::CellRange &range,
 
 bool Book::setText(int sheet, const xlsx::CellRange &range, const QString &text, QString *error)
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     if (!cellSheet(sheet, &sheet, error))
         return false;
     return call(QStringLiteral("Range.Value"), error,
@@ -471,7 +471,7 @@ bool Book::setText(int sheet, const xlsx::CellRange &range, const QString &text,
 
 bool Book::save(QString *error)
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     // LibreOffice stores into its instance's folder, where its own temporary
     // files go too; the result is copied into the hidden temporary beside the
     // workbook. The save step refuses read-only files, keeps mode and owner,

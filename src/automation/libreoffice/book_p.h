@@ -8,7 +8,7 @@
 #include "xlsx/cellref.h"
 #include "xlsx/savefile.h"
 
-#include <QMutex>
+#include <mutex>
 #include <QString>
 
 #include <memory>
@@ -62,7 +62,7 @@ private:
                     int *replaced, QString *error);
 
     xlsx::FileIdentity m_readVersion; // the file LibreOffice loaded
-    QMutex m_mutex;
+    std::mutex m_mutex;
     std::unique_ptr<BookData> d;
 };
 

@@ -3,8 +3,7 @@
 #include "automation/sheetapp/sheetapp.h"
 
 #include <QFileInfo>
-#include <QMutex>
-#include <QMutexLocker>
+#include <mutex>
 #include <QSet>
 
 using automation::CallResult;
@@ -19,7 +18,7 @@ namespace {
 
 struct OpenFiles
 {
-    QMutex mutex;
+    std::mutex mutex;
     QSet<QString> paths;
 };
 
@@ -34,7 +33,7 @@ OpenFiles &openFiles()
 bool acquire(const QString &canonicalPath)
 {
     OpenFiles &f = openFiles();
-    QMutexLocker lock(&f.mutex);
+    std::lock_guard<std::mutex> lock(f.mutex);
     if (f.paths.contains(canonicalPath))
         return false;
     f.paths.insert(canonicalPath);
@@ -44,7 +43,7 @@ bool acquire(const QString &canonicalPath)
 void release(const QString &canonicalPath)
 {
     OpenFiles &f = openFiles();
-    QMutexLocker lock(&f.mutex);
+    std::lock_guard<std::mutex> lock(f.mutex);
     f.paths.remove(canonicalPath);
 }
 
@@ -53,7 +52,7 @@ void release(const QString &canonicalPath)
 bool isFileHeld(const QString &canonicalPath)
 {
     auto &f = openfiles::openFiles();
-    QMutexLocker lock(&f.mutex);
+    std::lock_guard<std::mutex> lock(f.mutex);
     return f.paths.contains(canonicalPath);
 }
 
