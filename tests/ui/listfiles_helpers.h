@@ -21,6 +21,7 @@
 #include <QPointer>
 #include <QProcess>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QStandardPaths>
 #include <QStatusBar>
 #include <QTabWidget>
@@ -304,6 +305,15 @@ inline QStringList dumpedSheetNames(const QJsonObject &dump)
     for (const QJsonValue &s : dump.value(QStringLiteral("sheets")).toArray())
         names << s.toObject().value(QStringLiteral("name")).toString();
     return names;
+}
+
+// The first argument of each signal `spy` caught, as text.
+inline QStringList codes(const QSignalSpy &spy)
+{
+    QStringList out;
+    for (const QList<QVariant> &args : spy)
+        out << args.at(0).toString();
+    return out;
 }
 
 // Makes a folder refuse new files for as long as it lives: by its permission

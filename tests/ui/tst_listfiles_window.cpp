@@ -13,18 +13,6 @@
 
 using namespace lftest;
 
-namespace {
-
-QStringList codes(const QSignalSpy &spy)
-{
-    QStringList out;
-    for (const QList<QVariant> &args : spy)
-        out << args.at(0).toString();
-    return out;
-}
-
-} // namespace
-
 void TestListFiles::firstWayRoundTrip()
 {
     // Files of every form, imported from a file that openpyxl wrote.
