@@ -12,16 +12,6 @@ const char kPackageRelNs[] = "http://schemas.openxmlformats.org/package/2006/rel
 
 namespace {
 
-inline bool isSpace(char c)
-{
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
-}
-inline bool isNameChar(char c)
-{
-    return !(isSpace(c) || c == '=' || c == '>' || c == '/' || c == '<' || c == '"' || c == '\'' ||
-             c == '\0');
-}
-
 const char *findSeq(const char *p, const char *end, const char *seq, size_t n)
 {
     while (p + n <= end) {
@@ -136,7 +126,7 @@ bool XmlScanner::next(XmlToken *t)
             const char *stop = lt ? lt : end;
             if (m_stack.isEmpty()) {
                 for (const char *q = p; q < stop; ++q)
-                    if (!isSpace(*q))
+                    if (!isXmlSpace(*q))
                         return fail(QStringLiteral("text outside the root element"));
                 m_pos = stop - base;
                 continue;
@@ -179,10 +169,10 @@ bool XmlScanner::next(XmlToken *t)
         if (end - p >= 2 && p[1] == '/') {
             const char *q = p + 2;
             const char *nb = q;
-            while (q < end && isNameChar(*q))
+            while (q < end && isXmlNameChar(*q))
                 ++q;
             const Span name{nb - base, q - base};
-            while (q < end && isSpace(*q))
+            while (q < end && isXmlSpace(*q))
                 ++q;
             if (q >= end || *q != '>' || name.isEmpty())
                 return fail(QStringLiteral("malformed end tag"));
@@ -207,7 +197,7 @@ bool XmlScanner::next(XmlToken *t)
             return fail(QStringLiteral("more than one root element"));
         const char *q = p + 1;
         const char *nb = q;
-        while (q < end && isNameChar(*q))
+        while (q < end && isXmlNameChar(*q))
             ++q;
         if (q == nb)
             return fail(QStringLiteral("malformed start tag"));
@@ -217,7 +207,7 @@ bool XmlScanner::next(XmlToken *t)
         const int depth = m_stack.size() + 1;
         for (;;) {
             const char *ws = q;
-            while (q < end && isSpace(*q))
+            while (q < end && isXmlSpace(*q))
                 ++q;
             if (q >= end)
                 return fail(QStringLiteral("unterminated start tag"));
@@ -226,18 +216,18 @@ bool XmlScanner::next(XmlToken *t)
             if (q == ws)
                 return fail(QStringLiteral("malformed attribute"));
             const char *an = q;
-            while (q < end && isNameChar(*q))
+            while (q < end && isXmlNameChar(*q))
                 ++q;
             if (q == an)
                 return fail(QStringLiteral("malformed attribute"));
             XmlAttr a;
             a.name = Span{an - base, q - base};
-            while (q < end && isSpace(*q))
+            while (q < end && isXmlSpace(*q))
                 ++q;
             if (q >= end || *q != '=')
                 return fail(QStringLiteral("attribute without value"));
             ++q;
-            while (q < end && isSpace(*q))
+            while (q < end && isXmlSpace(*q))
                 ++q;
             if (q >= end || (*q != '"' && *q != '\''))
                 return fail(QStringLiteral("unquoted attribute value"));
@@ -521,120 +511,6 @@ XmlFragment &XmlFragment::textElement(const QString &text)
 
 namespace {
 
-// The text of an item that is exactly one <t> element (any prefix, no attribute but
-// xml:space) holding character data only; false for any other shape.
-bool plainStringItem(const char *begin, const char *end, QString *out)
-{
-    const char *p = begin;
-    if (end - p < 4 || *p != '<')
-        return false;
-    const char *nb = ++p;
-    while (p < end && isNameChar(*p))
-        ++p;
-    const char *ne = p;
-    if (ne - nb < 1 || ne[-1] != 't' || (ne - nb > 1 && ne[-2] != ':'))
-        return false;
-    static const char preserve[] = " xml:space=\"preserve\"";
-    const size_t np = sizeof preserve - 1;
-    if (size_t(end - p) > np && memcmp(p, preserve, np) == 0)
-        p += np;
-    if (p >= end || *p != '>')
-        return false;
-    const char *tb = ++p;
-    const char *te = static_cast<const char *>(memchr(tb, '<', size_t(end - tb)));
-    if (!te)
-        return false;
-    // "</" name ">" must end the item.
-    const qint64 nameLen = ne - nb;
-    if (end - te != nameLen + 3 || te[1] != '/' || memcmp(te + 2, nb, size_t(nameLen)) != 0 ||
-        end[-1] != '>')
-        return false;
-    QString text;
-    if (!decodeXmlText(tb, te, &text))
-        return false;
-    *out = decodeOfficeEscapes(text);
-    return true;
-}
-
-} // namespace
-
-bool flattenStringItem(const char *begin, const char *end, QString *out)
-{
-    if (plainStringItem(begin, end, out))
-        return true;
-    // The fragment has no root of its own: scan it inside a synthetic one.
-    QByteArray wrapped;
-    wrapped.reserve(int(end - begin) + 16);
-    wrapped += "<w>";
-    wrapped.append(begin, int(end - begin));
-    wrapped += "</w>";
-    XmlScanner s(wrapped.constData(), wrapped.size());
-    XmlToken t;
-    QString result;
-    int phonetic = 0;
-    int inT = 0;
-    while (s.next(&t)) {
-        switch (t.kind) {
-        case XmlToken::StartTag:
-            if (s.localIs(t.name, "rPh") && !t.selfClosing)
-                ++phonetic;
-            else if (s.localIs(t.name, "t") && !t.selfClosing)
-                ++inT;
-            break;
-        case XmlToken::EndTag:
-            if (s.localIs(t.name, "rPh"))
-                --phonetic;
-            else if (s.localIs(t.name, "t"))
-                --inT;
-            break;
-        case XmlToken::Text:
-        case XmlToken::Cdata:
-            if (inT > 0 && phonetic == 0) {
-                QString piece;
-                if (!decodeXmlText(wrapped.constData() + t.whole.begin,
-                                   wrapped.constData() + t.whole.end, &piece))
-                    return false;
-                result += piece;
-            }
-            break;
-        case XmlToken::End:
-            break;
-        }
-    }
-    if (s.failed())
-        return false;
-    *out = decodeOfficeEscapes(result);
-    return true;
-}
-
-bool skipStringItem(XmlScanner &s, XmlToken *end, QString *why)
-{
-    const int depth = s.depth();
-    int text = 0; // the depth inside the <t> being read, or 0
-    while (s.next(end)) {
-        if (end->kind == XmlToken::EndTag) {
-            if (s.depth() == depth - 1)
-                return true;
-            if (s.depth() < text)
-                text = 0;
-        } else if (end->kind == XmlToken::StartTag) {
-            if (text) {
-                *why = QStringLiteral("an element inside the text of a string");
-                return false;
-            }
-            if (s.localIs(end->name, "si") || s.localIs(end->name, "is")) {
-                *why = QStringLiteral("a string item inside another");
-                return false;
-            }
-            if (s.localIs(end->name, "t") && !end->selfClosing)
-                text = s.depth();
-        }
-    }
-    return false;
-}
-
-namespace {
-
 // The span of the encoding name in an XML declaration at the start of `xml` (after any
 // byte order mark), or an empty span.
 Span declaredEncoding(const QByteArray &xml, int from)
@@ -646,12 +522,12 @@ Span declaredEncoding(const QByteArray &xml, int from)
     if (at < 0 || at > close)
         return Span();
     int p = at + 8;
-    while (p < close && isSpace(xml[p]))
+    while (p < close && isXmlSpace(xml[p]))
         ++p;
     if (p >= close || xml[p] != '=')
         return Span();
     ++p;
-    while (p < close && isSpace(xml[p]))
+    while (p < close && isXmlSpace(xml[p]))
         ++p;
     if (p >= close || (xml[p] != '"' && xml[p] != '\''))
         return Span();

@@ -11,6 +11,18 @@
 
 namespace xlsx {
 
+// The scanner's classes of bytes: XML whitespace, and the bytes of a name (anything up to
+// whitespace or markup).
+inline bool isXmlSpace(char c)
+{
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+inline bool isXmlNameChar(char c)
+{
+    return !(isXmlSpace(c) || c == '=' || c == '>' || c == '/' || c == '<' || c == '"' ||
+             c == '\'' || c == '\0');
+}
+
 struct Span
 {
     qint64 begin = 0;

@@ -189,6 +189,16 @@ inline QString writeWithTool(const QString &path, const QStringList &args,
     return path;
 }
 
+// The sheet `name` of a workbook as sheetapp_tool.py dumps it; empty when there is none.
+inline QJsonObject sheetOf(const QJsonObject &dump, const QString &name)
+{
+    for (const QJsonValue &s : dump.value(QStringLiteral("sheets")).toArray()) {
+        if (s.toObject().value(QStringLiteral("name")).toString() == name)
+            return s.toObject();
+    }
+    return QJsonObject();
+}
+
 inline QJsonObject inspect(const QString &path)
 {
     QByteArray out;

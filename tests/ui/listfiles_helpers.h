@@ -1,6 +1,6 @@
 // Helpers for the tests of the list files and of drops: the window's widgets
 // by object name, its visible state as text, modal dialogs answered from the
-// event loop, and list files written by openpyxl.
+// event loop, list files written by openpyxl, and a folder locked against new files.
 #pragma once
 
 #include "testsupport.h"
@@ -9,6 +9,7 @@
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
+#include <QFile>
 #include <QFileDialog>
 #include <QHeaderView>
 #include <QJsonArray>
@@ -18,7 +19,9 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPointer>
+#include <QProcess>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QStandardPaths>
 #include <QStatusBar>
 #include <QTabWidget>
@@ -26,6 +29,8 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
+
+#include <unistd.h>
 
 namespace lftest {
 
@@ -301,5 +306,46 @@ inline QStringList dumpedSheetNames(const QJsonObject &dump)
         names << s.toObject().value(QStringLiteral("name")).toString();
     return names;
 }
+
+// The first argument of each signal `spy` caught, as text.
+inline QStringList codes(const QSignalSpy &spy)
+{
+    QStringList out;
+    for (const QList<QVariant> &args : spy)
+        out << args.at(0).toString();
+    return out;
+}
+
+// Makes a folder refuse new files for as long as it lives: by its permission
+// bits, or, for root (whom they do not stop), by the immutable attribute.
+class LockedFolder
+{
+public:
+    explicit LockedFolder(const QString &dir) : m_dir(dir)
+    {
+        if (::geteuid() != 0) {
+            m_locked = QFile::setPermissions(dir, QFile::ReadOwner | QFile::ExeOwner);
+            m_byChmod = true;
+        } else {
+            m_locked =
+                QProcess::execute(QStringLiteral("chattr"), {QStringLiteral("+i"), dir}) == 0;
+        }
+    }
+    ~LockedFolder()
+    {
+        if (!m_locked)
+            return;
+        if (m_byChmod)
+            QFile::setPermissions(m_dir, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        else
+            QProcess::execute(QStringLiteral("chattr"), {QStringLiteral("-i"), m_dir});
+    }
+    bool locked() const { return m_locked; }
+
+private:
+    QString m_dir;
+    bool m_locked = false;
+    bool m_byChmod = false;
+};
 
 } // namespace lftest

@@ -20,14 +20,6 @@ using namespace lftest;
 
 namespace {
 
-QStringList codes(const QSignalSpy &spy)
-{
-    QStringList out;
-    for (const QList<QVariant> &args : spy)
-        out << args.at(0).toString();
-    return out;
-}
-
 // Sends a drag entering the window; true when the window takes it.
 bool sendDragEnter(QWidget *target, const QMimeData &data)
 {

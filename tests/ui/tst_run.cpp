@@ -2,27 +2,19 @@
 // dialogs, keywords typed, the run button clicked, then the workbooks on disk
 // read back with openpyxl and the status bar, row colours and controls
 // checked.
-#include "automation/dispatch.h"
+#include "tst_run.h"
 #include "automation/excelapp/excelapp.h"
 #include "testsupport.h"
 #include "ui/mainwindow.h"
 #include "uidriver.h"
 
-#include "ui/listfile.h"
-
-#include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
 #include <QJsonArray>
-#include <QLabel>
-#include <QMimeData>
-#include <QMutex>
 #include <QPlainTextEdit>
-#include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QSemaphore>
 #include <QStandardPaths>
 #include <QTabWidget>
 #include <QTableWidget>
@@ -52,125 +44,6 @@ QJsonObject bookSpec()
                                    sheet(QStringLiteral("Last"), QStringLiteral("three"))}}};
 }
 
-// Counts the spreadsheet application instances alive at once, around the
-// embedded one.
-struct InstanceCounter
-{
-    QMutex mutex;
-    int live = 0;
-    int peak = 0;
-    int started = 0;
-};
-
-// Passes every call on to an object of another server.
-class Forwarding : public automation::Dispatch
-{
-public:
-    explicit Forwarding(automation::DispatchPtr inner) : m_inner(std::move(inner)) {}
-    QString typeName() const override { return m_inner->typeName(); }
-    automation::CallResult invoke(const QByteArray &m, const QVariantList &a) override
-    {
-        return m_inner->invoke(m, a);
-    }
-    bool setProperty(const QByteArray &n, const QVariant &v, QString *e) override
-    {
-        return m_inner->setProperty(n, v, e);
-    }
-
-protected:
-    automation::DispatchPtr m_inner;
-};
-
-class CountedApp : public Forwarding
-{
-public:
-    CountedApp(automation::DispatchPtr inner, InstanceCounter *c)
-        : Forwarding(std::move(inner)), m_c(c)
-    {
-        QMutexLocker lock(&m_c->mutex);
-        ++m_c->started;
-        m_c->peak = qMax(m_c->peak, ++m_c->live);
-    }
-    ~CountedApp() override
-    {
-        QMutexLocker lock(&m_c->mutex);
-        --m_c->live;
-    }
-
-private:
-    InstanceCounter *m_c;
-};
-
-// Forwards every call to an object of the embedded application; a workbook
-// collection's Open waits, after it has answered, until `gate` lets it go, so
-// that two jobs are sure to hold their workbooks at the same time.
-class Gated : public Forwarding
-{
-public:
-    Gated(automation::DispatchPtr inner, QSemaphore *gate)
-        : Forwarding(std::move(inner)), m_gate(gate)
-    {
-    }
-    automation::CallResult invoke(const QByteArray &m, const QVariantList &a) override
-    {
-        automation::CallResult r = m_inner->invoke(m, a);
-        if (m == "Workbooks" && r.object)
-            r.object = std::make_shared<Gated>(r.object, m_gate);
-        if (m == "Open") {
-            m_gate->release();
-            m_gate->tryAcquire(2, 10000); // both jobs have opened, or tried to
-            m_gate->release(2);
-        }
-        return r;
-    }
-
-private:
-    QSemaphore *m_gate;
-};
-
-// Holds the Open of the workbook whose path ends with `name` until `release`
-// is let go (at most a while, so that a window that never lets it go cannot
-// hang the test), and counts every Open.
-class HeldOpen : public Forwarding
-{
-public:
-    HeldOpen(automation::DispatchPtr inner, QString name, QSemaphore *release, QAtomicInt *opens)
-        : Forwarding(std::move(inner)), m_name(std::move(name)), m_release(release), m_opens(opens)
-    {
-    }
-    automation::CallResult invoke(const QByteArray &m, const QVariantList &a) override
-    {
-        if (m == "Open") {
-            m_opens->ref();
-            if (a.value(0).toString().endsWith(m_name))
-                m_release->tryAcquire(1, 20000);
-        }
-        automation::CallResult r = m_inner->invoke(m, a);
-        if (m == "Workbooks" && r.object)
-            r.object = std::make_shared<HeldOpen>(r.object, m_name, m_release, m_opens);
-        return r;
-    }
-
-private:
-    QString m_name;
-    QSemaphore *m_release;
-    QAtomicInt *m_opens;
-};
-
-// Drops `paths` onto the window as the desktop does.
-void dropOnto(QWidget *target, const QStringList &paths)
-{
-    QList<QUrl> urls;
-    for (const QString &p : paths)
-        urls << QUrl::fromLocalFile(p);
-    QMimeData mime;
-    mime.setUrls(urls);
-    QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(target, &enter);
-    QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(target, &drop);
-}
-
 // Records the status text each time a queued call reaches the window: the
 // text that the reports before it left.
 class StatusRecorder : public QObject
@@ -192,50 +65,6 @@ private:
 };
 
 } // namespace
-
-class TestRun : public QObject
-{
-    Q_OBJECT
-private slots:
-    void initTestCase();
-    void init();
-    void cleanup();
-
-    void firstWayKeywords_data();
-    void firstWayKeywords();
-    void progressCountsUp();
-    void firstWaySheetChoice_data();
-    void firstWaySheetChoice();
-    void firstWayPositionMode();
-    void missingAndBrokenFiles();
-    void refusals_data();
-    void refusals();
-    void secondWay();
-    void secondWayMissingFileMarksColumn();
-    void samePathTwiceNeverWrittenTwiceAtOnce();
-    void atMostEightJobsAtOnce_data();
-    void atMostEightJobsAtOnce();
-    void windowLivesDuringRun_data();
-    void windowLivesDuringRun();
-    void recolouringKeepsTypedValues_data();
-    void recolouringKeepsTypedValues();
-    void quitWaitsForRun();
-
-private:
-    QString makeBook(const QString &name);
-    void listFiles(int tab, const QStringList &paths);
-    void typeKeys(const QString &keys, const QString &values);
-    void clickRun();
-    void typeCell(int r, int c, const QString &text);
-    template <typename T> T *w(const char *name)
-    {
-        return m_win->findChild<T *>(QLatin1String(name));
-    }
-
-    QTemporaryDir m_dir;
-    QString m_pristine;
-    MainWindow *m_win = nullptr;
-};
 
 void TestRun::initTestCase()
 {
@@ -668,173 +497,6 @@ void TestRun::secondWayMissingFileMarksColumn()
     QCOMPARE(table->item(0, 1)->background().style(), Qt::NoBrush);
 }
 
-void TestRun::samePathTwiceNeverWrittenTwiceAtOnce()
-{
-    // The add roads skip duplicates; a list file can still name a path twice.
-    const QString book = makeBook(QStringLiteral("twice.xlsx"));
-    const QString list = m_dir.filePath(listfile::firstWayBaseName() + QStringLiteral(".xlsx"));
-    QString error;
-    QVERIFY2(listfile::saveFirstWay(
-                 list, {{book, book}, {QStringLiteral("pie")}, {QStringLiteral("cake")}}, &error),
-             qPrintable(error));
-    QMimeData mime;
-    mime.setUrls({QUrl::fromLocalFile(list)});
-    QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(m_win, &enter);
-    QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(m_win, &drop);
-    QCOMPARE(w<QTableWidget>("tableWidget_list1")->rowCount(), 2);
-
-    QSemaphore gate;
-    automation::registerServer(QStringLiteral("Excel.Application"), [&gate]() {
-        return std::make_shared<Gated>(excelapp::createApplication(), &gate);
-    });
-    w<QComboBox>("comboBox")->setCurrentText(QStringLiteral("所有表"));
-    clickRun();
-    QTRY_COMPARE(uidriver::statusTexts(m_win).value(4), QStringLiteral("文件替换处理全部完成!"));
-    automation::unregisterServer(QStringLiteral("Excel.Application"));
-
-    // One job had the workbook; the other found it held and failed without
-    // writing. The replacement of the first is on disk.
-    const QStringList status = uidriver::statusTexts(m_win);
-    QCOMPARE(status.value(1), QStringLiteral(" 成功(1)"));
-    QCOMPARE(status.value(2), QStringLiteral(" <font color='red'>失败(1)</font>"));
-    const QJsonObject dump = dumpWorkbook(book);
-    for (const QString &sheet :
-         {QStringLiteral("First"), QStringLiteral("Data"), QStringLiteral("Last")})
-        QCOMPARE(cellValue(dump, sheet, QStringLiteral("A1")).toString(),
-                 QStringLiteral("apple cake"));
-}
-
-void TestRun::atMostEightJobsAtOnce_data()
-{
-    QTest::addColumn<int>("tab");
-    QTest::newRow("first way") << 0;
-    QTest::newRow("second way") << 1;
-}
-
-void TestRun::atMostEightJobsAtOnce()
-{
-    QFETCH(int, tab);
-    InstanceCounter counter;
-    automation::registerServer(QStringLiteral("Excel.Application"), [&counter]() {
-        return std::make_shared<CountedApp>(excelapp::createApplication(), &counter);
-    });
-    QStringList files;
-    for (int i = 0; i < 20; ++i)
-        files << makeBook(QStringLiteral("many%1.xlsx").arg(i));
-    listFiles(tab, files);
-    if (tab == 0)
-        typeKeys(QStringLiteral("pie"), QStringLiteral("cake"));
-    clickRun();
-    QTRY_COMPARE(uidriver::statusTexts(m_win).value(4), QStringLiteral("文件替换处理全部完成!"));
-    automation::unregisterServer(QStringLiteral("Excel.Application"));
-    QCOMPARE(uidriver::statusTexts(m_win).value(1), QStringLiteral(" 成功(20)"));
-    QCOMPARE(counter.started, 20);
-    QVERIFY2(counter.peak <= 8, qPrintable(QString::number(counter.peak)));
-    QVERIFY(counter.peak >= 1);
-}
-
-void TestRun::windowLivesDuringRun_data()
-{
-    QTest::addColumn<int>("tab");
-    QTest::newRow("first way") << 0;
-    QTest::newRow("second way") << 1;
-}
-
-// While the jobs run, the window shows each report as it comes (the last job
-// is held until the window has shown all the others), repaints, and lets
-// nothing change its lists: a drop and a second start are refused, and a
-// close request waits until every job has ended.
-void TestRun::windowLivesDuringRun()
-{
-    QFETCH(int, tab);
-    const int n = 12;
-    QStringList files;
-    for (int i = 0; i < n; ++i)
-        files << makeBook(QStringLiteral("live%1.xlsx").arg(i));
-    listFiles(tab, files);
-    if (tab == 0)
-        typeKeys(QStringLiteral("pie"), QStringLiteral("cake"));
-    else
-        typeCell(0, 0, QStringLiteral("pie"));
-    const QString stranger = makeBook(QStringLiteral("stranger.xlsx"));
-
-    QSemaphore release;
-    QAtomicInt opens;
-    automation::registerServer(QStringLiteral("Excel.Application"), [&]() {
-        return std::make_shared<HeldOpen>(excelapp::createApplication(), files.last(), &release,
-                                          &opens);
-    });
-    QLabel *status = uidriver::statusLabels(m_win).value(4);
-    const QString lastButOne = QStringLiteral("文件替换处理中...已完成[%1/%2]").arg(n - 1).arg(n);
-    bool running = false;
-    bool released = false;
-    bool stillShown = false;
-    int paints = 0;
-    QStringList seen;
-    struct PaintCounter : QObject
-    {
-        std::function<void()> onPaint;
-        bool eventFilter(QObject *, QEvent *e) override
-        {
-            if (e->type() == QEvent::Paint)
-                onPaint();
-            return false;
-        }
-    } counter;
-    counter.onPaint = [&] { paints += running ? 1 : 0; };
-    status->installEventFilter(&counter);
-    QTimer watch;
-    watch.setInterval(1);
-    connect(&watch, &QTimer::timeout, [&] {
-        if (!running || released)
-            return;
-        if (seen.isEmpty() || seen.last() != status->text())
-            seen << status->text();
-        if (status->text() != lastButOne)
-            return;
-        // Everything a user could do that is no input event.
-        m_win->close();
-        stillShown = m_win->isVisible();
-        dropOnto(m_win, {stranger});
-        QMetaObject::invokeMethod(m_win, "on_pushButton_replace_clicked", Qt::DirectConnection);
-        released = true;
-        release.release();
-    });
-    watch.start();
-    running = true;
-    clickRun();
-    running = false;
-    watch.stop();
-    automation::unregisterServer(QStringLiteral("Excel.Application"));
-
-    QVERIFY2(released, qPrintable(seen.join(QLatin1Char(' '))));
-    QStringList progress;
-    for (const QString &text : qAsConst(seen))
-        if (text.startsWith(QStringLiteral("文件替换处理中...已完成[")))
-            progress << text;
-    QVERIFY2(progress.size() >= 1, qPrintable(seen.join(QLatin1Char(' '))));
-    for (int i = 1; i < progress.size(); ++i) // counted up, in order
-        QVERIFY(progress.at(i - 1).mid(14).split(QLatin1Char('/')).value(0).toInt() <
-                progress.at(i).mid(14).split(QLatin1Char('/')).value(0).toInt());
-    QCOMPARE(progress.last(), lastButOne);
-    QVERIFY(paints >= 1);
-    QVERIFY(stillShown);
-    // Every report was handled by the time the run returned; the window
-    // closes only afterwards.
-    QCOMPARE(uidriver::statusTexts(m_win).mid(0, 5),
-             QStringList({QStringLiteral(" 文件(%1)").arg(n), QStringLiteral(" 成功(%1)").arg(n),
-                          QStringLiteral(" 失败(0)"), QStringLiteral(" 丢失(0)"),
-                          QStringLiteral("文件替换处理全部完成!")}));
-    QCOMPARE(int(opens), n);
-    QTRY_VERIFY(!m_win->isVisible());
-    for (const QString &f : files) // the second way's file columns are empty
-        QCOMPARE(
-            cellValue(dumpWorkbook(f), QStringLiteral("Data"), QStringLiteral("A1")).toString(),
-            tab == 0 ? QStringLiteral("apple cake") : QStringLiteral("apple "));
-}
-
 void TestRun::recolouringKeepsTypedValues_data()
 {
     QTest::addColumn<QString>("change");
@@ -881,75 +543,12 @@ void TestRun::recolouringKeepsTypedValues()
         QTest::mouseClick(w<QPushButton>("pushButton_list2_RemoveColumn"), Qt::LeftButton);
     } else {
         w<QTabWidget>("tabWidget_1")->setCurrentIndex(0);
-        dropOnto(m_win, {makeBook(QStringLiteral("c3.xlsx"))});
+        uidriver::dropFiles(m_win, {makeBook(QStringLiteral("c3.xlsx"))});
     }
     QCOMPARE(boxes, QStringList());
     QCOMPARE(table->item(1, 0)->text(), QStringLiteral("apple"));
     QCOMPARE(table->item(1, 1)->text(), QStringLiteral("pear"));
     QCOMPARE(table->item(1, 1)->background().style(), Qt::NoBrush);
-}
-
-namespace {
-
-// The child of quitWaitsForRun: lists the workbooks given on the command line,
-// asks to quit while the last one is held, and lets it go. Exit status 0
-// means the quit came after the run; 5 that the run ended without it.
-int quitDuringRunChild(int argc, char **argv)
-{
-    QApplication app(argc, argv);
-    QCoreApplication::setApplicationVersion(QStringLiteral(TRELVIX_VERSION));
-    const QStringList files = QCoreApplication::arguments().mid(2);
-    QSemaphore release;
-    QAtomicInt opens;
-    automation::registerServer(QStringLiteral("Excel.Application"), [&]() {
-        return std::make_shared<HeldOpen>(excelapp::createApplication(), files.last(), &release,
-                                          &opens);
-    });
-    MainWindow w;
-    w.show();
-    dropOnto(&w, files);
-    w.findChild<QPlainTextEdit *>(QStringLiteral("plainTextEdit_s1"))->setPlainText("pie");
-    w.findChild<QPlainTextEdit *>(QStringLiteral("plainTextEdit_s2"))->setPlainText("cake");
-    QLabel *status = uidriver::statusLabels(&w).value(4);
-    const QString lastButOne =
-        QStringLiteral("文件替换处理中...已完成[%1/%2]").arg(files.size() - 1).arg(files.size());
-    QTimer watch;
-    QObject::connect(&watch, &QTimer::timeout, [&] {
-        if (status->text() == lastButOne) {
-            watch.stop();
-            w.findChild<QAction *>(QStringLiteral("action_Quit"))->trigger();
-            release.release();
-        }
-    });
-    watch.start(1);
-    w.findChild<QPushButton *>(QStringLiteral("pushButton_replace"))->click();
-    QTimer::singleShot(0, [] { std::exit(5); }); // after what the run left queued
-    return app.exec();
-}
-
-} // namespace
-
-// Quitting from the menu during a run ends the program only once every job
-// has ended: each workbook is saved with its replacement.
-void TestRun::quitWaitsForRun()
-{
-    QStringList files;
-    for (int i = 0; i < 10; ++i)
-        files << makeBook(QStringLiteral("quit%1.xlsx").arg(i));
-    QProcess child;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("XDG_DATA_HOME"), m_dir.filePath(QStringLiteral("data")));
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    child.setProcessEnvironment(env);
-    child.start(QCoreApplication::applicationFilePath(),
-                QStringList{QStringLiteral("--quit-during-run")} + files);
-    QVERIFY(child.waitForFinished(120000));
-    QCOMPARE(child.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(child.exitCode(), 0);
-    for (const QString &f : files)
-        QCOMPARE(
-            cellValue(dumpWorkbook(f), QStringLiteral("Data"), QStringLiteral("A1")).toString(),
-            QStringLiteral("apple cake"));
 }
 
 int main(int argc, char **argv)
@@ -961,5 +560,3 @@ int main(int argc, char **argv)
     QTEST_SET_MAIN_SOURCE_PATH
     return QTest::qExec(&tc, argc, argv);
 }
-
-#include "tst_run.moc"

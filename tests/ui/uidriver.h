@@ -10,11 +10,13 @@
 #include <QCoreApplication>
 #include <QDialog>
 #include <QDir>
+#include <QDropEvent>
 #include <QFileDialog>
 #include <QInputMethodEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QStatusBar>
 #include <QTimer>
 #include <QUrl>
@@ -205,6 +207,20 @@ inline void quietOffscreenWarnings()
             if (!msg.startsWith(QLatin1String("This plugin does not support")))
                 next(type, context, msg);
         });
+}
+
+// Drops `paths` onto the window as the desktop does.
+inline void dropFiles(QWidget *target, const QStringList &paths)
+{
+    QList<QUrl> urls;
+    for (const QString &p : paths)
+        urls << QUrl::fromLocalFile(p);
+    QMimeData mime;
+    mime.setUrls(urls);
+    QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &enter);
+    QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &drop);
 }
 
 template <typename T> T *child(QObject *w, const char *name)
