@@ -200,6 +200,8 @@ void SheetAppTest::sameFileTwoJobs()
     bool firstSaved = false;
     bool secondOpened = true;
     bool secondByLink = true;
+    // Each job's results reach this thread through a lock the sanitizers see.
+    testsupport::Handoff handoff(2);
 
     QThreadPool pool;
     pool.setMaxThreadCount(2);
@@ -219,6 +221,7 @@ void SheetAppTest::sameFileTwoJobs()
             app.Quit();
         }
         CoUninitialize();
+        handoff.done();
     }));
     pool.start(QRunnable::create([&] {
         firstHolds.acquire();
@@ -234,7 +237,9 @@ void SheetAppTest::sameFileTwoJobs()
         }
         CoUninitialize();
         secondTried.release();
+        handoff.done();
     }));
+    handoff.wait();
     pool.waitForDone();
     QVERIFY(firstOpened);
     QVERIFY(firstReopened);
