@@ -220,7 +220,12 @@ def main():
                                     "replaced"))
     print("check rejects an untouched workbook: %s" % ("yes" if untouched_rejected else "NO"))
 
+    # Qt makes a runtime folder in /tmp when none is given: the window gets one in the scratch
+    # folder, removed with it.
+    runtime = os.path.join(work, "runtime")
+    os.makedirs(runtime, mode=0o700, exist_ok=True)
     env = dict(os.environ, QT_QPA_PLATFORM="offscreen")
+    env.setdefault("XDG_RUNTIME_DIR", runtime)
     corpora = [("SMALL", "small", args.small), ("LARGE", "large", args.large)]
     only = {c.strip().upper() for c in args.only.split(",") if c.strip()}
     results = []  # (corpus, program, note, [runs], failures)
