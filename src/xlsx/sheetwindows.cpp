@@ -12,7 +12,7 @@
 
 namespace xlsx {
 
-int DocumentData::windowBytes = 2 << 20;
+int DocumentData::windowBytes = 512 << 10;
 
 namespace {
 
@@ -426,6 +426,14 @@ bool DocumentData::isUtf8Part(int index) const
 bool DocumentData::rewriteWindowed(QString *error)
 {
     edits.windowedParts.clear();
+    // In a workbook without formulas the edits change nothing else the save writes: the
+    // sheets are rewritten into the package as it is written (writeZip), never held.
+    bool formulas = !workbook.calcChainEntry.isEmpty() || edits.formulaEdited;
+    for (const SheetEntry &e : workbook.sheets)
+        formulas = formulas || (e.info.kind == SheetKind::Worksheet && !e.isNew &&
+                                (!e.ws || e.ws->d->formulaCount > 0));
+    if (!formulas)
+        return true;
     for (const SheetEntry &e : workbook.sheets) {
         const WorksheetData *wd = e.ws ? e.ws->d.get() : nullptr;
         if (!wd || e.isNew || !wd->windowed || !wd->stale || wd->windowEdits.empty())
