@@ -1,6 +1,12 @@
 #!/usr/bin/python3
 """Runs the batch-run benchmarks and prints their table.
 
+Corpora: SMALL and LARGE under the five pairs; REWRITE, the LARGE books under
+the five and one that empties cells (so every sheet is rewritten), with each
+output sheet's stored size against zlib's default level; LIN, one sheet at
+growing sizes; XLS; HUGE (only when named in --only), single sheets of
+millions of cells or about 1 GB of XML, each run alone (see huge_bench.py).
+
 Every program works on a fresh copy of the same pristine workbooks; every run
 of every program is timed, its memory measured, and its output checked cell by
 cell against the expected replaced values (a fast wrong answer is marked, not
@@ -398,12 +404,7 @@ def print_tables(results, lin_rows, untouched_rejected, stored, args):
                 "%.2fx" % (fps / speed[(corpus, "floor")]) if ours else "",
                 "ok" if not wrong else "WRONG (%d)" % len(wrong),
             ))
-        widths = [max(len(str(x)) for x in col) for col in zip(head, *rows)]
-        fmt = "  ".join("%%-%ds" % w for w in widths)
-        print(fmt % head)
-        print(fmt % tuple("-" * w for w in widths))
-        for row in rows:
-            print(fmt % row)
+        workload.print_columns(head, rows)
         print("files/s: files / median time of the jobs (pool start to last report; the window: "
               "click to final status text). peak RSS: largest single process (time -v); "
               "all procs: summed PSS of the process tree, sampled every 20 ms. "

@@ -289,16 +289,17 @@ def _limit(gib):
     return apply
 
 
-def _reason(log_path, since):
-    """The last line the program wrote to the log after offset `since`."""
+def _reason(log_path, since, path):
+    """The last line the program wrote to the log after offset `since`, from
+    the file's name on."""
     with open(log_path, "rb") as f:
         f.seek(since)
         lines = [l.strip() for l in f.read().decode("utf-8", "replace").splitlines()]
     lines = [l for l in lines if l and not l.startswith(("$", "files="))]
     for l in reversed(lines):
         if "refused" in l or "fail" in l.lower():
-            return l[:160]
-    return lines[-1][:160] if lines else ""
+            return l[l.find(path) + len(path) + 2:] if path in l else l
+    return lines[-1] if lines else ""
 
 
 def run(engine, work, pairs_path, cells, xml_mb, run_once, log_path, mem_gib):
@@ -317,7 +318,7 @@ def run(engine, work, pairs_path, cells, xml_mb, run_once, log_path, mem_gib):
         books += [("xml/2", RealisticRows(xml_mb * 500000)), ("xml", RealisticRows(xml_mb * 1000000))]
     rows = []
     for label, kind in books:
-        src = os.path.join(pristine, label.replace("/", "_half") + ".xlsx")
+        src = os.path.join(pristine, label.replace("/2", "_half") + ".xlsx")
         print("  %-8s writing ..." % label, end="", flush=True)
         xml_size, stored = write(src, kind)
         print(" %.0f MB of XML, %.1f MB stored; running ..." % (xml_size / 1e6, stored / 1e6),
@@ -333,7 +334,7 @@ def run(engine, work, pairs_path, cells, xml_mb, run_once, log_path, mem_gib):
             why = check(path, kind)
             outcome = "ok" if not why else "WRONG: " + why
         else:
-            outcome = "FAIL (rc=%d): %s" % (res["rc"], _reason(log_path, since) or "no reason")
+            outcome = "FAIL (rc=%d): %s" % (res["rc"], _reason(log_path, since, path) or "?")
         print(" %s" % outcome.split(":")[0], flush=True)
         rows.append({"label": label, "cells": kind.cells(), "xml": xml_size, "stored": stored,
                      "sst": sum(len(s.encode()) for s in kind.strings), "res": res,
@@ -365,18 +366,17 @@ def print_table(rows, mem_gib):
                       "%.1f MB" % (r["stored"] / 1e6), "%.2f" % res["wall"],
                       "%.0f MB" % (res["rss_kb"] / 1024), "%.0f MB" % (res["tree_kb"] / 1024),
                       "%.0f MB" % beyond[r["label"]] if r["label"] in beyond else "",
-                      r["outcome"][:70]))
-    widths = [max(len(str(x)) for x in col) for col in zip(head, *table)]
-    fmt = "  ".join("%%-%ds" % w for w in widths)
-    print(fmt % head)
-    print(fmt % tuple("-" * w for w in widths))
-    for row in table:
-        print(fmt % row)
+                      r["outcome"] if len(r["outcome"]) < 40 else "see below"))
+    workload.print_columns(head, table)
+    for r in rows:
+        if len(r["outcome"]) >= 40:
+            print("%s: %s" % (r["label"], r["outcome"]))
     print("s/run: wall time of the program (start to exit, one run). beyond tiny: peak RSS less "
-          "that of the run on the tiny book (10 rows); the shared strings are %d bytes. output: "
-          "every row's cells read back (streaming) and compared with the replaced values; every "
+          "that of the run on the tiny book (10 rows); the shared strings take at most %d bytes. "
+          "output: every row's cells read back (streaming) and compared with the replaced values; every "
           "cell, emptied ones too, still there. bare: <c/> without references (stored at level "
-          "1); refs: <c r=.. s=\"1\"/>; xml: rows of 20 realistic cells." % rows[0]["sst"])
+          "1); refs: <c r=.. s=\"1\"/>; xml: rows of 20 realistic cells."
+          % max(r["sst"] for r in rows))
 
 
 def goals(rows):

@@ -231,6 +231,16 @@ def cpu_count():
     return os.cpu_count() or 1
 
 
+def print_columns(head, rows):
+    """Prints a header and rows in left-aligned columns."""
+    widths = [max(len(str(x)) for x in col) for col in zip(head, *rows)]
+    fmt = "  ".join("%%-%ds" % w for w in widths)
+    print(fmt % tuple(head))
+    print(fmt % tuple("-" * w for w in widths))
+    for row in rows:
+        print(fmt % tuple(row))
+
+
 # --- The command line of the baselines ---------------------------------------
 
 def pool_main(work):
