@@ -187,7 +187,7 @@ bool Worksheet::forEachWindow(const std::function<bool(Worksheet *window)> &visi
     }
     // What the windows' edits tell the document is let go with them.
     const EditsState kept = d->doc->edits;
-    const bool ok = d->forEachWindow(visit, nullptr, error);
+    const bool ok = d->forEachWindow(visit, nullptr, error, true);
     d->doc->edits.formulaEdited = kept.formulaEdited;
     d->doc->edits.valueEdited = kept.valueEdited;
     return ok;
@@ -197,6 +197,18 @@ void Worksheet::addWindowEdit(std::function<void(Worksheet *window)> edit)
 {
     d->windowEdits.push_back(std::move(edit));
     d->modified = true;
+}
+
+void Worksheet::dropLastWindowEdit(bool wasModified)
+{
+    if (!d->windowEdits.empty())
+        d->windowEdits.pop_back();
+    d->modified = wasModified;
+}
+
+bool Worksheet::isLookAhead() const
+{
+    return d->lookAhead;
 }
 QString Worksheet::name() const
 {

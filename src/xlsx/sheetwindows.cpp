@@ -332,7 +332,7 @@ bool WorksheetData::checkInWindows(QString *error)
 
 bool WorksheetData::forEachWindow(const std::function<bool(Worksheet *window)> &visit,
                                   const std::function<bool(const char *, qint64)> *rows,
-                                  QString *error) const
+                                  QString *error, bool lookAhead) const
 {
     ParseCarry carry;
     Worksheet window(std::unique_ptr<WorksheetData>(new WorksheetData));
@@ -373,6 +373,7 @@ bool WorksheetData::forEachWindow(const std::function<bool(Worksheet *window)> &
             d.arrays = arrayRanges;
             d.modified = false;
             d.stale = false;
+            d.lookAhead = lookAhead;
             d.summary = SheetSummary();
             // The part's start goes out once, before the first window's rows, with the
             // dimension of the whole sheet.

@@ -185,6 +185,10 @@ public:
     // An edit made to each window of a windowed sheet as the save writes it; made to the
     // whole sheet at once should its cells be read or edited another way first.
     void addWindowEdit(std::function<void(Worksheet *window)> edit);
+    // Takes the last window edit back (it changes nothing); the sheet is modified as it was.
+    void dropLastWindowEdit(bool wasModified);
+    // A window that forEachWindow hands out: what is done to it is let go, and not told.
+    bool isLookAhead() const;
 
 private:
     friend class Document;

@@ -127,14 +127,15 @@ public:
     const QHash<int, ParseCarry::Master> *earlierMasters = nullptr;
     using WindowEdit = std::function<void(Worksheet *window)>;
     std::vector<WindowEdit> windowEdits;
+    bool lookAhead = false; // a window a look ahead reads (see Worksheet::isLookAhead)
     // Checks the part window by window, keeping what a check keeps (see parse).
     bool checkInWindows(QString *error);
     // Reads the part window by window with the window edits made, each window handed to
     // `visit` (false: stop there). `rows` gets the rewritten rows of each window (the part's
     // whole part, its dimension that of all its cells), when given.
     bool forEachWindow(const std::function<bool(Worksheet *window)> &visit,
-                       const std::function<bool(const char *, qint64)> *rows,
-                       QString *error) const;
+                       const std::function<bool(const char *, qint64)> *rows, QString *error,
+                       bool lookAhead = false) const;
     int find(int row, int col) const;
     // Range spanned by the cells present; A1 when there are none.
     CellRange usedRange() const;

@@ -532,12 +532,27 @@ void ReplaceQueue::flush(xlsx::Document *doc, const QString &path)
         for (ReplaceCall *c : mine)
             held->first.push_back(*c);
         held->second = done;
+        const bool wasModified = ws->isModified();
         ws->addWindowEdit([held, doc, path](xlsx::Worksheet *window) {
             std::vector<ReplaceCall *> calls;
             for (ReplaceCall &c : held->first)
                 calls.push_back(&c);
-            SheetWalk(doc, window, path).applyAll(calls, held->second);
+            SheetWalk walk(doc, window, path);
+            walk.quiet = window->isLookAhead();
+            walk.applyAll(calls, held->second);
         });
+        // Edits that the shared strings already made leave the sheet as it is stored: then
+        // it is not rewritten. Told by the first window the calls change.
+        bool changes = false;
+        QString unread;
+        ws->forEachWindow(
+            [&changes](xlsx::Worksheet *window) {
+                changes = window->isModified();
+                return !changes;
+            },
+            &unread);
+        if (!changes && unread.isEmpty())
+            ws->dropLastWindowEdit(wasModified);
     }
 }
 

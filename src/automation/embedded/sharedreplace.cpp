@@ -332,7 +332,8 @@ int replaceInOwnStrings(xlsx::Document *doc, const QString &path, const ReplaceC
 }
 
 // Gives the cells of `ws` that refer to a string of `texts` its text, inline.
-static bool writeTextsIntoCells(xlsx::Worksheet *ws, const QString &path, const QHash<int, QString> &texts)
+static bool writeTextsIntoCells(xlsx::Worksheet *ws, const QString &path,
+                                const QHash<int, QString> &texts, bool quiet = false)
 {
     QString error;
     bool ok = true;
@@ -347,7 +348,7 @@ static bool writeTextsIntoCells(xlsx::Worksheet *ws, const QString &path, const 
             break;
         }
     }
-    if (!ok)
+    if (!ok && !quiet)
         qWarning().noquote() << "Range.Replace:" << path << error;
     return ok;
 }
