@@ -146,8 +146,48 @@ WorksheetData *Worksheet::data() const
             qWarning("%s", qPrintable(error));
         else if (!d->parse(&error))
             qWarning("%s", qPrintable(error));
+        if (d->windowed) {
+            d->windowed = false;
+            // The edits waiting for the save are made now, on the whole sheet.
+            std::vector<WorksheetData::WindowEdit> edits;
+            edits.swap(d->windowEdits);
+            for (const WorksheetData::WindowEdit &edit : edits)
+                edit(const_cast<Worksheet *>(this));
+        }
     }
     return d.get();
+}
+
+const WorksheetData *Worksheet::light() const
+{
+    return summary() || (d->windowed && d->stale) ? d.get() : data();
+}
+
+bool Worksheet::isWindowed() const
+{
+    return d->windowed && d->stale;
+}
+
+bool Worksheet::forEachWindow(const std::function<bool(Worksheet *window)> &visit,
+                              QString *error) const
+{
+    if (!isWindowed()) {
+        if (error)
+            *error = QStringLiteral("%1: not read in windows").arg(d->label());
+        return false;
+    }
+    // What the windows' edits tell the document is let go with them.
+    const EditsState kept = d->doc->edits;
+    const bool ok = d->forEachWindow(visit, nullptr, error);
+    d->doc->edits.formulaEdited = kept.formulaEdited;
+    d->doc->edits.valueEdited = kept.valueEdited;
+    return ok;
+}
+
+void Worksheet::addWindowEdit(std::function<void(Worksheet *window)> edit)
+{
+    d->windowEdits.push_back(std::move(edit));
+    d->modified = true;
 }
 QString Worksheet::name() const
 {
@@ -243,29 +283,31 @@ CellRange Worksheet::usedRange() const
 {
     if (const SheetSummary *s = summary())
         return s->used;
+    if (isWindowed())
+        return d->cellsUsed;
     return data()->usedRange();
 }
 
 bool Worksheet::hasFormulas() const
 {
-    return (summary() ? d.get() : data())->formulaCount > 0;
+    return light()->formulaCount > 0;
 }
 bool Worksheet::isProtected() const
 {
-    return (summary() ? d.get() : data())->isProtected;
+    return light()->isProtected;
 }
 
 QVector<CellRange> Worksheet::arrayFormulaRanges() const
 {
     QVector<CellRange> out;
-    for (const FormulaGroup &g : (summary() ? d.get() : data())->arrays)
+    for (const FormulaGroup &g : light()->arrays)
         out.append(g.ref);
     return out;
 }
 
 bool Worksheet::isModified() const
 {
-    return data()->modified;
+    return d->modified;
 }
 
 bool Worksheet::mentionedOutsideCells(const QByteArray &utf8) const

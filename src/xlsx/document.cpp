@@ -176,12 +176,24 @@ bool DocumentData::loadWorksheet(int index, QString *error, LoadMode mode)
     wd->name = e.info.name;
     wd->entryName = e.entryName;
     wd->relsEntry = e.entryName.isEmpty() ? QString() : relsEntryFor(e.entryName);
-    if (e.isNew)
+    if (e.isNew) {
         wd->xml = newSheetXml();
-    else if (e.entryName.isEmpty())
+    } else if (e.entryName.isEmpty()) {
         wd->xml = "<worksheet xmlns=\"" + QByteArray(kMainNs) + "\"/>"; // no part: no cells
-    else if (!readPart(e.entryName, &wd->xml, error))
-        return false;
+    } else {
+        // A large part in UTF-8 that is only to be checked is read a window at a time.
+        const int zi = package.zip.find(e.entryName);
+        if (mode != LoadMode::Hold && zi >= 0 &&
+            package.zip.entries()[zi].uncompressedSize > quint64(holdBelow) &&
+            isUtf8Part(zi)) {
+            if (!wd->checkInWindows(error))
+                return false;
+            e.ws.reset(new Worksheet(std::move(wd)));
+            return true;
+        }
+        if (!readPart(e.entryName, &wd->xml, error))
+            return false;
+    }
     // A small sheet's cells cost little to hold, and would be read again if needed.
     const bool checkOnly =
         mode == LoadMode::Check || (mode == LoadMode::CheckLarge && wd->xml.size() > holdBelow);

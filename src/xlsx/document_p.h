@@ -97,6 +97,14 @@ struct EditsState
     bool formulaEdited = false; // an edit changed, removed or added a formula
     bool valueEdited = false;
     QHash<QString, QByteArray> rewrittenParts; // entry -> new content
+    // Windowed sheets rewritten for the save under way: entry -> the deflated part.
+    struct Deflated
+    {
+        QByteArray raw;
+        quint32 crc = 0;
+        quint64 size = 0;
+    };
+    QHash<QString, Deflated> windowedParts;
 };
 
 class DocumentData
@@ -136,6 +144,12 @@ public:
     };
     // 8 MiB; tests lower it to have every sheet only checked.
     static int holdBelow;
+    // The XML a window of a windowed sheet's rows is read in (2 MiB; at least one row).
+    static int windowBytes;
+    // Whether the zip entry `index` holds XML in UTF-8 (as it is read, without conversion).
+    bool isUtf8Part(int index) const;
+    // Rewrites the windowed sheets that have window edits into edits.windowedParts, deflated.
+    bool rewriteWindowed(QString *error);
     bool loadWorksheet(int index, QString *error, LoadMode mode = LoadMode::Hold);
     Worksheet *worksheet(int index, bool checkOnly, QString *error);
     // The workbook part with fullCalcOnLoad set (when `fullCalc`) and the `added` sheets

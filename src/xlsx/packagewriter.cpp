@@ -42,9 +42,10 @@ bool DocumentData::writeZip(QIODevice *out, const QHash<QString, QByteArray> &pa
 {
     QHash<QString, const WorksheetData *> rewrittenSheets;
     for (const SheetEntry &e : workbook.sheets)
-        if (!e.isNew && e.ws && e.ws->d->modified)
+        if (!e.isNew && e.ws && e.ws->d->modified && !edits.windowedParts.contains(e.entryName))
             rewrittenSheets.insert(e.entryName, e.ws->data());
     *written = parts.keys();
+    written->append(edits.windowedParts.keys());
     for (auto it = rewrittenSheets.constBegin(); it != rewrittenSheets.constEnd(); ++it)
         written->append(it.key());
     for (const SheetEntry *e : added)
@@ -73,11 +74,12 @@ bool DocumentData::writeZip(QIODevice *out, const QHash<QString, QByteArray> &pa
     // written under its entry's own name.
     QHash<int, const WorksheetData *> sheetAt;
     QHash<int, const QByteArray *> partAt;
+    QHash<int, const EditsState::Deflated *> deflatedAt;
     auto entryOf = [&](const QString &part) {
         const int i = package.zip.find(part);
         if (i < 0)
             why = QStringLiteral("part /%1 has no entry in the package").arg(part);
-        else if (sheetAt.contains(i) || partAt.contains(i))
+        else if (sheetAt.contains(i) || partAt.contains(i) || deflatedAt.contains(i))
             why = QStringLiteral("part /%1 is written twice (as /%2)")
                       .arg(package.zip.entries()[i].name, part);
         else
@@ -96,6 +98,12 @@ bool DocumentData::writeZip(QIODevice *out, const QHash<QString, QByteArray> &pa
             return fail();
         partAt.insert(i, &*it);
     }
+    for (auto it = edits.windowedParts.constBegin(); it != edits.windowedParts.constEnd(); ++it) {
+        const int i = entryOf(it.key());
+        if (i < 0)
+            return fail();
+        deflatedAt.insert(i, &*it);
+    }
     const int droppedAt = dropped.isEmpty() ? -1 : package.zip.find(dropped);
     for (int i = 0; i < package.zip.entries().size(); ++i) {
         const ZipEntry &e = package.zip.entries()[i];
@@ -103,8 +111,19 @@ bool DocumentData::writeZip(QIODevice *out, const QHash<QString, QByteArray> &pa
             continue;
         const auto sheet = sheetAt.constFind(i);
         const auto it = partAt.constFind(i);
+        const auto deflated = deflatedAt.constFind(i);
         bool ok;
-        if (sheet != sheetAt.constEnd())
+        if (deflated != deflatedAt.constEnd()) {
+            ZipEntry d;
+            d.name = e.name;
+            d.method = 8;
+            d.crc = (*deflated)->crc;
+            d.uncompressedSize = (*deflated)->size;
+            d.compressedSize = quint64((*deflated)->raw.size());
+            d.dateTime = e.dateTime;
+            d.externalAttr = e.externalAttr;
+            ok = w.addRaw(d, (*deflated)->raw, &why);
+        } else if (sheet != sheetAt.constEnd())
             ok = writeSheet(e.name, *sheet, e.dateTime, e.externalAttr);
         else if (it != partAt.constEnd())
             ok = w.addData(e.name, **it, e.dateTime, kDeflateLevel, &why, e.externalAttr);

@@ -72,7 +72,10 @@ bool Document::saveAs(const QString &path, QString *error)
     QBuffer package;
     package.open(QIODevice::ReadWrite);
     QStringList rewritten;
-    if (!d->buildPackage(&package, &rewritten, error)) {
+    // Windowed sheets are rewritten first: their edits tell what the workbook part says.
+    const bool built = d->rewriteWindowed(error) && d->buildPackage(&package, &rewritten, error);
+    d->edits.windowedParts.clear();
+    if (!built) {
         f.cancel();
         return false;
     }

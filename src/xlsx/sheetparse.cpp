@@ -388,7 +388,7 @@ bool parseCell(XmlScanner &s, const XmlToken &t, int rowNumber, int prevCol, Cel
 // but r, s and t (and xml:space on <t>) and no entity anywhere: returns
 // the position after it, or 0 (nothing read) for any other shape, which the scanner then
 
-bool WorksheetData::parse(QString *error, bool keepCells)
+bool WorksheetData::parse(QString *error, bool keepCells, ParseCarry *carry)
 {
     cells.clear();
     rows.clear();
@@ -402,14 +402,10 @@ bool WorksheetData::parse(QString *error, bool keepCells)
     summary = SheetSummary();
     // Shared string indexes are noted up to a bound that keeps the summary no larger than
     // the part.
-    const qint64 maxShared = qMax<qint64>(4096, xml.size() / 4);
+    const qint64 maxShared = qMax<qint64>(4096, (carry ? carry->partSize : xml.size()) / 4);
     bool summaryOk = true;
     int minRow = INT_MAX, maxRow = 0, minCol = INT_MAX, maxCol = 0;
     auto note = [&](const CellRec &rec) {
-        minRow = qMin(minRow, int(rec.row));
-        maxRow = qMax(maxRow, int(rec.row));
-        minCol = qMin(minCol, int(rec.col));
-        maxCol = qMax(maxCol, int(rec.col));
         const CellType type = CellType(rec.type);
         const bool formula = rec.flags & CellRec::HasFormula;
         if (type == CellType::SharedString && (rec.flags & CellRec::HasValue)) {
@@ -475,13 +471,13 @@ bool WorksheetData::parse(QString *error, bool keepCells)
             rows.reserve(rowTags);
         }
     }
-    int rowNumber = 0;
+    int rowNumber = carry ? carry->rowNumber : 0;
     bool sorted = true;
     std::vector<std::pair<int, int>> rowCells;
     auto twice = [](const CellRec &rec) {
         return QStringLiteral("cell %1 is given twice").arg(CellRef(rec.row, rec.col).toString());
     };
-    int lastRow = 0, lastCol = 0;
+    int lastRow = carry ? carry->lastRow : 0, lastCol = carry ? carry->lastCol : 0;
     while (s.next(&t)) {
         if (t.kind != XmlToken::StartTag || s.namespaceOf(t.name) != kMainNs)
             continue;
@@ -595,6 +591,10 @@ bool WorksheetData::parse(QString *error, bool keepCells)
                         shared.insert(f.si, g);
                     else if (gk == 2)
                         arrays.append(g);
+                    minRow = qMin(minRow, int(rec.row));
+                    maxRow = qMax(maxRow, int(rec.row));
+                    minCol = qMin(minCol, int(rec.col));
+                    maxCol = qMax(maxCol, int(rec.col));
                     if (summaryOk)
                         note(rec);
                     if (rec.row < lastRow || (rec.row == lastRow && rec.col <= lastCol)) {
@@ -628,6 +628,19 @@ bool WorksheetData::parse(QString *error, bool keepCells)
     }
     if (s.failed())
         return fail(s.error());
+    if (carry) {
+        carry->rowNumber = rowNumber;
+        carry->lastRow = lastRow;
+        carry->lastCol = lastCol;
+        carry->sorted = carry->sorted && sorted;
+        if (maxRow > 0)
+            carry->used = carry->used.isValid()
+                              ? CellRange(qMin(carry->used.firstRow, minRow),
+                                          qMin(carry->used.firstColumn, minCol),
+                                          qMax(carry->used.lastRow, maxRow),
+                                          qMax(carry->used.lastColumn, maxCol))
+                              : CellRange(minRow, minCol, maxRow, maxCol);
+    }
     if (summaryOk) {
         summary.valid = true;
         if (maxRow > 0)

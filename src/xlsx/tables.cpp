@@ -73,7 +73,7 @@ QVector<TableInfo> Worksheet::tables() const
 {
     QVector<TableInfo> out;
     // The table parts are listed by the sheet's own element, kept without its cells.
-    for (const TablePart &p : tableParts(summary() ? *d : *data())) {
+    for (const TablePart &p : tableParts(*light())) {
         TableInfo info;
         info.partName = QLatin1Char('/') + p.entry;
         if (parseTable(p.xml, &info))

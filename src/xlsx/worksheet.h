@@ -175,6 +175,17 @@ public:
     // Whether any edit was made since the package was opened or saved.
     bool isModified() const;
 
+    // A large sheet whose cells are not held: read a window of consecutive rows at a time.
+    bool isWindowed() const;
+    // Reads a windowed sheet a window at a time, each window a worksheet of its own with the
+    // window edits so far made; `visit` may read and edit it (such edits are let go) and
+    // returns false to stop. False with *error when the part cannot be read.
+    bool forEachWindow(const std::function<bool(Worksheet *window)> &visit,
+                       QString *error) const;
+    // An edit made to each window of a windowed sheet as the save writes it; made to the
+    // whole sheet at once should its cells be read or edited another way first.
+    void addWindowEdit(std::function<void(Worksheet *window)> edit);
+
 private:
     friend class Document;
     friend class WorksheetData;
@@ -182,6 +193,8 @@ private:
     explicit Worksheet(std::unique_ptr<WorksheetData> d);
     // The data, read again from the part first when a save has replaced it.
     WorksheetData *data() const;
+    // The data where it is enough without the cells: their flags, summary and used range.
+    const WorksheetData *light() const;
     std::unique_ptr<WorksheetData> d;
 };
 

@@ -65,6 +65,18 @@ struct FormulaGroup
 };
 
 class DocumentData;
+class Worksheet;
+
+// What reading a window of a worksheet's rows takes over from the windows before it, and
+// gives to the next.
+struct ParseCarry
+{
+    qint64 partSize = 0;          // of the whole part (bounds the summary)
+    int rowNumber = 0;            // the last row (a row without "r" follows it)
+    int lastRow = 0, lastCol = 0; // the last cell
+    bool sorted = true;           // every cell came after the one before it
+    CellRange used;               // spanned by the cells so far; invalid when none
+};
 
 class WorksheetData
 {
@@ -95,7 +107,25 @@ public:
     SheetSummary summary;
 
     // Reads the part's XML; without `keepCells` it is only checked, and no record is kept.
-    bool parse(QString *error, bool keepCells = true);
+    // With `carry`, `xml` is a window of the part's rows (see sheetwindows.cpp).
+    bool parse(QString *error, bool keepCells = true, ParseCarry *carry = nullptr);
+
+    // A large sheet is checked on opening a window of rows at a time, never whole; when its
+    // cells are sorted and no shared formula spans windows, it stays so ("windowed"): Replace
+    // calls read it window by window, and their edits are made as the save writes it. Reading
+    // or editing its cells any other way holds it whole, the edits made first.
+    bool windowed = false;
+    CellRange cellsUsed; // of a windowed sheet: as usedRange()
+    using WindowEdit = std::function<void(Worksheet *window)>;
+    std::vector<WindowEdit> windowEdits;
+    // Checks the part window by window, keeping what a check keeps (see parse).
+    bool checkInWindows(QString *error);
+    // Reads the part window by window with the window edits made, each window handed to
+    // `visit` (false: stop there). `rows` gets the rewritten rows of each window (the part's
+    // whole part, its dimension that of all its cells), when given.
+    bool forEachWindow(const std::function<bool(Worksheet *window)> &visit,
+                       const std::function<bool(const char *, qint64)> *rows,
+                       QString *error) const;
     int find(int row, int col) const;
     // Range spanned by the cells present; A1 when there are none.
     CellRange usedRange() const;

@@ -23,29 +23,15 @@
 namespace jobs {
 
 // With TRELVIX_TEST_UNHELD set, every worksheet is only checked on opening, as a large one
-// is, and read again when a call needs its cells.
+// is, and read a window of rows at a time (here every row a window of its own), or held when
+// a call needs its cells otherwise.
 inline const bool unheld = [] {
     if (!qEnvironmentVariableIsSet("TRELVIX_TEST_UNHELD"))
         return false;
     xlsx::DocumentData::holdBelow = 0;
+    xlsx::DocumentData::windowBytes = 1;
     return true;
 }();
-
-// Whether the unheld run goes the way the held run does on the workbook at `path`: a sheet's
-// summary decides for a call only through the shared strings, so a workbook without them
-// (openpyxl writes strings inline) has its cells read again at the first call that needs them,
-// and only its used range comes from the summary. False in the held run.
-inline bool sameUnheld(const QString &path)
-{
-    return unheld && !testsupport::readAll(path).contains("xl/sharedStrings.xml");
-}
-
-// Skips the row in the unheld run where holding its sheets changes nothing on the way.
-#define JOBS_SKIP_IF_SAME_UNHELD(path)                                                             \
-    do {                                                                                           \
-        if (jobs::sameUnheld(path))                                                                \
-            QSKIP("no shared strings: the unheld run goes the way the held run does");             \
-    } while (false)
 
 struct Pair
 {

@@ -112,6 +112,8 @@ private:
 void SheetAppCorpusTest::initTestCase()
 {
     excelapp::registerApplication();
+    if (jobs::unheld)
+        qInfo("every sheet read a row at a time");
     QVERIFY(m_dir.isValid());
     TRELVIX_SKIP_WITHOUT_CORPUS(testsupport::corpusFiles());
     // A refusal is reported as a warning by the client; those are expected here.

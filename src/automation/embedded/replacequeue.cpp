@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 
 namespace embedded {
 
@@ -100,6 +101,7 @@ struct SheetWalk
     const QString &path;
     bool locked;
     SheetWriter writer;
+    bool quiet = false; // a look ahead whose edits are let go: they are told when made
 
     SheetWalk(xlsx::Document *doc, xlsx::Worksheet *ws, const QString &path)
         : doc(doc), ws(ws), path(path), locked(ws->isProtected()), writer(doc, ws)
@@ -108,6 +110,8 @@ struct SheetWalk
 
     void warn(const xlsx::CellHead &head, const QString &why) const
     {
+        if (quiet)
+            return;
         qWarning().noquote() << QStringLiteral("Range.Replace: %1, sheet \"%2\", cell %3 left "
                                                "unchanged: %4")
                                     .arg(path, ws->name(),
@@ -391,6 +395,38 @@ bool settled(const xlsx::Worksheet *ws, const std::vector<ReplaceCall *> &calls,
     return true;
 }
 
+// Whether `call` changes a cell of a windowed sheet once the calls `pending` on it are made:
+// 1 yes, 0 no, -1 no but a match cannot be stored (so the call is kept to tell it). Window by
+// window, the pending calls made on each (and let go) and the call tried on its cells.
+int changesInWindows(xlsx::Document *doc, xlsx::Worksheet *ws, const QString &path,
+                     ReplaceCall &call, const std::vector<ReplaceCall *> &pending)
+{
+    bool changes = false;
+    bool refused = false;
+    QString error;
+    const bool ok = ws->forEachWindow(
+        [&](xlsx::Worksheet *window) {
+            SheetWalk walk(doc, window, path);
+            walk.quiet = true;
+            if (!pending.empty())
+                walk.applyAll(pending, std::vector<bool>());
+            const int count = window->cellCount();
+            for (int i = 0; i < count && !changes; ++i) {
+                const xlsx::CellHead head = window->headAt(i);
+                StoredText stored;
+                changes = walk.mayChange(i, head, call, &stored) &&
+                          walk.changes(window->cellAt(i), head, call, &refused);
+            }
+            return !changes;
+        },
+        &error);
+    if (!ok) {
+        qWarning().noquote() << "Range.Replace:" << error;
+        return 0;
+    }
+    return changes ? 1 : refused ? -1 : 0;
+}
+
 } // namespace
 
 bool ReplaceQueue::replace(xlsx::Document *doc, const QString &path, ReplaceCall call)
@@ -424,11 +460,17 @@ bool ReplaceQueue::replace(xlsx::Document *doc, const QString &path, ReplaceCall
             m_deferred.erase(held);
         }
     }
-    SheetWalk walk(doc, ws, path);
     std::vector<ReplaceCall *> pending;
     for (ReplaceCall &c : m_calls)
         if (c.sheet == call.sheet)
             pending.push_back(&c);
+    if (ws->isWindowed()) {
+        const int verdict = changesInWindows(doc, ws, path, call, pending);
+        if (verdict != 0)
+            m_calls.push_back(std::move(call));
+        return verdict > 0;
+    }
+    SheetWalk walk(doc, ws, path);
     std::vector<int> open;
     bool refused = false;
     int verdict = walk.wouldChange(call, pending, &open, &refused);
@@ -478,8 +520,23 @@ void ReplaceQueue::flush(xlsx::Document *doc, const QString &path)
         for (ReplaceCall &c : calls)
             if (c.sheet == sheet)
                 mine.push_back(&c);
-        if (!settled(ws, mine, done))
+        if (settled(ws, mine, done))
+            continue;
+        if (!ws->isWindowed()) {
             SheetWalk(doc, ws, path).applyAll(mine, done);
+            continue;
+        }
+        // Made as the save writes the sheet, a window of rows at a time.
+        auto held = std::make_shared<std::pair<std::vector<ReplaceCall>, std::vector<bool>>>();
+        for (ReplaceCall *c : mine)
+            held->first.push_back(*c);
+        held->second = done;
+        ws->addWindowEdit([held, doc, path](xlsx::Worksheet *window) {
+            std::vector<ReplaceCall *> calls;
+            for (ReplaceCall &c : held->first)
+                calls.push_back(&c);
+            SheetWalk(doc, window, path).applyAll(calls, held->second);
+        });
     }
 }
 

@@ -331,13 +331,12 @@ int replaceInOwnStrings(xlsx::Document *doc, const QString &path, const ReplaceC
     return changes.empty() && holds.empty() ? 0 : 1;
 }
 
-bool writeDeferredIntoCells(xlsx::Document *doc, const QString &path, int sheet,
-                            const QHash<int, QString> &texts)
+// Gives the cells of `ws` that refer to a string of `texts` its text, inline.
+static bool writeTextsIntoCells(xlsx::Worksheet *ws, const QString &path, const QHash<int, QString> &texts)
 {
     QString error;
-    xlsx::Worksheet *ws = doc->worksheet(sheet, &error);
-    bool ok = ws != nullptr;
-    const int count = ws ? ws->cellCount() : 0;
+    bool ok = true;
+    const int count = ws->cellCount();
     for (int i = 0; i < count; ++i) {
         const xlsx::CellHead head = ws->headAt(i);
         if (head.type != xlsx::CellType::SharedString || head.hasFormula)
@@ -352,6 +351,26 @@ bool writeDeferredIntoCells(xlsx::Document *doc, const QString &path, int sheet,
         qWarning().noquote() << "Range.Replace:" << path << error;
     return ok;
 }
+
+bool writeDeferredIntoCells(xlsx::Document *doc, const QString &path, int sheet,
+                            const QHash<int, QString> &texts)
+{
+    QString error;
+    xlsx::Worksheet *ws = doc->worksheet(sheet, &error);
+    if (ws && ws->isWindowed()) {
+        // Written as the save writes the sheet, a window of rows at a time.
+        ws->addWindowEdit([path, texts](xlsx::Worksheet *window) {
+            writeTextsIntoCells(window, path, texts);
+        });
+        return true;
+    }
+    if (!ws) {
+        qWarning().noquote() << "Range.Replace:" << path << error;
+        return false;
+    }
+    return writeTextsIntoCells(ws, path, texts);
+}
+
 
 bool settleDeferred(xlsx::Document *doc, const QString &path, DeferredTexts *deferred)
 {
