@@ -6,6 +6,7 @@
   xlsx_tool.py entries PATH     zip entry name -> sha256 of its inflated bytes
   xlsx_tool.py kinds PATH       sheet name -> {ref: the t attribute of its <c>, "n" if none}
   xlsx_tool.py cells PATH       every cell with its value, type, style and stored XML (see cells)
+  xlsx_tool.py stored PATH      sheet name -> {ref: its stored XML, style index included}
 
 Spec: {"writer": "openpyxl"|"xlsxwriter", "active": 0,
        "sheets": [{"name": "S", "state": "visible"|"hidden"|"veryHidden",
@@ -223,24 +224,24 @@ def kinds(path):
     return out
 
 
-def _canonical(e, shared):
-    """An element as text: its local name, attributes in name order (but the style index),
-    text and children; the index of a shared string becomes the string item."""
+def _canonical(e, shared, styled):
+    """An element as text: its local name, attributes in name order (the style index only when
+    `styled`), text and children; the index of a shared string becomes the string item."""
     tag = e.tag.rsplit("}", 1)[-1]
-    attrs = sorted((k.rsplit("}", 1)[-1], v) for k, v in e.attrib.items() if k != "s")
+    attrs = sorted((k.rsplit("}", 1)[-1], v) for k, v in e.attrib.items() if styled or k != "s")
     out = "<" + tag + "".join(' %s="%s"' % kv for kv in attrs) + ">" + (e.text or "")
     for child in e:
         if tag == "c" and e.get("t") == "s" and child.tag.endswith("}v"):
             item = shared[int(child.text)] if (child.text or "").isdigit() and \
                 int(child.text) < len(shared) else None
-            out += _canonical(item, shared) if item is not None else _canonical(child, shared)
+            out += _canonical(item if item is not None else child, shared, styled)
         else:
-            out += _canonical(child, shared)
+            out += _canonical(child, shared, styled)
         out += child.tail or ""
     return out + "</" + tag + ">"
 
 
-def stored_cells(path):
+def stored_cells(path, styled=False):
     """Sheet name -> {ref: the stored <c> as _canonical gives it}."""
     import xml.etree.ElementTree as ET
     main = "{http://schemas.openxmlformats.org/spreadsheetml/2006/main}"
@@ -261,26 +262,25 @@ def stored_cells(path):
             cells = out.setdefault(s.get("name"), {})
             for _, c in ET.iterparse(z.open(part)):
                 if c.tag == main + "c":
-                    cells[c.get("r")] = _canonical(c, shared)
+                    cells[c.get("r")] = _canonical(c, shared, styled)
                 elif c.tag == main + "row":
                     c.clear()
     return out
 
 
 def cells(path):
-    """{"sheets": {name: {ref: [value, type, style, stored]}}, "tables": {name: [columns]},
-    "names": {name: formula}}: every cell with a value or a style, as openpyxl reads it (the
-    style resolved: number format, quote prefix, named style, a digest of font, fill, border,
-    alignment and protection) and as it is stored."""
+    """{"SHEET!REF": [value, type, style, stored], "tables": {name: [columns]}, "names": {name:
+    formula}}: every cell with a value or a style, as openpyxl reads it (the style resolved:
+    number format, quote prefix, named style, a digest of font, fill, border, alignment and
+    protection) and as it is stored (see stored_cells)."""
     import openpyxl
     from openpyxl.worksheet._reader import WorksheetReader
     WorksheetReader.bind_merged_cells = _bind_merged_cells
     wb = openpyxl.load_workbook(path)
     stored = stored_cells(path)
     styles = {}
-    out = {"sheets": {}, "tables": {}, "names": {}}
+    out = {"tables": {}, "names": {}}
     for ws in wb.worksheets:
-        sheet = out["sheets"][ws.title] = {}
         raw = stored.get(ws.title, {})
         for _, c in sorted(ws._cells.items()):
             if c.value is None and not c.has_style:
@@ -292,8 +292,8 @@ def cells(path):
                 styles[key] = "%s|%s|%s|%s" % (c.number_format, "'" if c.quotePrefix else "",
                                                c.style,
                                                hashlib.sha256(look.encode()).hexdigest()[:12])
-            sheet[c.coordinate] = [jsonable(c.value), c.data_type, styles[key],
-                                   raw.get(c.coordinate)]
+            out[ws.title + "!" + c.coordinate] = [jsonable(c.value), c.data_type, styles[key],
+                                                  raw.get(c.coordinate)]
         for t in ws.tables.values():
             out["tables"][t.displayName] = [col.name for col in t.tableColumns]
     for name in wb.defined_names.definedName:
@@ -313,6 +313,8 @@ def main():
         json.dump(dump(path), sys.stdout, ensure_ascii=False)
     elif cmd == "cells":
         json.dump(cells(path), sys.stdout, ensure_ascii=False)
+    elif cmd == "stored":
+        json.dump(stored_cells(path, True), sys.stdout, ensure_ascii=False)
     elif cmd == "kinds":
         json.dump(kinds(path), sys.stdout)
     elif cmd == "entries":
