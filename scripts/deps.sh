@@ -8,7 +8,7 @@ packages=(
   qtbase5-dev qtbase5-dev-tools libquazip1-qt5-dev zlib1g-dev
   python3 python3-openpyxl python3-xlsxwriter
   fonts-noto-cjk xvfb xauth time
-  qttranslations5-l10n libdeflate-dev
+  qttranslations5-l10n libdeflate-dev libisal-dev
   libreoffice-calc-nogui libreoffice-dev libreoffice-dev-common python3-xlrd python3-uno
   libspreadsheet-writeexcel-perl
   clang-14 libclang-rt-14-dev

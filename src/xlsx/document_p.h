@@ -144,7 +144,7 @@ public:
     };
     // 8 MiB; tests lower it to have every sheet only checked.
     static int holdBelow;
-    // The XML a window of a windowed sheet's rows is read in (2 MiB; at least one row).
+    // The XML a window of a windowed sheet's rows is read in (512 KiB; at least one row).
     static int windowBytes;
     // Whether the zip entry `index` holds XML in UTF-8 (as it is read, without conversion).
     bool isUtf8Part(int index) const;

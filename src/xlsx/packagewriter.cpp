@@ -43,7 +43,9 @@ bool DocumentData::writeZip(QIODevice *out, const QHash<QString, QByteArray> &pa
     QHash<QString, const WorksheetData *> rewrittenSheets;
     for (const SheetEntry &e : workbook.sheets)
         if (!e.isNew && e.ws && e.ws->d->modified && !edits.windowedParts.contains(e.entryName))
-            rewrittenSheets.insert(e.entryName, e.ws->data());
+            rewrittenSheets.insert(e.entryName, e.ws->d->windowed && e.ws->d->stale
+                                                    ? e.ws->d.get()
+                                                    : e.ws->data());
     *written = parts.keys();
     written->append(edits.windowedParts.keys());
     for (auto it = rewrittenSheets.constBegin(); it != rewrittenSheets.constEnd(); ++it)
@@ -64,10 +66,18 @@ bool DocumentData::writeZip(QIODevice *out, const QHash<QString, QByteArray> &pa
         if (!w.openEntry(name, when, kDeflateLevel, &why, externalAttr))
             return false;
         const QByteArray fresh = wd ? QByteArray() : newSheetXml();
-        if (wd)
-            wd->serialize([&w](const char *p, qint64 n) { return w.writeEntry(p, n); });
-        else
+        const std::function<bool(const char *, qint64)> sink = [&w](const char *p, qint64 n) {
+            return w.writeEntry(p, n);
+        };
+        if (wd && wd->windowed && wd->stale) {
+            // Rewritten a window of rows at a time as it goes into the package.
+            if (!wd->forEachWindow(nullptr, &sink, &why))
+                return false;
+        } else if (wd) {
+            wd->serialize(sink);
+        } else {
             w.writeEntry(fresh.constData(), fresh.size());
+        }
         return w.closeEntry(&why);
     };
     // A part is found in the package by the rule it was read by (ZipArchive::find), and

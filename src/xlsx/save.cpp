@@ -69,17 +69,32 @@ bool Document::saveAs(const QString &path, QString *error)
         f.setReadVersion(d->readVersion);
     // The package is built in memory (compressed, it is the smaller part of what a job holds)
     // and written in one piece: the zip writer's many small writes and seeks stay off the disk.
-    QBuffer package;
-    package.open(QIODevice::ReadWrite);
+    // With a rewritten large sheet it goes to the file as it is built, not held twice.
     QStringList rewritten;
     // Windowed sheets are rewritten first: their edits tell what the workbook part says.
-    const bool built = d->rewriteWindowed(error) && d->buildPackage(&package, &rewritten, error);
+    if (!d->rewriteWindowed(error)) {
+        f.cancel();
+        return false;
+    }
+    bool direct = false;
+    for (const SheetEntry &e : d->workbook.sheets)
+        direct = direct || (e.ws && e.ws->d->windowed && e.ws->d->stale &&
+                            !e.ws->d->windowEdits.empty());
+    QBuffer package;
+    package.open(QIODevice::ReadWrite);
+    const bool built = d->buildPackage(direct ? f.device() : &package, &rewritten, error);
     d->edits.windowedParts.clear();
     if (!built) {
         f.cancel();
         return false;
     }
-    if (f.device()->write(package.data()) != package.data().size()) {
+    if (direct && !f.writeError().isEmpty()) {
+        if (error)
+            *error = QStringLiteral("%1: cannot save: %2").arg(path, f.writeError());
+        f.cancel();
+        return false;
+    }
+    if (!direct && f.device()->write(package.data()) != package.data().size()) {
         if (error)
             *error = QStringLiteral("%1: cannot save: %2")
                          .arg(path, f.writeError().isEmpty() ? QStringLiteral("write failed")

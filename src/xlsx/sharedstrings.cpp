@@ -124,7 +124,11 @@ QByteArray DocumentData::sharedStringsPart() const
 {
     // The items are in the order of the part: what lies between them is copied as it is.
     QByteArray out;
-    out.reserve(sst.xml.size() + sst.newXml.size());
+    qint64 size = sst.xml.size();
+    for (const SharedStringsState::Item &item : sst.items)
+        if (item.newEnd)
+            size += qint64(item.newEnd - item.newBegin) - qint64(item.end - item.begin) + 8;
+    out.reserve(int(qMin<qint64>(size, sst.xml.size() + sst.newXml.size())));
     quint32 at = 0;
     for (const SharedStringsState::Item &item : sst.items) {
         if (!item.newEnd)

@@ -454,7 +454,8 @@ bool WorksheetData::parse(QString *error, bool keepCells, ParseCarry *carry)
         const Span local = s.localName(t.name);
         prefix = QByteArray(xml.constData() + t.name.begin, int(local.begin - t.name.begin));
     }
-    {
+    if (!carry) {
+        // (A window's records are few, and their room is kept from one window to the next.)
         size_t cellTags = 0, rowTags = 0;
         countTags(xml, prefix, &cellTags, &rowTags);
         // The records of a cell take more room than the shortest elements ("<c/>"): a sheet

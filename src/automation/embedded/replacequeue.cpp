@@ -456,7 +456,8 @@ bool ReplaceQueue::replace(xlsx::Document *doc, const QString &path, ReplaceCall
         // The cells go on from what the calls applied so far made of them.
         const auto held = m_deferred.find(call.sheet);
         if (held != m_deferred.end()) {
-            writeDeferredIntoCells(doc, path, call.sheet, held->second);
+            if (!held->second.isEmpty())
+                writeDeferredIntoCells(doc, path, call.sheet, held->second);
             m_deferred.erase(held);
         }
     }
