@@ -5,11 +5,13 @@
 #include "automation/excelapp/excelapp.h"
 #include "automation/sheetapp/sheetapp.h"
 #include "xlsx/document.h"
+#include "xlsx/document_p.h"
 
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -108,6 +110,7 @@ Choices choicesOf(unsigned char byte)
     c.searchOrder = (byte & 8) ? 2 : 1;
     c.matchCase = byte & 16;
     c.pairs = (byte >> 5) & 3;
+    c.windows = byte & 128;
     return c;
 }
 
@@ -121,64 +124,105 @@ void initialize()
         abort();
 }
 
-void run(const QByteArray &bytes, const Choices &ch)
+// The job on the workbook at `path`; with `settle`, the cells as it leaves them (every edit
+// applied) in *expected.
+struct Outcome
 {
-    const QString path = folder->filePath(QStringLiteral("book.xlsx"));
-    {
-        QFile f(path);
-        if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(bytes) != bytes.size())
-            abort();
-    }
-    warnings.clear();
+    bool opened = false;
     bool saved = false;
     bool written = false; // every Value write was taken
     CellTexts expected;
-    {
-        DispatchPtr app = excelapp::createApplication();
-        app->setProperty("DisplayAlerts", false, nullptr);
-        DispatchPtr book = call(call(app, "Workbooks"), "Open", {path});
-        if (!book) {
-            if (readFile(path) != bytes)
-                finding("a refused workbook was changed", path);
-            return;
-        }
-        DispatchPtr sheets = call(book, "Sheets");
-        CallResult count;
-        call(sheets, "Count", {}, &count);
-        const int n = count.value.toInt();
-        QVector<DispatchPtr> chosen;
-        if (ch.sheets == 0)
-            chosen.append(call(book, "ActiveSheet"));
-        else
-            for (int i = 1; i <= n && i <= 8; ++i)
-                chosen.append(call(sheets, "Item", {i}));
-        bool ok = true;
-        for (const DispatchPtr &sheet : chosen) {
-            if (!sheet)
-                continue;
-            for (const Pair &p : ch.positions ? kCellPairs[ch.pairs] : kKeyPairs[ch.pairs]) {
-                if (ch.positions) {
-                    DispatchPtr cell = call(sheet, "Range", {QString::fromUtf8(p.find)});
-                    QString error;
-                    if (cell && !cell->setProperty("Value", QString::fromUtf8(p.put), &error))
-                        ok = false;
-                } else {
-                    call(call(sheet, "UsedRange"), "Replace",
-                         {QString::fromUtf8(p.find), QString::fromUtf8(p.put), ch.lookAt,
-                          ch.searchOrder, ch.matchCase});
-                }
+};
+
+Outcome job(const QString &path, const Choices &ch, bool settle)
+{
+    Outcome out;
+    DispatchPtr app = excelapp::createApplication();
+    app->setProperty("DisplayAlerts", false, nullptr);
+    DispatchPtr book = call(call(app, "Workbooks"), "Open", {path});
+    if (!book)
+        return out;
+    out.opened = true;
+    DispatchPtr sheets = call(book, "Sheets");
+    CallResult count;
+    call(sheets, "Count", {}, &count);
+    const int n = count.value.toInt();
+    QVector<DispatchPtr> chosen;
+    if (ch.sheets == 0)
+        chosen.append(call(book, "ActiveSheet"));
+    else
+        for (int i = 1; i <= n && i <= 8; ++i)
+            chosen.append(call(sheets, "Item", {i}));
+    bool ok = true;
+    for (const DispatchPtr &sheet : chosen) {
+        if (!sheet)
+            continue;
+        for (const Pair &p : ch.positions ? kCellPairs[ch.pairs] : kKeyPairs[ch.pairs]) {
+            if (ch.positions) {
+                DispatchPtr cell = call(sheet, "Range", {QString::fromUtf8(p.find)});
+                QString error;
+                if (cell && !cell->setProperty("Value", QString::fromUtf8(p.put), &error))
+                    ok = false;
+            } else {
+                call(call(sheet, "UsedRange"), "Replace",
+                     {QString::fromUtf8(p.find), QString::fromUtf8(p.put), ch.lookAt,
+                      ch.searchOrder, ch.matchCase});
             }
         }
-        if (ok) {
-            // The cells as the job leaves them, every edit applied, to be found in the file.
-            expected = cellTexts(embedded::settledDocument(sheetapp::bookOf(book)));
-            CallResult r;
-            call(book, "Save", {}, &r);
-            saved = r.ok; // Save returns nothing; a failed save is a failed call
-            written = ch.positions && !chosen.isEmpty() && chosen.first();
-        }
-        call(app, "Quit");
     }
+    if (ok) {
+        // The cells as the job leaves them, every edit applied, to be found in the file.
+        if (settle)
+            out.expected = cellTexts(embedded::settledDocument(sheetapp::bookOf(book)));
+        CallResult r;
+        call(book, "Save", {}, &r);
+        out.saved = r.ok; // Save returns nothing; a failed save is a failed call
+        out.written = ch.positions && !chosen.isEmpty() && chosen.first();
+    }
+    call(app, "Quit");
+    return out;
+}
+
+void run(const QByteArray &bytes, const Choices &ch)
+{
+    auto write = [](const QString &path, const QByteArray &bytes) {
+        QFile f(path);
+        if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(bytes) != bytes.size())
+            abort();
+    };
+    const QString path = folder->filePath(QStringLiteral("book.xlsx"));
+    write(path, bytes);
+    warnings.clear();
+    Outcome held;
+    if (ch.windows) {
+        // The same job with every sheet held tells what the job in windows must leave.
+        const QString copy = folder->filePath(QStringLiteral("held.xlsx"));
+        write(copy, bytes);
+        xlsx::DocumentData::holdBelow = INT_MAX;
+        held = job(copy, ch, true);
+        QFile::remove(copy);
+        xlsx::DocumentData::holdBelow = 0;
+        xlsx::DocumentData::windowBytes = 1 + (bytes.size() & 255);
+        warnings.clear();
+    }
+    Outcome o = job(path, ch, !ch.windows);
+    xlsx::DocumentData::holdBelow = 8 << 20;
+    xlsx::DocumentData::windowBytes = 512 << 10;
+    if (!o.opened) {
+        if (readFile(path) != bytes)
+            finding("a refused workbook was changed", path);
+        if (ch.windows && held.opened)
+            finding("a workbook opened held is refused in windows", path);
+        return;
+    }
+    if (ch.windows) {
+        if (held.saved != o.saved)
+            finding("the job in windows and the held one end otherwise", path);
+        o.expected = held.expected;
+    }
+    const bool saved = o.saved;
+    const bool written = o.written;
+    const CellTexts &expected = o.expected;
     checkNoTemporaries();
     if (!saved) {
         if (readFile(path) != bytes)

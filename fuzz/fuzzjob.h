@@ -17,6 +17,8 @@ struct Choices
     int searchOrder = 1;
     bool matchCase = false;
     int pairs = 0; // which set of pairs
+    // Every sheet read in windows of rows, the outcome held against the held job's.
+    bool windows = false;
 };
 Choices choicesOf(unsigned char byte);
 

@@ -4,6 +4,7 @@
 # copies of them, checks every output, and prints the table.
 # Options are passed on to bench/run/bench.py (see --help there), e.g.
 #   scripts/bench.sh --runs 5 --callgrind
+#   scripts/bench.sh --only LARGE,REWRITE,HUGE   (HUGE runs only when named: ~8 min)
 # BENCH_BUILD_DIR (default ./build-bench) and BENCH_WORK_DIR (default a new
 # temporary folder, removed at the end) can be set.
 set -euo pipefail

@@ -1,6 +1,12 @@
 #!/usr/bin/python3
 """Runs the batch-run benchmarks and prints their table.
 
+Corpora: SMALL and LARGE under the five pairs; REWRITE, the LARGE books under
+the five and one that empties cells (so every sheet is rewritten), with each
+output sheet's stored size against zlib's default level; LIN, one sheet at
+growing sizes; XLS; HUGE (only when named in --only), single sheets of
+millions of cells or about 1 GB of XML, each run alone (see huge_bench.py).
+
 Every program works on a fresh copy of the same pristine workbooks; every run
 of every program is timed, its memory measured, and its output checked cell by
 cell against the expected replaced values (a fast wrong answer is marked, not
@@ -17,10 +23,13 @@ import subprocess
 import sys
 import threading
 import time
+import zipfile
+import zlib
 from multiprocessing import Pool
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
+import huge_bench  # noqa: E402
 import workload  # noqa: E402
 import xls_bench  # noqa: E402
 
@@ -100,15 +109,16 @@ def _time_v(path):
     return rss_kb, wall
 
 
-def run_once(cmd, log_path, env=None):
-    """Runs `cmd` under /usr/bin/time -v; its result line, the time -v peak
-    RSS (largest single process) and the sampled peak of the whole tree."""
+def run_once(cmd, log_path, env=None, preexec=None):
+    """Runs `cmd` under /usr/bin/time -v (preexec: called in the child before
+    it starts, e.g. to set limits); its result line, the time -v peak RSS
+    (largest single process) and the sampled peak of the whole tree."""
     time_path = log_path + ".time"
     with open(log_path, "ab") as log:
         log.write(("\n$ %s\n" % " ".join(cmd[:8])).encode())
         log.flush()
         proc = subprocess.Popen([TIME, "-v", "-o", time_path] + cmd, stdout=subprocess.PIPE,
-                                stderr=log, env=env)
+                                stderr=log, env=env, preexec_fn=preexec)
         mem = TreeMemory(proc.pid)
         mem.start()
         out, _ = proc.communicate()
@@ -148,7 +158,24 @@ def check(pool, folder, rel_paths, expected, key):
     return [(p, why) for p, ok, why in pool.imap_unordered(_check_one, jobs) if not ok]
 
 
-def openpyxl_sample(path):
+def _stored_ratios(path):
+    """For each worksheet entry of a package: its stored size over what zlib's
+    default level (6, as zipfile writes) makes of the same XML."""
+    out = []
+    with zipfile.ZipFile(path) as zf:
+        for info in zf.infolist():
+            if info.filename.startswith("xl/worksheets/") and info.filename.endswith(".xml"):
+                z = zlib.compressobj(6, zlib.DEFLATED, -15)
+                data = zf.read(info)
+                out.append(info.compress_size / (len(z.compress(data)) + len(z.flush())))
+    return out
+
+
+def stored_ratios(pool, files):
+    return [x for ratios in pool.imap_unordered(_stored_ratios, files) for x in ratios]
+
+
+def openpyxl_sample(path, pairs):
     """Reads one output back with openpyxl, as a user's tool would."""
     import openpyxl
     book = openpyxl.load_workbook(path, read_only=True)
@@ -158,7 +185,7 @@ def openpyxl_sample(path):
             for v in row:
                 if isinstance(v, str):
                     texts += 1
-                    if any(k in v for k, _ in workload.PAIRS):
+                    if any(k in v for k, _ in pairs):
                         return False
     book.close()
     return texts > 0
@@ -174,7 +201,7 @@ def main():
                     help="runs per program on SMALL and per size of the growth series")
     ap.add_argument("--large-runs", type=int, default=3, help="runs per program on LARGE")
     ap.add_argument("--openpyxl-large-runs", type=int, default=1,
-                    help="runs of openpyxl on LARGE (about 30 s each)")
+                    help="runs of openpyxl on LARGE and on REWRITE (about 30 s each)")
     ap.add_argument("--small", type=int, default=200)
     ap.add_argument("--large", type=int, default=8)
     ap.add_argument("--large-rows", type=int, default=100000)
@@ -182,9 +209,18 @@ def main():
     ap.add_argument("--callgrind", action="store_true",
                     help="also count the instructions of the growth series (slow)")
     ap.add_argument("--only", default="",
-                    help="comma list of what to run: SMALL, LARGE, LIN (the growth series), XLS")
+                    help="comma list of what to run: SMALL, LARGE, REWRITE, LIN (the growth "
+                    "series), XLS, HUGE (HUGE runs only when named)")
     ap.add_argument("--xls", type=int, default=50,
                     help="workbooks of the .xls corpus (0: none)")
+    ap.add_argument("--huge-cells", type=int, default=10000000,
+                    help="cells of HUGE's empty-cell sheets (0: none)")
+    ap.add_argument("--huge-xml-mb", type=int, default=900,
+                    help="MB of XML of HUGE's realistic sheet, under the 1 GiB entry cap "
+                    "(0: none)")
+    ap.add_argument("--huge-mem-gib", type=int, default=8,
+                    help="address space limit of each HUGE run, so that a program that "
+                    "holds a sheet whole fails instead of exhausting the machine")
     args = ap.parse_args()
 
     engine = os.path.join(args.build, "bench", "run", "bench_run_engine")
@@ -199,9 +235,10 @@ def main():
     log_path = os.path.join(work, "programs.log")
     os.makedirs(work, exist_ok=True)
     pairs_path = os.path.join(work, "pairs.tsv")
-    with open(pairs_path, "w", encoding="utf-8") as f:
-        for k, v in workload.PAIRS:
-            f.write("%s\t%s\n" % (k, v))
+    workload.write_pairs(pairs_path, workload.PAIRS)
+    rewrite_pairs_path = os.path.join(work, "pairs_rewrite.tsv")
+    workload.write_pairs(rewrite_pairs_path, workload.REWRITE_PAIRS)
+    only = {c.strip().upper() for c in args.only.split(",") if c.strip()}
 
     t0 = time.time()
     print("generating workbooks in %s ..." % pristine, flush=True)
@@ -226,25 +263,30 @@ def main():
     os.makedirs(runtime, mode=0o700, exist_ok=True)
     env = dict(os.environ, QT_QPA_PLATFORM="offscreen")
     env.setdefault("XDG_RUNTIME_DIR", runtime)
-    corpora = [("SMALL", "small", args.small), ("LARGE", "large", args.large)]
-    only = {c.strip().upper() for c in args.only.split(",") if c.strip()}
+    # REWRITE: the LARGE books under pairs that empty cells, so that no sheet is copied.
+    corpora = [("SMALL", "small", args.small, workload.PAIRS, pairs_path, "replaced"),
+               ("LARGE", "large", args.large, workload.PAIRS, pairs_path, "replaced"),
+               ("REWRITE", "large", args.large, workload.REWRITE_PAIRS, rewrite_pairs_path,
+                "rewrite")]
     results = []  # (corpus, program, note, [runs], failures)
-    for name, sub, count in corpora:
+    stored = {}  # (corpus, program): stored size over zlib's default of every output sheet
+    for name, sub, count, pairs, pairs_file, want in corpora:
         if only and name not in only:
             continue
         rel = sorted(r for r in expected if r.startswith(sub + "/"))
-        runs = args.large_runs if name == "LARGE" else args.runs
+        big = name in ("LARGE", "REWRITE")
+        runs = args.large_runs if big else args.runs
         if not rel or runs < 1:
             continue
-        folder = os.path.join(runs_dir, sub)
+        folder = os.path.join(runs_dir, name.lower())
         files = [os.path.join(folder, os.path.basename(r)) for r in rel]
         programs = [
-            ("engine", [engine, "--pairs", pairs_path, "--jobs", str(JOBS), folder],
-             runs, "replaced"),
-            ("window", [window, "--pairs", pairs_path, folder], runs, "replaced"),
+            ("engine", [engine, "--pairs", pairs_file, "--jobs", str(JOBS), folder],
+             runs, want),
+            ("window", [window, "--pairs", pairs_file, folder], runs, want),
             ("openpyxl", [PYTHON, os.path.join(HERE, "openpyxl_replace.py"), "--jobs",
-                          str(JOBS)] + files,
-             args.openpyxl_large_runs if name == "LARGE" else runs, "replaced"),
+                          str(JOBS), "--pairs", pairs_file] + files,
+             args.openpyxl_large_runs if big else runs, want),
             # The floor rewrites without replacing: its cells must stay as they were.
             ("floor", [PYTHON, os.path.join(HERE, "zip_floor.py"), "--jobs", str(JOBS)] + files,
              runs, "untouched"),
@@ -271,8 +313,10 @@ def main():
                          r["rss_kb"] / 1024, r["tree_kb"] / 1024,
                          "checked" if not bad else "WRONG: %d files" % len(bad)), flush=True)
                 if prog in ("engine", "window", "openpyxl") and rnd == 0 and not bad:
-                    if not openpyxl_sample(files[0]):
+                    if not openpyxl_sample(files[0], pairs):
                         wrong[prog].append((files[0], "openpyxl sample"))
+                if name == "REWRITE" and rnd == 0 and not bad:
+                    stored[(name, prog)] = stored_ratios(pool, files)
         for prog, _, nruns, _ in programs:
             note = "%d run%s" % (nruns, "" if nruns == 1 else "s")
             results.append((name, prog, note, record[prog], wrong[prog], len(files)))
@@ -314,9 +358,20 @@ def main():
         xls_rows = xls_bench.run(engine, work, pairs_path, args.xls, args.runs, JOBS, env,
                                  run_once, log_path)
 
-    print_tables(results, lin_rows, untouched_rejected, args)
+    huge_rows = []
+    if "HUGE" in only:
+        print("HUGE: single sheets, one job each", flush=True)
+        huge_rows = huge_bench.run(engine, work, rewrite_pairs_path, args.huge_cells,
+                                   args.huge_xml_mb, run_once, log_path, args.huge_mem_gib)
+
+    print_tables(results, lin_rows, untouched_rejected, stored, args)
     if xls_rows:
         xls_bench.print_table(xls_rows)
+    if huge_rows:
+        huge_bench.print_table(huge_rows, args.huge_mem_gib)
+        print("\ngoals of HUGE (information only):")
+        for line in huge_bench.goals(huge_rows):
+            print(line)
     print("\nprograms' output: %s; scratch folder: %s (%.0f s in all)"
           % (log_path, work, time.time() - t0))
 
@@ -325,7 +380,7 @@ def _median(runs, key):
     return statistics.median(r[key] for r in runs) if runs else float("nan")
 
 
-def print_tables(results, lin_rows, untouched_rejected, args):
+def print_tables(results, lin_rows, untouched_rejected, stored, args):
     speed = {}
     for corpus, prog, _, runs, _, n in results:
         speed[(corpus, prog)] = n / _median(runs, "seconds") if runs else float("nan")
@@ -349,12 +404,7 @@ def print_tables(results, lin_rows, untouched_rejected, args):
                 "%.2fx" % (fps / speed[(corpus, "floor")]) if ours else "",
                 "ok" if not wrong else "WRONG (%d)" % len(wrong),
             ))
-        widths = [max(len(str(x)) for x in col) for col in zip(head, *rows)]
-        fmt = "  ".join("%%-%ds" % w for w in widths)
-        print(fmt % head)
-        print(fmt % tuple("-" * w for w in widths))
-        for row in rows:
-            print(fmt % row)
+        workload.print_columns(head, rows)
         print("files/s: files / median time of the jobs (pool start to last report; the window: "
               "click to final status text). peak RSS: largest single process (time -v); "
               "all procs: summed PSS of the process tree, sampled every 20 ms. "
@@ -362,10 +412,18 @@ def print_tables(results, lin_rows, untouched_rejected, args):
               "replaced values (floor: with the untouched values)%s."
               % (JOBS, "" if untouched_rejected
                  else " -- THE CHECK DID NOT REJECT AN UNTOUCHED FILE"))
-        large = any(c == "LARGE" for c, *_ in results)
+        large = any(c in ("LARGE", "REWRITE") for c, *_ in results)
         if large and args.openpyxl_large_runs < args.large_runs:
-            print("openpyxl on LARGE ran %d time(s) only (about 30 s per file)."
+            print("openpyxl on LARGE and REWRITE ran %d time(s) only (about 30 s per file)."
                   % args.openpyxl_large_runs)
+
+    if stored:
+        print()
+        print("stored size of the rewritten sheets (REWRITE, first run): each sheet's compressed "
+              "size over what zlib's default level (6) makes of the same XML")
+        for (corpus, prog), ratios in sorted(stored.items()):
+            print("  %-8s %d sheets: median %.3f, largest %.3f"
+                  % (prog, len(ratios), statistics.median(ratios), max(ratios)))
 
     if lin_rows:
         print()
@@ -385,21 +443,30 @@ def print_tables(results, lin_rows, untouched_rejected, args):
     print()
     print("goals (information only):")
     results_by = {(c, p): (runs, n) for c, p, _, runs, _, n in results}
-    for corpus, goal in (("SMALL", 1.3), ("LARGE", 1.5)):
+    for corpus, goal in (("SMALL", 1.3), ("LARGE", 2.5), ("REWRITE", 2.0)):
         if (corpus, "engine") in speed and (corpus, "floor") in speed:
             r = speed[(corpus, "engine")] / speed[(corpus, "floor")]
             print("  %s: engine at least %.1fx the floor's files/s: %.2fx -> %s"
                   % (corpus, goal, r, "reached" if r >= goal else "not reached"))
-    if ("LARGE", "engine") in results_by:
-        runs, _ = results_by[("LARGE", "engine")]
+    for corpus, limit_mb in (("LARGE", 450), ("REWRITE", 300)):
+        if (corpus, "engine") not in results_by:
+            continue
+        runs, _ = results_by[(corpus, "engine")]
         peak = max(max(r["rss_kb"], r["tree_kb"]) for r in runs) / 1024
         floor_note = ""
-        if ("LARGE", "floor") in results_by:
-            floor_runs, _ = results_by[("LARGE", "floor")]
+        if (corpus, "floor") in results_by:
+            floor_runs, _ = results_by[(corpus, "floor")]
             floor_note = " (the floor's: %.0f MB)" % (
                 max(r["tree_kb"] for r in floor_runs) / 1024)
-        print("  LARGE: peak memory of the whole run at most 0.45 GB: %.0f MB%s -> %s"
-              % (peak, floor_note, "reached" if peak <= 0.45 * 1024 else "not reached"))
+        print("  %s: peak memory of the whole run at most %d MB: %.0f MB%s -> %s"
+              % (corpus, limit_mb, peak, floor_note,
+                 "reached" if peak <= limit_mb else "not reached"))
+    for prog in ("engine", "window"):
+        ratios = stored.get(("REWRITE", prog))
+        if ratios:
+            print("  REWRITE (%s): rewritten sheets stored at most 1.15x zlib's default level: "
+                  "largest %.3f -> %s" % (prog, max(ratios),
+                                          "reached" if max(ratios) <= 1.15 else "not reached"))
     if len(lin_rows) > 1:
         worst = max(b[1] / a[1] / (b[0] / a[0]) for a, b in zip(lin_rows, lin_rows[1:]))
         # Single timings vary by a few percent from run to run; a step within
@@ -407,7 +474,7 @@ def print_tables(results, lin_rows, untouched_rejected, args):
         print("  growth: time at most proportional to the rows (5%% timing noise allowed): "
               "worst step %.2fx of proportional -> %s"
               % (worst, "reached" if worst <= 1.05 else "not reached"))
-    for corpus in ("SMALL", "LARGE"):
+    for corpus in ("SMALL", "LARGE", "REWRITE"):
         if (corpus, "engine") in speed and (corpus, "window") in speed:
             r = speed[(corpus, "engine")] / speed[(corpus, "window")]
             print("  %s: window run within 10%% of the engine run: window/engine time %.3f -> %s"

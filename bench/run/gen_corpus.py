@@ -6,7 +6,9 @@ every file must have once the run has replaced it.
   OUT/large/large_N.xlsx      a few large single-sheet books
   OUT/lin/rows_NNNNNN.xlsx    one sheet at growing row counts
   OUT/expected.json           {relative path: {"replaced": [digest, cells],
-                                               "untouched": [digest, cells]}}
+                                               "untouched": [digest, cells],
+                                               "rewrite": [digest, cells]}}
+("rewrite": the large books under the REWRITE pairs, which empty cells.)
 """
 
 import argparse
@@ -26,8 +28,11 @@ def _make(job):
 
 
 def _expect(path):
-    return path, {"replaced": workload.expected_digest(path),
-                  "untouched": workload.grid_digest(path)}
+    want = {"replaced": workload.expected_digest(path),
+            "untouched": workload.grid_digest(path)}
+    if os.path.basename(os.path.dirname(path)) == "large":
+        want["rewrite"] = workload.expected_digest(path, workload.rewritten)
+    return path, want
 
 
 def main():

@@ -22,6 +22,14 @@ PAIRS = [
     ("待处理", "已完成"),
 ]
 
+# The REWRITE workload: the same five and one that empties whole cells. With
+# the run's default (a match anywhere in the cell) a cell whose whole text is
+# "已取消" (one of the status values) becomes empty, a cell with no value,
+# while a cell that merely contains it keeps the rest of its text. An emptied
+# cell cannot be given through the shared strings, so every sheet is rewritten
+# cell by cell.
+REWRITE_PAIRS = PAIRS + [("已取消", "")]
+
 COLUMNS = 10
 
 _SURNAMES = "张王李赵刘陈杨黄吴周徐孙马朱胡郭何高林罗"
@@ -67,10 +75,29 @@ def write_book(path, sheets, rows, seed):
     book.close()
 
 
-def replaced(text):
-    for key, value in PAIRS:
+def replaced(text, pairs=None):
+    """The text once the pairs (PAIRS by default) are applied in order; ""
+    means the cell is left with no value."""
+    for key, value in PAIRS if pairs is None else pairs:
         text = text.replace(key, value)
     return text
+
+
+def rewritten(text):
+    """What a text becomes under REWRITE_PAIRS; None: the cell is emptied."""
+    return replaced(text, REWRITE_PAIRS) or None
+
+
+def write_pairs(path, pairs):
+    """The "key<TAB>value" file the run programs read."""
+    with open(path, "w", encoding="utf-8") as f:
+        for k, v in pairs:
+            f.write("%s\t%s\n" % (k, v))
+
+
+def read_pairs(path):
+    with open(path, encoding="utf-8") as f:
+        return [tuple(line.rstrip("\n").split("\t", 1)) for line in f if line.strip("\n")]
 
 
 # --- Reading cell values straight from the package --------------------------
@@ -110,81 +137,127 @@ def _rels(zf, part):
     return out
 
 
+def book_parts(zf):
+    """The shared strings of an open package and its sheets as (name, part),
+    in workbook order."""
+    root_rels = _rels(zf, "")
+    book_part = next(t for kind, t in root_rels.values() if kind == "officeDocument")
+    book_rels = _rels(zf, book_part)
+    shared = []
+    for kind, target in book_rels.values():
+        if kind == "sharedStrings":
+            with zf.open(target) as f:
+                for _, elem in ET.iterparse(f):
+                    if elem.tag == _NS + "si":
+                        shared.append(_text_of(elem))
+                        elem.clear()
+    book = ET.fromstring(zf.read(book_part))
+    sheets = [(sheet.get("name"), book_rels[sheet.get(_RNS + "id")][1])
+              for sheet in book.iter(_NS + "sheet")]
+    return shared, sheets
+
+
+CELL = _NS + "c"
+ROW = _NS + "row"
+
+
+def sheet_elements(f):
+    """Yields every <c> and <row> element of a sheet's XML as it ends; a row is
+    emptied once yielded, so that a sheet of millions of cells is read in
+    little memory."""
+    for _, elem in ET.iterparse(f):
+        tag = elem.tag
+        if tag == CELL:
+            yield elem
+        elif tag == ROW:
+            yield elem
+            elem.clear()
+
+
+def cell_value(elem, shared):
+    """(kind, value) of a <c> element, or None when it holds no value; kind
+    is "n" for numbers (value a float), "s" for texts, else the cell's t."""
+    t = elem.get("t", "n")
+    if t == "inlineStr":
+        is_ = elem.find(_NS + "is")
+        return None if is_ is None else ("s", _text_of(is_))
+    v = elem.find(_NS + "v")
+    if v is None or v.text is None:
+        return None
+    if t == "s":
+        return "s", shared[int(v.text)]
+    if t == "n":
+        return "n", float(v.text)
+    return t, v.text
+
+
 def iter_cells(path):
     """Yields (sheet name, cell ref, kind, value) for every cell that holds a
     value, sheets in workbook order, cells in document order; kind is "n" for
     numbers (value a float) and "s" for texts."""
     with zipfile.ZipFile(path) as zf:
-        root_rels = _rels(zf, "")
-        book_part = next(t for kind, t in root_rels.values() if kind == "officeDocument")
-        book_rels = _rels(zf, book_part)
-        shared = []
-        for kind, target in book_rels.values():
-            if kind == "sharedStrings":
-                with zf.open(target) as f:
-                    for _, elem in ET.iterparse(f):
-                        if elem.tag == _NS + "si":
-                            shared.append(_text_of(elem))
-                            elem.clear()
-        book = ET.fromstring(zf.read(book_part))
-        for sheet in book.iter(_NS + "sheet"):
-            name = sheet.get("name")
-            target = book_rels[sheet.get(_RNS + "id")][1]
+        shared, sheets = book_parts(zf)
+        for name, target in sheets:
             with zf.open(target) as f:
-                for _, elem in ET.iterparse(f):
-                    if elem.tag != _NS + "c":
-                        continue
-                    t = elem.get("t", "n")
-                    v = elem.find(_NS + "v")
-                    if t == "inlineStr":
-                        is_ = elem.find(_NS + "is")
-                        if is_ is not None:
-                            yield name, elem.get("r"), "s", _text_of(is_)
-                    elif v is not None and v.text is not None:
-                        if t == "s":
-                            yield name, elem.get("r"), "s", shared[int(v.text)]
-                        elif t == "n":
-                            yield name, elem.get("r"), "n", float(v.text)
-                        else:
-                            yield name, elem.get("r"), t, v.text
-                    elem.clear()
+                for elem in sheet_elements(f):
+                    if elem.tag == CELL:
+                        value = cell_value(elem, shared)
+                        if value is not None:
+                            yield (name, elem.get("r")) + value
 
 
 def grid_digest(path, transform=None):
     """A digest of every cell value of the workbook (texts passed through
-    `transform` first) and the number of cells."""
+    `transform` first; a text it makes None is a cell with no value) and the
+    number of cells."""
     h = hashlib.sha256()
     count = 0
     for sheet, ref, kind, value in iter_cells(path):
         if kind == "s" and transform is not None:
             value = transform(value)
+            if value is None:
+                continue
         h.update(("%s\x00%s\x00%s\x00%r\x01" % (sheet, ref, kind, value)).encode("utf-8"))
         count += 1
     return h.hexdigest(), count
 
 
-def expected_digest(path):
+def expected_digest(path, transform=replaced):
     """What the digest of the file must be once the run has replaced it."""
-    return grid_digest(path, replaced)
+    return grid_digest(path, transform)
 
 
 def cpu_count():
     return os.cpu_count() or 1
 
 
+def print_columns(head, rows):
+    """Prints a header and rows in left-aligned columns."""
+    widths = [max(len(str(x)) for x in col) for col in zip(head, *rows)]
+    fmt = "  ".join("%%-%ds" % w for w in widths)
+    print(fmt % tuple(head))
+    print(fmt % tuple("-" * w for w in widths))
+    for row in rows:
+        print(fmt % tuple(row))
+
+
 # --- The command line of the baselines ---------------------------------------
 
 def pool_main(work):
-    """Runs work(path) -> bool for every file named on the command line
-    (--jobs N FILE...) on a pool of processes and prints the result line."""
+    """Runs work(path, pairs) -> bool for every file named on the command line
+    (--jobs N [--pairs FILE] FILE...) on a pool of processes and prints the
+    result line; pairs are PAIRS unless a file gives them."""
     import argparse
+    import functools
     import multiprocessing
     import time
 
     ap = argparse.ArgumentParser()
     ap.add_argument("--jobs", type=int, default=8)
+    ap.add_argument("--pairs", help="a key<TAB>value file (default: the five PAIRS)")
     ap.add_argument("files", nargs="+")
     args = ap.parse_args()
+    work = functools.partial(work, pairs=read_pairs(args.pairs) if args.pairs else PAIRS)
     start = time.perf_counter()
     with multiprocessing.Pool(args.jobs) as pool:
         ok = sum(pool.imap_unordered(work, args.files, chunksize=1))

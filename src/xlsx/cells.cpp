@@ -37,6 +37,15 @@ QString WorksheetData::formulaText(const CellRec &rec) const
         if (it == shared.constEnd())
             return QString();
         const int mi = find(it->row, it->col);
+        if (mi < 0 && earlierMasters) {
+            // The master lies in an earlier window of the sheet.
+            const auto m = earlierMasters->constFind(moreOf(rec).si);
+            if (m == earlierMasters->constEnd())
+                return QString();
+            QString text;
+            decodeXmlText(m->text.constData(), m->text.constData() + m->text.size(), &text);
+            return shiftFormula(text, rec.row - it->row, rec.col - it->col);
+        }
         if (mi < 0)
             return QString();
         const CellRec &m = cells[size_t(mi)];

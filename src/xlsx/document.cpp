@@ -188,6 +188,10 @@ bool DocumentData::loadWorksheet(int index, QString *error, LoadMode mode)
             isUtf8Part(zi)) {
             if (!wd->checkInWindows(error))
                 return false;
+            // On opening, the shared strings are read as for a held sheet (their damage
+            // refuses the workbook alike).
+            if (mode == LoadMode::CheckLarge && !loadSharedStrings(error))
+                return false;
             e.ws.reset(new Worksheet(std::move(wd)));
             return true;
         }

@@ -588,9 +588,13 @@ bool WorksheetData::parse(QString *error, bool keepCells, ParseCarry *carry)
                             more.push_back(f);
                         rec.more = quint32(more.size());
                     }
-                    if (gk == 1 && !shared.contains(f.si))
+                    if (gk == 1 && !shared.contains(f.si)) {
                         shared.insert(f.si, g);
-                    else if (gk == 2)
+                        if (carry && !carry->masters.contains(f.si))
+                            carry->masters.insert(
+                                f.si, {g, QByteArray(xml.constData() + f.fBegin,
+                                                     int(f.fEnd - f.fBegin))});
+                    } else if (gk == 2)
                         arrays.append(g);
                     minRow = qMin(minRow, int(rec.row));
                     maxRow = qMax(maxRow, int(rec.row));

@@ -4,6 +4,8 @@
 // Replace calls' look at the cells and the rewrite at save all go this way.
 #include "xlsx/document_p.h"
 
+#include <QSet>
+
 #include <isa-l/igzip_lib.h>
 #include <libdeflate.h>
 #include <zlib.h>
@@ -18,6 +20,8 @@ namespace {
 
 // Neither the part's start nor one row may take more than this.
 constexpr qint64 kMaxWindow = 64ll << 20;
+// What the masters of shared formulas may hold of a windowed sheet.
+constexpr qint64 kMaxMasterText = 8ll << 20;
 
 // Inflates one zip entry a piece at a time (ISA-L's inflater, several times zlib's speed),
 // with the checks of a whole read: the declared size, the CRC, and a stream that ends where
@@ -86,9 +90,8 @@ public:
             m_z.avail_out = 1;
             const int rc = isal_inflate(&m_z);
             if (rc < 0 || m_z.avail_out == 0 || m_z.block_state != ISAL_BLOCK_FINISH) {
-                *why = m_z.avail_out == 0
-                           ? QStringLiteral("inflates beyond its declared size")
-                           : QStringLiteral("damaged or truncated compressed data");
+                *why = m_z.avail_out == 0 ? QStringLiteral("inflates beyond its declared size")
+                                          : QStringLiteral("damaged or truncated compressed data");
                 return fail(out, at);
             }
             m_crc = m_z.crc;
@@ -264,7 +267,6 @@ bool WorksheetData::checkInWindows(QString *error)
     ParseCarry carry;
     SheetSummary total;
     total.valid = true;
-    bool sharedGroups = false;
     int formulas = 0;
     QVector<FormulaGroup> allArrays;
     QStringList tableIds;
@@ -277,7 +279,6 @@ bool WorksheetData::checkInWindows(QString *error)
                 prefix = w.prefix;
             formulas += w.formulaCount;
             allArrays += w.arrays;
-            sharedGroups = sharedGroups || !w.shared.isEmpty();
             tableIds += w.tablePartIds;
             protectedSheet = protectedSheet || w.isProtected;
             if (w.hasDimension && !dimension) {
@@ -319,9 +320,12 @@ bool WorksheetData::checkInWindows(QString *error)
     cellsUsed = carry.used.isValid() ? carry.used : CellRange(1, 1, 1, 1);
     total.used = cellsUsed;
     summary = total.valid ? total : SheetSummary();
-    // Cells out of order are checked against each other only when the sheet is held; a
-    // shared formula's members need their master's text.
-    windowed = carry.sorted && !sharedGroups;
+    // Cells out of order are checked against each other only when the sheet is held. The
+    // windows keep the text of every shared formula's master: only so much of it.
+    qint64 masterText = 0;
+    for (const ParseCarry::Master &m : qAsConst(carry.masters))
+        masterText += m.text.size() + 64;
+    windowed = carry.sorted && masterText <= kMaxMasterText;
     stale = true;
     return true;
 }
@@ -332,8 +336,10 @@ bool WorksheetData::forEachWindow(const std::function<bool(Worksheet *window)> &
 {
     ParseCarry carry;
     Worksheet window(std::unique_ptr<WorksheetData>(new WorksheetData));
-    // An array formula's range goes with its master's edit, window after window.
+    // An array formula's range goes with its master's edit, window after window; so does
+    // a shared formula's group, which an edit of its master turns into its members' own.
     QVector<FormulaGroup> arrayRanges = arrays;
+    QSet<int> expanded;
     QByteArray out;
     bool headDone = false, stopped = false;
     QString why;
@@ -356,6 +362,11 @@ bool WorksheetData::forEachWindow(const std::function<bool(Worksheet *window)> &
             d.sheetDataTag = w.sheetDataTag;
             d.sheetDataClose = w.sheetDataClose;
             d.shared = w.shared;
+            d.earlierMasters = &carry.masters;
+            const int firstRow = d.cells.empty() ? 0 : d.cells.front().row;
+            for (auto m = carry.masters.constBegin(); m != carry.masters.constEnd(); ++m)
+                if (!d.shared.contains(m.key()) && m->group.ref.lastRow >= firstRow)
+                    d.shared.insert(m.key(), m->group);
             d.formulaCount = w.formulaCount;
             d.isProtected = isProtected;
             d.tablePartIds = tablePartIds;
@@ -380,9 +391,18 @@ bool WorksheetData::forEachWindow(const std::function<bool(Worksheet *window)> &
                     return false;
                 }
             }
+            for (int si : qAsConst(expanded)) {
+                QString expandWhy;
+                if (d.shared.contains(si) && !d.expandShared(si, &expandWhy))
+                    qWarning("%s", qPrintable(expandWhy));
+            }
+            const QList<int> groups = d.shared.keys();
             for (const WindowEdit &edit : windowEdits)
                 edit(&window);
             arrayRanges = d.arrays;
+            for (int si : groups)
+                if (!d.shared.contains(si))
+                    expanded.insert(si);
             if (visit && !visit(&window)) {
                 stopped = true;
                 return false;

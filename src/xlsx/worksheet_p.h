@@ -76,6 +76,13 @@ struct ParseCarry
     int lastRow = 0, lastCol = 0; // the last cell
     bool sorted = true;           // every cell came after the one before it
     CellRange used;               // spanned by the cells so far; invalid when none
+    // The masters of shared formulas so far, with their <f> content as stored.
+    struct Master
+    {
+        FormulaGroup group;
+        QByteArray text;
+    };
+    QHash<int, Master> masters;
 };
 
 class WorksheetData
@@ -116,6 +123,8 @@ public:
     // or editing its cells any other way holds it whole, the edits made first.
     bool windowed = false;
     CellRange cellsUsed; // of a windowed sheet: as usedRange()
+    // In a window: the masters of shared formulas that earlier windows hold.
+    const QHash<int, ParseCarry::Master> *earlierMasters = nullptr;
     using WindowEdit = std::function<void(Worksheet *window)>;
     std::vector<WindowEdit> windowEdits;
     // Checks the part window by window, keeping what a check keeps (see parse).
