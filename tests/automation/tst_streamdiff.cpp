@@ -162,8 +162,8 @@ QStringList differences(const Saved &held, const Saved &other, const QString &mo
 // Every kind of cell, on five sheets (streamdiff_kinds.json): Kinds (strings shared, inline and
 // rich, numbers, dates, times, booleans, errors, formulas ordinary and array, a text result),
 // Other (strings Kinds shares), Locked (protected, with unlocked cells), Tables (one table with
-// a header row and a structured reference to it, one without) and Shared (a shared formula,
-// which has its sheet held).
+// a header row and a structured reference to it, one without) and Shared (a shared formula
+// group).
 QJsonObject kindsSpec()
 {
     return QJsonDocument::fromJson(testsupport::readAll(QFINDTESTDATA("streamdiff_kinds.json")))
