@@ -3,6 +3,7 @@
 // did not need stays byte-identical, and openpyxl reads the expected values.
 #include "automation/excel.h"
 #include "automation/excelapp/excelapp.h"
+#include "corpuswords.h"
 #include "jobs.h"
 #include "testsupport.h"
 
@@ -12,6 +13,11 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
+
+using corpuswords::changeable;
+using corpuswords::isFormula;
+using corpuswords::manifestArea;
+using corpuswords::pickWord;
 
 namespace {
 
@@ -34,76 +40,6 @@ bool mustBeRefused(const QString &name)
 bool mayBeRefused(const QString &name)
 {
     return name.contains(QLatin1String("strict"), Qt::CaseInsensitive);
-}
-
-// Rows x columns of the largest sheet, from the manifest's "max=NrxMc".
-qint64 manifestArea(const QString &name)
-{
-    QFile f(testsupport::corpusDir() + QStringLiteral("/MANIFEST.tsv"));
-    if (!f.open(QIODevice::ReadOnly))
-        return 0;
-    static const QRegularExpression re(QStringLiteral("max=(\\d+)r x (\\d+)c"));
-    for (const QByteArray &line : f.readAll().split('\n')) {
-        const QString text = QString::fromUtf8(line);
-        if (!text.startsWith(name + QLatin1Char('\t')))
-            continue;
-        const QRegularExpressionMatch m = re.match(text);
-        return m.hasMatch() ? m.captured(1).toLongLong() * m.captured(2).toLongLong() : 0;
-    }
-    return 0;
-}
-
-// Whether Replace may change the cell: not a locked cell of a protected sheet.
-bool changeable(const QJsonObject &protection, const QString &sheet, const QString &ref)
-{
-    const QJsonObject p = protection.value(sheet).toObject();
-    if (!p.value(QStringLiteral("protected")).toBool())
-        return true;
-    return p.value(QStringLiteral("unlocked")).toArray().contains(QJsonValue(ref));
-}
-
-bool isFormula(const QJsonObject &types, const QString &ref)
-{
-    return types.value(ref).toString() == QLatin1String("f");
-}
-
-// A word of a string cell Replace may change that no sheet name contains:
-// the first run of at least four ASCII letters, else the first two letters of
-// any script; words no formula contains are preferred.
-QString pickWord(const QJsonObject &dump, const QJsonObject &protection)
-{
-    QStringList strings;
-    QString names;
-    QString formulas;
-    for (const QJsonValue &sv : dump.value(QStringLiteral("sheets")).toArray()) {
-        const QJsonObject sheet = sv.toObject();
-        const QString name = sheet.value(QStringLiteral("name")).toString();
-        names += name + QLatin1Char('\n');
-        const QJsonObject cells = sheet.value(QStringLiteral("cells")).toObject();
-        const QJsonObject types = sheet.value(QStringLiteral("types")).toObject();
-        for (auto it = cells.begin(); it != cells.end(); ++it) {
-            const QString type = types.value(it.key()).toString();
-            if (type == QLatin1String("s") && changeable(protection, name, it.key()))
-                strings << it.value().toString();
-            else if (isFormula(types, it.key()))
-                formulas += it.value().toString() + QLatin1Char('\n');
-        }
-    }
-    static const QRegularExpression ascii(QStringLiteral("[A-Za-z]{4,}"));
-    static const QRegularExpression letters(QStringLiteral("\\p{L}{2,}"));
-    for (bool inFormulas : {false, true}) {
-        for (const QRegularExpression *re : {&ascii, &letters}) {
-            for (const QString &s : strings) {
-                auto it = re->globalMatch(s);
-                while (it.hasNext()) {
-                    const QString word = it.next().captured(0).left(re == &ascii ? 12 : 2);
-                    if (!names.contains(word) && (inFormulas || !formulas.contains(word)))
-                        return word;
-                }
-            }
-        }
-    }
-    return QString();
 }
 
 // Entries a replace in cells may need to rewrite.

@@ -31,7 +31,7 @@ import traceback
 _modules = {}
 
 # Per tool, the commands that only read the workbook named by their second argument.
-CACHED = {"xlsx_tool.py": {"dump", "entries", "kinds"},
+CACHED = {"xlsx_tool.py": {"dump", "entries", "kinds", "cells", "stored"},
           "sheetapp_tool.py": {"inspect", "protection"},
           "xls_tool.py": {"dump"}}
 
