@@ -2,6 +2,7 @@
 // and comparisons of two packages entry by entry.
 #pragma once
 
+#include "xlsx/document_p.h"
 #include "xlsx/zip_p.h"
 
 #include <QFile>
@@ -13,6 +14,24 @@
 namespace pkgtest {
 
 using Parts = QVector<QPair<QString, QByteArray>>;
+
+// While it lives, sheets are held whole (`windows` false) or read as a large sheet is, a
+// window of rows at a time, here each row a window of its own.
+struct ReadMode
+{
+    explicit ReadMode(bool windows)
+    {
+        xlsx::DocumentData::holdBelow = windows ? 0 : kHoldBelow;
+        xlsx::DocumentData::windowBytes = windows ? 1 : kWindowBytes;
+    }
+    ~ReadMode()
+    {
+        xlsx::DocumentData::holdBelow = kHoldBelow;
+        xlsx::DocumentData::windowBytes = kWindowBytes;
+    }
+    static constexpr int kHoldBelow = 8 << 20;
+    static constexpr int kWindowBytes = 512 << 10;
+};
 
 inline QByteArray xmlHead()
 {

@@ -266,16 +266,7 @@ void TestHarden::damage()
     QFETCH(QVariantMap, want);
     // Held whole, and read as a large sheet is: a window of rows at a time (here each row).
     for (const bool windows : {false, true}) {
-        DocumentData::holdBelow = windows ? 0 : 8 << 20;
-        DocumentData::windowBytes = windows ? 1 : 512 << 10;
-        struct Restore
-        {
-            ~Restore()
-            {
-                DocumentData::holdBelow = 8 << 20;
-                DocumentData::windowBytes = 512 << 10;
-            }
-        } restore;
+        const pkgtest::ReadMode readMode(windows);
         const QString path = m_tmp.filePath(QStringLiteral("damage.xlsx"));
         QVERIFY(pkgtest::writePackage(path, {sheet}, strings));
         const QByteArray before = testsupport::readAll(path);

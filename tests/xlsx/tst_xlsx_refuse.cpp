@@ -233,16 +233,7 @@ void TestRefuse::refused()
     }
     // Held whole, and checked as a large sheet is: a window of rows (here each row) at a time.
     for (const bool windows : {false, true}) {
-        DocumentData::holdBelow = windows ? 0 : 8 << 20;
-        DocumentData::windowBytes = windows ? 1 : 512 << 10;
-        struct Restore
-        {
-            ~Restore()
-            {
-                DocumentData::holdBelow = 8 << 20;
-                DocumentData::windowBytes = 512 << 10;
-            }
-        } restore;
+        const pkgtest::ReadMode readMode(windows);
         Document doc;
         QString error;
         bool ok = doc.open(path, &error);
