@@ -210,6 +210,19 @@ bool Worksheet::isLookAhead() const
 {
     return d->lookAhead;
 }
+
+int Worksheet::windowIndex() const
+{
+    return d->windowIndex;
+}
+
+int Worksheet::windowLastRow() const
+{
+    int last = 0;
+    for (const RowRec &r : d->rows)
+        last = qMax(last, int(r.row));
+    return last;
+}
 QString Worksheet::name() const
 {
     return d->name;

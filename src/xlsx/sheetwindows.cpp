@@ -342,6 +342,7 @@ bool WorksheetData::forEachWindow(const std::function<bool(Worksheet *window)> &
     QSet<int> expanded;
     QByteArray out;
     bool headDone = false, stopped = false;
+    int windowCount = 0;
     QString why;
     const bool ok = readWindows(
         *this, true, &carry,
@@ -374,6 +375,7 @@ bool WorksheetData::forEachWindow(const std::function<bool(Worksheet *window)> &
             d.modified = false;
             d.stale = false;
             d.lookAhead = lookAhead;
+            d.windowIndex = windowCount++;
             d.summary = SheetSummary();
             // The part's start goes out once, before the first window's rows, with the
             // dimension of the whole sheet.

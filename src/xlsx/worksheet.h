@@ -189,6 +189,10 @@ public:
     void dropLastWindowEdit(bool wasModified);
     // A window that forEachWindow hands out: what is done to it is let go, and not told.
     bool isLookAhead() const;
+    // Of a window: its place among the sheet's windows (from 0; -1 for a sheet), and the last
+    // row its row elements give (0 when it has none).
+    int windowIndex() const;
+    int windowLastRow() const;
 
 private:
     friend class Document;

@@ -128,6 +128,7 @@ public:
     using WindowEdit = std::function<void(Worksheet *window)>;
     std::vector<WindowEdit> windowEdits;
     bool lookAhead = false; // a window a look ahead reads (see Worksheet::isLookAhead)
+    int windowIndex = -1;   // a window's place among the sheet's windows
     // Checks the part window by window, keeping what a check keeps (see parse).
     bool checkInWindows(QString *error);
     // Reads the part window by window with the window edits made, each window handed to

@@ -3,6 +3,10 @@
 #include "automation/embedded/cellwrite_p.h"
 #include "automation/embedded/embedded.h"
 
+#include <QDebug>
+
+#include <memory>
+
 namespace embedded {
 namespace {
 
@@ -10,6 +14,92 @@ bool intersects(const xlsx::CellRange &a, const xlsx::CellRange &b)
 {
     return a.firstRow <= b.lastRow && b.firstRow <= a.lastRow && a.firstColumn <= b.lastColumn &&
            b.firstColumn <= a.lastColumn;
+}
+
+// A Value write into a sheet read in windows, made as the save writes the sheet: the cells'
+// formats and the window each goes into are looked up first, window by window, and whatever
+// could refuse the write is decided now. False (and *done false) when it is to be made on the
+// sheet held whole instead: a sheet with table headers, a formula, or a large range.
+bool setTextInWindows(xlsx::Document *doc, xlsx::Worksheet *ws, const QString &path,
+                      const xlsx::CellRange &range, const QString &text, bool *done, QString *error)
+{
+    *done = false;
+    if (qint64(range.rowCount()) * range.columnCount() > 1024)
+        return true;
+    for (const xlsx::TableInfo &t : ws->tables())
+        if (t.headerRowCount > 0)
+            return true;
+    struct Target
+    {
+        int row, column;
+        int window = -1; // the window holding the cell, or its row, or the next row
+        int style = 0;
+        CellEdit edit;
+    };
+    auto targets = std::make_shared<std::vector<Target>>();
+    for (int r = range.firstRow; r <= range.lastRow; ++r)
+        for (int c = range.firstColumn; c <= range.lastColumn; ++c)
+            targets->push_back({r, c, -1, 0, CellEdit()});
+    int windows = 0;
+    if (!ws->forEachWindow(
+            [&](xlsx::Worksheet *w) {
+                windows = w->windowIndex() + 1;
+                const int last = w->windowLastRow();
+                bool open = false;
+                for (Target &t : *targets) {
+                    if (t.window >= 0)
+                        continue;
+                    if (last < t.row) {
+                        open = true;
+                        continue;
+                    }
+                    t.window = w->windowIndex();
+                    t.style = w->cell(t.row, t.column).style;
+                }
+                return open;
+            },
+            error))
+        return false;
+    CellFormats formats(doc);
+    for (Target &t : *targets) {
+        if (t.window < 0)
+            t.window = qMax(0, windows - 1); // after the last row
+        if (ws->isProtected() && doc->isStyleLocked(t.style)) {
+            *error = QStringLiteral("%1: cell %2 of the protected sheet \"%3\" is locked")
+                         .arg(path, xlsx::CellRef(t.row, t.column).toString(), ws->name());
+            return false;
+        }
+        t.edit = typedInput(text, formats.of(t.style));
+        // A formula decides whether the workbook asks for a recalculation: held whole.
+        if (t.edit.kind == CellEdit::Formula || t.edit.kind == CellEdit::ArrayFormula)
+            return true;
+        if (t.edit.kind == CellEdit::Refused) {
+            *error = QStringLiteral("%1, sheet \"%2\", cell %3: %4")
+                         .arg(path, ws->name(), xlsx::CellRef(t.row, t.column).toString(),
+                              t.edit.reason);
+            return false;
+        }
+        // The style with the quote prefix is made now, before the save writes the styles.
+        if (t.edit.quotePrefix && doc->quotePrefixStyle(t.style, error) < 0)
+            return false;
+    }
+    ws->addWindowEdit([targets, doc, path](xlsx::Worksheet *w) {
+        std::unique_ptr<SheetWriter> writer;
+        for (const Target &t : *targets) {
+            // (-1: the sheet held whole, every cell in it)
+            if (w->windowIndex() >= 0 && t.window != w->windowIndex())
+                continue;
+            if (!writer)
+                writer.reset(new SheetWriter(doc, w));
+            QString why;
+            if (!writer->write(t.row, t.column, t.edit, &why) && !w->isLookAhead())
+                qWarning().noquote()
+                    << QStringLiteral("Range.Value: %1, sheet \"%2\", cell %3: %4")
+                           .arg(path, w->name(), xlsx::CellRef(t.row, t.column).toString(), why);
+        }
+    });
+    *done = true;
+    return true;
 }
 
 } // namespace
@@ -138,6 +228,13 @@ bool PackageBook::setText(int sheet, const xlsx::CellRange &range, const QString
                 QStringLiteral("Range.Value: %1 is part of an array formula").arg(array.toString());
             return false;
         }
+    }
+    if (ws->isWindowed()) {
+        bool done = false;
+        if (!setTextInWindows(doc, ws, path(), range, text, &done, error))
+            return false;
+        if (done)
+            return true;
     }
     if (ws->isProtected()) {
         for (int r = range.firstRow; r <= range.lastRow; ++r) {
