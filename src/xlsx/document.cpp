@@ -184,8 +184,7 @@ bool DocumentData::loadWorksheet(int index, QString *error, LoadMode mode)
         // A large part in UTF-8 that is only to be checked is read a window at a time.
         const int zi = package.zip.find(e.entryName);
         if (mode != LoadMode::Hold && zi >= 0 &&
-            package.zip.entries()[zi].uncompressedSize > quint64(holdBelow) &&
-            isUtf8Part(zi)) {
+            package.zip.entries()[zi].uncompressedSize > quint64(holdBelow) && isUtf8Part(zi)) {
             if (!wd->checkInWindows(error))
                 return false;
             // On opening, the shared strings are read as for a held sheet (their damage

@@ -43,9 +43,8 @@ bool DocumentData::writeZip(QIODevice *out, const QHash<QString, QByteArray> &pa
     QHash<QString, const WorksheetData *> rewrittenSheets;
     for (const SheetEntry &e : workbook.sheets)
         if (!e.isNew && e.ws && e.ws->d->modified && !edits.windowedParts.contains(e.entryName))
-            rewrittenSheets.insert(e.entryName, e.ws->d->windowed && e.ws->d->stale
-                                                    ? e.ws->d.get()
-                                                    : e.ws->data());
+            rewrittenSheets.insert(e.entryName, e.ws->d->windowed && e.ws->d->stale ? e.ws->d.get()
+                                                                                    : e.ws->data());
     *written = parts.keys();
     written->append(edits.windowedParts.keys());
     for (auto it = rewrittenSheets.constBegin(); it != rewrittenSheets.constEnd(); ++it)

@@ -591,9 +591,8 @@ bool WorksheetData::parse(QString *error, bool keepCells, ParseCarry *carry)
                     if (gk == 1 && !shared.contains(f.si)) {
                         shared.insert(f.si, g);
                         if (carry && !carry->masters.contains(f.si))
-                            carry->masters.insert(
-                                f.si, {g, QByteArray(xml.constData() + f.fBegin,
-                                                     int(f.fEnd - f.fBegin))});
+                            carry->masters.insert(f.si, {g, QByteArray(xml.constData() + f.fBegin,
+                                                                       int(f.fEnd - f.fBegin))});
                     } else if (gk == 2)
                         arrays.append(g);
                     minRow = qMin(minRow, int(rec.row));
@@ -639,12 +638,11 @@ bool WorksheetData::parse(QString *error, bool keepCells, ParseCarry *carry)
         carry->lastCol = lastCol;
         carry->sorted = carry->sorted && sorted;
         if (maxRow > 0)
-            carry->used = carry->used.isValid()
-                              ? CellRange(qMin(carry->used.firstRow, minRow),
-                                          qMin(carry->used.firstColumn, minCol),
-                                          qMax(carry->used.lastRow, maxRow),
-                                          qMax(carry->used.lastColumn, maxCol))
-                              : CellRange(minRow, minCol, maxRow, maxCol);
+            carry->used = carry->used.isValid() ? CellRange(qMin(carry->used.firstRow, minRow),
+                                                            qMin(carry->used.firstColumn, minCol),
+                                                            qMax(carry->used.lastRow, maxRow),
+                                                            qMax(carry->used.lastColumn, maxCol))
+                                                : CellRange(minRow, minCol, maxRow, maxCol);
     }
     if (summaryOk) {
         summary.valid = true;

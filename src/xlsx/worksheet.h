@@ -180,8 +180,7 @@ public:
     // Reads a windowed sheet a window at a time, each window a worksheet of its own with the
     // window edits so far made; `visit` may read and edit it (such edits are let go) and
     // returns false to stop. False with *error when the part cannot be read.
-    bool forEachWindow(const std::function<bool(Worksheet *window)> &visit,
-                       QString *error) const;
+    bool forEachWindow(const std::function<bool(Worksheet *window)> &visit, QString *error) const;
     // An edit made to each window of a windowed sheet as the save writes it; made to the
     // whole sheet at once should its cells be read or edited another way first.
     void addWindowEdit(std::function<void(Worksheet *window)> edit);

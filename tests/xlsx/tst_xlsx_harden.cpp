@@ -224,8 +224,8 @@ void TestHarden::damage_data()
         << "" << QVariantMap{{"A1", "<row r=\"9\">"}, {"A2", "b"}};
     QTest::newRow("a row tag in a comment between rows")
         << pkgtest::sheetXml("<row r=\"1\">" + inlineCell("A1", "a") +
-                             "</row><!-- <row r=\"5\"> --><row r=\"2\">" +
-                             inlineCell("A2", "xa") + "</row>")
+                             "</row><!-- <row r=\"5\"> --><row r=\"2\">" + inlineCell("A2", "xa") +
+                             "</row>")
         << QByteArray() << "a"
         << ""
         << "b"
@@ -284,8 +284,7 @@ void TestHarden::damage()
         const QJsonObject dump = testsupport::dumpWorkbook(path, &why);
         QVERIFY2(!dump.isEmpty(), qPrintable(why));
         for (auto it = want.constBegin(); it != want.constEnd(); ++it)
-            QVERIFY2(testsupport::cellValue(dump, QStringLiteral("Sheet1"), it.key()) ==
-                         it.value(),
+            QVERIFY2(testsupport::cellValue(dump, QStringLiteral("Sheet1"), it.key()) == it.value(),
                      qPrintable(it.key() + QLatin1Char(' ') + mode));
     }
 }

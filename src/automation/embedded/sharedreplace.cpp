@@ -361,7 +361,7 @@ bool writeDeferredIntoCells(xlsx::Document *doc, const QString &path, int sheet,
     if (ws && ws->isWindowed()) {
         // Written as the save writes the sheet, a window of rows at a time.
         ws->addWindowEdit([path, texts](xlsx::Worksheet *window) {
-            writeTextsIntoCells(window, path, texts);
+            writeTextsIntoCells(window, path, texts, window->isLookAhead());
         });
         return true;
     }
@@ -371,7 +371,6 @@ bool writeDeferredIntoCells(xlsx::Document *doc, const QString &path, int sheet,
     }
     return writeTextsIntoCells(ws, path, texts);
 }
-
 
 bool settleDeferred(xlsx::Document *doc, const QString &path, DeferredTexts *deferred)
 {
