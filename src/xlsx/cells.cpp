@@ -186,10 +186,11 @@ bool Worksheet::forEachWindow(const std::function<bool(Worksheet *window)> &visi
         return false;
     }
     // What the windows' edits tell the document is let go with them.
-    const EditsState kept = d->doc->edits;
+    EditsState &edits = d->doc->edits;
+    const bool formulaEdited = edits.formulaEdited, valueEdited = edits.valueEdited;
     const bool ok = d->forEachWindow(visit, nullptr, error, true);
-    d->doc->edits.formulaEdited = kept.formulaEdited;
-    d->doc->edits.valueEdited = kept.valueEdited;
+    edits.formulaEdited = formulaEdited;
+    edits.valueEdited = valueEdited;
     return ok;
 }
 

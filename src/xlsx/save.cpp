@@ -78,8 +78,7 @@ bool Document::saveAs(const QString &path, QString *error)
     }
     bool direct = false;
     for (const SheetEntry &e : d->workbook.sheets)
-        direct = direct ||
-                 (e.ws && e.ws->d->windowed && e.ws->d->stale && !e.ws->d->windowEdits.empty());
+        direct = direct || (e.ws && e.ws->d->editsInWindows());
     QBuffer package;
     package.open(QIODevice::ReadWrite);
     const bool built = d->buildPackage(direct ? f.device() : &package, &rewritten, error);

@@ -194,18 +194,17 @@ static bool readWindows(const WorksheetData &sheet, bool keepCells, ParseCarry *
             return fail();
         }
     }
+    WorksheetData w;
+    w.doc = sheet.doc;
+    w.name = sheet.name;
+    w.entryName = sheet.entryName;
+    w.relsEntry = sheet.relsEntry;
     if (headEnd < 0) {
         // No rows to window: read whole (small, or refused by the parse as anything else).
         while (!in.atEnd())
             if (!in.read(&buf, buf.size() + step, &why))
                 return fail();
-        WorksheetData w;
-        w.doc = sheet.doc;
-        w.name = sheet.name;
-        w.entryName = sheet.entryName;
-        w.relsEntry = sheet.relsEntry;
-        w.xml = buf;
-        buf.clear();
+        std::swap(w.xml, buf);
         if (!w.parse(error, keepCells, carry))
             return false;
         return each(w, true, 0, 0);
@@ -214,11 +213,6 @@ static bool readWindows(const WorksheetData &sheet, bool keepCells, ParseCarry *
     buf.remove(0, int(headEnd));
     // Rows may use the prefix the sheetData element has: the rows' own is what counts.
     const QByteArray tail = "</" + prefix + "sheetData></" + root + '>';
-    WorksheetData w;
-    w.doc = sheet.doc;
-    w.name = sheet.name;
-    w.entryName = sheet.entryName;
-    w.relsEntry = sheet.relsEntry;
     qint64 want = step;
     for (;;) {
         while (buf.size() < want && !in.atEnd())
@@ -270,8 +264,7 @@ bool WorksheetData::checkInWindows(QString *error)
     int formulas = 0;
     QVector<FormulaGroup> allArrays;
     QStringList tableIds;
-    bool protectedSheet = false, dimension = false;
-    Span dimensionSpan;
+    bool protectedSheet = false;
     const bool ok = readWindows(
         *this, false, &carry,
         [&](WorksheetData &w, bool, int, int) {
@@ -281,10 +274,6 @@ bool WorksheetData::checkInWindows(QString *error)
             allArrays += w.arrays;
             tableIds += w.tablePartIds;
             protectedSheet = protectedSheet || w.isProtected;
-            if (w.hasDimension && !dimension) {
-                dimension = true;
-                dimensionSpan = w.dimensionRef;
-            }
             const SheetSummary &s = w.summary;
             if (!s.valid) {
                 total.valid = false;
@@ -315,8 +304,6 @@ bool WorksheetData::checkInWindows(QString *error)
     arrays = allArrays;
     tablePartIds = tableIds;
     isProtected = protectedSheet;
-    hasDimension = dimension;
-    dimensionRef = dimensionSpan;
     cellsUsed = carry.used.isValid() ? carry.used : CellRange(1, 1, 1, 1);
     total.used = cellsUsed;
     summary = total.valid ? total : SheetSummary();
@@ -459,7 +446,7 @@ bool DocumentData::rewriteWindowed(QString *error)
         return true;
     for (const SheetEntry &e : workbook.sheets) {
         const WorksheetData *wd = e.ws ? e.ws->d.get() : nullptr;
-        if (!wd || e.isNew || !wd->windowed || !wd->stale || wd->windowEdits.empty())
+        if (!wd || e.isNew || !wd->editsInWindows())
             continue;
         // Deflated as it is written, by zlib's level 3 (see kDeflateLevel).
         z_stream z{};

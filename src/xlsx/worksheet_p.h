@@ -127,6 +127,8 @@ public:
     const QHash<int, ParseCarry::Master> *earlierMasters = nullptr;
     using WindowEdit = std::function<void(Worksheet *window)>;
     std::vector<WindowEdit> windowEdits;
+    // A windowed sheet not held, with edits for the save to make window by window.
+    bool editsInWindows() const { return windowed && stale && !windowEdits.empty(); }
     bool lookAhead = false; // a window a look ahead reads (see Worksheet::isLookAhead)
     int windowIndex = -1;   // a window's place among the sheet's windows
     // Checks the part window by window, keeping what a check keeps (see parse).

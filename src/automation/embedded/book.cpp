@@ -16,6 +16,19 @@ bool intersects(const xlsx::CellRange &a, const xlsx::CellRange &b)
            b.firstColumn <= a.lastColumn;
 }
 
+// Why a Value write into the cell (row, column) of `ws` was refused.
+QString lockedCell(const QString &path, const xlsx::Worksheet *ws, int row, int column)
+{
+    return QStringLiteral("%1: cell %2 of the protected sheet \"%3\" is locked")
+        .arg(path, xlsx::CellRef(row, column).toString(), ws->name());
+}
+QString refusedCell(const QString &path, const xlsx::Worksheet *ws, int row, int column,
+                    const QString &why)
+{
+    return QStringLiteral("%1, sheet \"%2\", cell %3: %4")
+        .arg(path, ws->name(), xlsx::CellRef(row, column).toString(), why);
+}
+
 // A Value write into a sheet read in windows, made as the save writes the sheet: the cells'
 // formats and the window each goes into are looked up first, window by window, and whatever
 // could refuse the write is decided now. False (and *done false) when it is to be made on the
@@ -65,8 +78,7 @@ bool setTextInWindows(xlsx::Document *doc, xlsx::Worksheet *ws, const QString &p
         if (t.window < 0)
             t.window = qMax(0, windows - 1); // after the last row
         if (ws->isProtected() && doc->isStyleLocked(t.style)) {
-            *error = QStringLiteral("%1: cell %2 of the protected sheet \"%3\" is locked")
-                         .arg(path, xlsx::CellRef(t.row, t.column).toString(), ws->name());
+            *error = lockedCell(path, ws, t.row, t.column);
             return false;
         }
         t.edit = typedInput(text, formats.of(t.style));
@@ -74,9 +86,7 @@ bool setTextInWindows(xlsx::Document *doc, xlsx::Worksheet *ws, const QString &p
         if (t.edit.kind == CellEdit::Formula || t.edit.kind == CellEdit::ArrayFormula)
             return true;
         if (t.edit.kind == CellEdit::Refused) {
-            *error = QStringLiteral("%1, sheet \"%2\", cell %3: %4")
-                         .arg(path, ws->name(), xlsx::CellRef(t.row, t.column).toString(),
-                              t.edit.reason);
+            *error = refusedCell(path, ws, t.row, t.column, t.edit.reason);
             return false;
         }
         // The style with the quote prefix is made now, before the save writes the styles.
@@ -94,8 +104,7 @@ bool setTextInWindows(xlsx::Document *doc, xlsx::Worksheet *ws, const QString &p
             QString why;
             if (!writer->write(t.row, t.column, t.edit, &why) && !w->isLookAhead())
                 qWarning().noquote()
-                    << QStringLiteral("Range.Value: %1, sheet \"%2\", cell %3: %4")
-                           .arg(path, w->name(), xlsx::CellRef(t.row, t.column).toString(), why);
+                    << QStringLiteral("Range.Value:") << refusedCell(path, w, t.row, t.column, why);
         }
     });
     *done = true;
@@ -240,8 +249,7 @@ bool PackageBook::setText(int sheet, const xlsx::CellRange &range, const QString
         for (int r = range.firstRow; r <= range.lastRow; ++r) {
             for (int c = range.firstColumn; c <= range.lastColumn; ++c) {
                 if (doc->isStyleLocked(ws->cell(r, c).style)) {
-                    *error = QStringLiteral("%1: cell %2 of the protected sheet \"%3\" is locked")
-                                 .arg(path(), xlsx::CellRef(r, c).toString(), ws->name());
+                    *error = lockedCell(path(), ws, r, c);
                     return false;
                 }
             }
@@ -253,8 +261,7 @@ bool PackageBook::setText(int sheet, const xlsx::CellRange &range, const QString
         for (int c = range.firstColumn; c <= range.lastColumn; ++c) {
             const CellEdit edit = typedInput(text, writer.formats().of(ws->cell(r, c).style));
             if (!writer.write(r, c, edit, error)) {
-                *error = QStringLiteral("%1, sheet \"%2\", cell %3: %4")
-                             .arg(path(), ws->name(), xlsx::CellRef(r, c).toString(), *error);
+                *error = refusedCell(path(), ws, r, c, *error);
                 return false;
             }
         }
