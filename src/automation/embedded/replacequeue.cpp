@@ -530,7 +530,7 @@ void ReplaceQueue::flush(xlsx::Document *doc, const QString &path)
         // Made as the save writes the sheet, a window of rows at a time.
         auto held = std::make_shared<std::pair<std::vector<ReplaceCall>, std::vector<bool>>>();
         for (ReplaceCall *c : mine)
-            held->first.push_back(*c);
+            held->first.push_back(std::move(*c)); // the flush lets its calls go
         held->second = done;
         const bool wasModified = ws->isModified();
         ws->addWindowEdit([held, doc, path](xlsx::Worksheet *window) {
